@@ -1,0 +1,19 @@
+// Feeds arbitrary bytes to the manifest parser: it must either return a
+// manifest that keeps every promise of the grammar or throw LauncherError.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "release/manifest.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  try {
+    const launcher::Manifest manifest = launcher::ParseManifest(std::span(data, size));
+    if (manifest.version.empty() || manifest.files.empty()) std::abort();
+    for (const launcher::ManifestFile& file : manifest.files) {
+      if (!launcher::IsManifestPathAllowed(file.path) || file.sha256.size() != 64) std::abort();
+    }
+  } catch (const launcher::LauncherError&) {
+  }
+  return 0;
+}

@@ -1,0 +1,41 @@
+// A CNG SHA-256 hash object, opened per use and released on every path.
+#pragma once
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "release/unique_handle.h"
+
+namespace launcher {
+
+inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
+inline void DestroyHash(BCRYPT_HASH_HANDLE hash) { BCryptDestroyHash(hash); }
+
+using AlgorithmHandle = UniqueHandle<BCRYPT_ALG_HANDLE, &CloseAlgorithmProvider>;
+using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, &DestroyHash>;
+
+// The provider and its hash. Members are destroyed in reverse order, so the
+// hash goes before the provider it was made from.
+class Sha256Hash {
+ public:
+  // Throws "The launcher could not open a cryptography provider." or
+  // "The launcher could not start a hash.".
+  Sha256Hash();
+
+  // Throws "The launcher could not hash a file.".
+  void Update(std::span<const std::uint8_t> bytes);
+
+  // Throws "The launcher could not finish a hash.".
+  std::array<std::uint8_t, 32> Finish();
+
+ private:
+  AlgorithmHandle provider_;
+  HashHandle hash_;
+};
+
+}  // namespace launcher

@@ -1,0 +1,18 @@
+// The engine's only conversions between byte text and wide text. No code
+// page or UTF-8 conversion is involved, so a version word survives the trip
+// through the window and installed.txt byte for byte.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace launcher {
+
+// Each byte becomes one UTF-16 unit, sign-extended: 0x00-0x7F keep their
+// value, 0x80-0xFF become U+FF80-U+FFFF.
+std::wstring WidenAscii(std::string_view text);
+
+// Each UTF-16 unit becomes one byte: its low 8 bits.
+std::string NarrowLow(std::wstring_view text);
+
+}  // namespace launcher

@@ -1,0 +1,4 @@
+// Entry of Stonewake Launcher.exe.
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }

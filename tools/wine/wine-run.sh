@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs Windows programs under Wine in a prefix of their own.
+#
+#   wine-run.sh --start          create the prefix if needed, start a
+#                                persistent wineserver for it
+#   wine-run.sh --stop           stop that wineserver
+#   wine-run.sh PROGRAM [ARG...] run PROGRAM, print its output, exit with
+#                                its exit code
+#
+# WINEPREFIX and STONEWAKE_WINE_HOME name the prefix and the home folder.
+# Output goes through a file, never a pipe: Wine's background services
+# inherit the program's standard handles, and a caller reading a pipe would
+# wait for them forever.
+set -u
+
+: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
+: "${STONEWAKE_WINE_HOME:=$WINEPREFIX/../home}"
+export WINEPREFIX
+export HOME="$STONEWAKE_WINE_HOME"
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No desktop menu entries, no Mono or Gecko install prompts.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
+unset DISPLAY_FOR_WINE || true
+
+log_dir="$(dirname "$WINEPREFIX")/logs"
+mkdir -p "$HOME" "$log_dir"
+
+ensure_prefix() {
+  [[ -f "$WINEPREFIX/.stonewake-ready" ]] && return 0
+  (
+    flock 9
+    [[ -f "$WINEPREFIX/.stonewake-ready" ]] && exit 0
+    echo "wine-run: creating Wine prefix $WINEPREFIX" >&2
+    wineboot -i >"$log_dir/wineboot.log" 2>&1 </dev/null
+    wineserver -w
+    # A fresh prefix lacks the generic sans-serif family; Wine's own fonts
+    # supply it.
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    mkdir -p "$fonts"
+    for dir in /usr/share/wine/fonts /usr/lib/x86_64-linux-gnu/wine/fonts /usr/lib/wine/fonts; do
+      [[ -d $dir ]] && cp -n "$dir"/* "$fonts"/ 2>/dev/null
+    done
+    # A fresh prefix links Desktop, Documents and the like to $HOME; tests
+    # write shortcuts there, so make them real folders inside the prefix.
+    for link in "$WINEPREFIX"/drive_c/users/*/*; do
+      if [[ -L $link ]]; then
+        rm -f "$link" && mkdir -p "$link"
+      fi
+    done
+    touch "$WINEPREFIX/.stonewake-ready"
+  ) 9>"$(dirname "$WINEPREFIX")/prefix.lock"
+}
+
+case "${1:-}" in
+  --start)
+    ensure_prefix || exit 1
+    # Started detached with its output in a file, so nothing waits on it.
+    wineserver -p >"$log_dir/wineserver.log" 2>&1 </dev/null &
+    exit 0
+    ;;
+  --stop)
+    wineserver -k >/dev/null 2>&1 </dev/null
+    exit 0
+    ;;
+  "")
+    echo "usage: wine-run.sh --start | --stop | PROGRAM [ARG...]" >&2
+    exit 2
+    ;;
+esac
+
+ensure_prefix || exit 1
+out="$(mktemp "$log_dir/run.XXXXXX")"
+wine "$@" >"$out" 2>&1 </dev/null
+status=$?
+cat "$out"
+rm -f "$out"
+exit "$status"
