@@ -1,0 +1,51 @@
+# Build-time trust: the release server's base URL and the release public key.
+#
+# A test build (STONEWAKE_TEST_BUILD=ON, the `windows` preset) talks to a
+# loopback server and trusts the committed test-only key. Any other build
+# must be given the studio's public key (printed by `publisher keygen`) and
+# refuses the test key, so no shipped launcher trusts a key whose private
+# half is in the repository.
+
+option(STONEWAKE_TEST_BUILD "Trust the committed test-only key and a loopback release server" OFF)
+set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, http://host:8080 (empty: the default)")
+set(STONEWAKE_RELEASE_PUBLIC_KEY "" CACHE STRING "Release public key: X then Y as 128 hex digits")
+
+file(READ ${CMAKE_SOURCE_DIR}/test_support/keys/test-only-release-key.pub.hex stonewake_test_key)
+string(STRIP "${stonewake_test_key}" stonewake_test_key)
+
+set(stonewake_key "${STONEWAKE_RELEASE_PUBLIC_KEY}")
+string(TOLOWER "${stonewake_key}" stonewake_key)
+if(STONEWAKE_TEST_BUILD)
+  if(stonewake_key STREQUAL "")
+    set(stonewake_key "${stonewake_test_key}")
+  endif()
+  if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
+    set(STONEWAKE_RELEASE_BASE_URL "http://127.0.0.1:18080")
+  endif()
+else()
+  if(stonewake_key STREQUAL "")
+    message(FATAL_ERROR "Set STONEWAKE_RELEASE_PUBLIC_KEY to the release public key "
+                        "(the 128 hex digits that `publisher keygen` prints), or configure a test build.")
+  endif()
+  if(stonewake_key STREQUAL stonewake_test_key)
+    message(FATAL_ERROR "The test-only release key may only be trusted by a test build.")
+  endif()
+  if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
+    set(STONEWAKE_RELEASE_BASE_URL "http://releases.stonewake-game.net:8080")
+  endif()
+endif()
+
+string(LENGTH "${stonewake_key}" stonewake_key_length)
+if(NOT stonewake_key MATCHES "^[0-9a-f]+$" OR NOT stonewake_key_length EQUAL 128)
+  message(FATAL_ERROR "STONEWAKE_RELEASE_PUBLIC_KEY must be 128 hex digits (X then Y).")
+endif()
+if(NOT STONEWAKE_RELEASE_BASE_URL MATCHES "^http://[^/]+$")
+  message(FATAL_ERROR "STONEWAKE_RELEASE_BASE_URL must be http://host[:port] without a path.")
+endif()
+
+string(SUBSTRING "${stonewake_key}" 0 64 stonewake_key_x)
+string(SUBSTRING "${stonewake_key}" 64 64 stonewake_key_y)
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," STONEWAKE_KEY_X_BYTES "${stonewake_key_x}")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," STONEWAKE_KEY_Y_BYTES "${stonewake_key_y}")
+configure_file(${CMAKE_SOURCE_DIR}/release/release_config.cpp.in ${CMAKE_BINARY_DIR}/generated/release_config.cpp @ONLY)
+message(STATUS "Release server: ${STONEWAKE_RELEASE_BASE_URL} (test build: ${STONEWAKE_TEST_BUILD})")

@@ -1,0 +1,18 @@
+// Reads one small resource of the release server whole into memory.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace launcher {
+
+inline constexpr std::size_t kMaxBodyBytes = 1048576;
+
+// Returns the body exactly as received (a body shorter than its
+// Content-Length is returned as it came). Throws OpenGet's messages,
+//   "The download was interrupted. Check your internet connection and try again."
+//   "The release server sent more than expected."  (over 1,048,576 bytes)
+std::vector<std::uint8_t> FetchBody(std::wstring_view url);
+
+}  // namespace launcher

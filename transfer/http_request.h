@@ -1,0 +1,49 @@
+// One HTTP GET to the release server, with user-facing errors.
+#pragma once
+
+#include <windows.h>
+
+#include <winhttp.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "release/release_config.h"
+#include "release/unique_handle.h"
+
+namespace launcher {
+
+using WinHttpHandle = UniqueHandle<HINTERNET, &WinHttpCloseHandle>;
+
+// The pieces of one URL that WinHTTP needs.
+struct CrackedUrl {
+  std::wstring host;       // at most 255 characters
+  std::uint16_t port = 0;  // as the platform reports it (80 for http without a port)
+  std::wstring path;       // URL path only, at most 2047 characters
+  bool secure = false;     // scheme is https
+};
+
+// One GET exchange. Members close in reverse order: request, connection,
+// session.
+struct HttpRequest {
+  WinHttpHandle session;
+  WinHttpHandle connection;
+  WinHttpHandle request;
+  std::uint64_t contentLength = 0;  // Content-Length, 0 when absent or unreadable
+};
+
+// Throws "The release address is not valid.".
+CrackedUrl CrackUrl(std::wstring_view url);
+
+// Sends a GET and waits for the response headers. On return the status is
+// 200 and no body byte has been read. Throws, with every handle closed:
+//   "The release address is not valid."
+//   "The launcher could not start a web connection."
+//   "The launcher could not reach the release server."
+//   "The launcher could not make a request to the release server."
+//   "Can't reach the update server. Check your internet connection. Trying again..."
+//   "The release server did not have what the launcher asked for."
+HttpRequest OpenGet(std::wstring_view url);
+
+}  // namespace launcher

@@ -1,0 +1,36 @@
+// Downloads one release object into a ".partial" file beside its final place
+// and verifies it against the manifest's digest.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "release/records.h"
+
+namespace launcher {
+
+// Bytes written so far and the response's Content-Length (0 when unknown).
+using ByteProgress = std::function<void(std::uint64_t written, std::uint64_t contentLength)>;
+
+// The patch's only channel towards the window: a status text and a percent.
+using PatchProgress = std::function<void(const std::wstring& text, std::int32_t percent)>;
+
+// GETs `url` into `path` (created or truncated), reporting after every chunk
+// written. Throws OpenGet's messages,
+//   "Could not write <file name>."
+//   "The download was interrupted. Check your internet connection and try again."
+//   "The download was cut short. Check your internet connection and try again."
+void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteProgress& progress);
+
+// Fetches baseUrl + "/objects/" + file.sha256 into destination + ".partial",
+// creating missing folders, reporting "Downloading: D of T MB" with the whole
+// patch's percent, and returns the ".partial" path once its digest matches.
+// A mismatching download is deleted and throws
+//   "A downloaded file did not match the release, so it was thrown away. Try again."
+// Does not touch `destination` itself.
+std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
+                          std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress);
+
+}  // namespace launcher
