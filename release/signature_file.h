@@ -11,6 +11,11 @@
 namespace launcher {
 
 inline constexpr std::string_view kSignaturePrefix = "ecdsa-p256-sha256 ";
+inline constexpr std::size_t kSignatureBytes = 64;
+// The prefix and the 128 digits; whatever follows (a line end) is ignored.
+inline constexpr std::size_t kSignatureFileMinBytes = kSignaturePrefix.size() + 2 * kSignatureBytes;
+
+inline constexpr std::wstring_view kSignatureUnreadable = L"The release signature could not be read.";
 
 // Returns the 64 signature bytes. Throws LauncherError
 // "The release signature could not be read." when the file is shorter than
