@@ -35,8 +35,7 @@ EMBER = hex_colour("#c2410c")
 WINDOW_LIGHT = hex_colour("#ffb25a")
 
 
-# Cool light from the dusk sky, a little stronger higher up.
-AMBIENT = hex_colour("#4a5896") * (0.07 + 0.06 * smoothstep(420, 150, Y))[..., None]
+SUNSET_RIM = hex_colour("#d0704a")
 
 
 def terrace_y(x):
@@ -44,36 +43,61 @@ def terrace_y(x):
     return np.interp(x, xs, ys)
 
 
+def point_light(x, y, radius, power=1.0, squash=1.0):
+    """Falloff of a small light; squash > 1 flattens it into a pool."""
+    d2 = ((X - x) ** 2 + ((Y - y) * squash) ** 2) / (radius * radius)
+    return power / (1 + d2) ** 1.6
+
+
+# Cool light from the dusk sky, a little stronger higher up.
+AMBIENT = hex_colour("#4a5896") * (0.07 + 0.06 * smoothstep(420, 150, Y))[..., None]
+# The two fires that light the settlement's walls.
+HEARTH_LIGHT = point_light(HEARTH_X, places.HEARTH_GLOW_BOX[1] + places.HEARTH_GLOW_BOX[3] / 2 + 8,
+                           62, 1.6, 1.3)
+BEACON_LIGHT = point_light(BEACON_X, BEACON_Y - 2, 34, 1.4)
+
+
+def lit(albedo, rim=None):
+    """A surface lit by the sky, the fires and, where rim is given, the afterglow."""
+    light = AMBIENT + (HEARTH_LIGHT[..., None] + BEACON_LIGHT[..., None] * 0.8) * FIRE
+    if rim is not None:
+        light = light + rim[..., None] * SUNSET_RIM
+    return albedo * light
+
+
 # ---------------------------------------------------------------- sky
 
+SUN_X, SUN_Y = 850.0, 318.0  # where the sun went down, behind the far range
+
+
 def sky():
-    t = Y / H
-    stops = [(0.00, "#070a17"), (0.14, "#0f1226"), (0.30, "#211a37"),
-             (0.40, "#3b2544"), (0.47, "#6a3444"), (0.53, "#a4513f"),
-             (0.60, "#c9733f"), (0.70, "#d98c4a")]
+    stops = [(0, "#060917"), (70, "#0b1029"), (150, "#1a1a40"), (210, "#35234c"),
+             (250, "#5e2c4e"), (285, "#9a4249"), (315, "#c8673f"), (360, "#d9834a")]
     pos = [p for p, _ in stops]
     cols = np.array([hex_colour(c) for _, c in stops])
-    img = np.stack([np.interp(t, pos, cols[:, k]) for k in range(3)], axis=-1)
+    img = np.stack([np.interp(Y, pos, cols[:, k]) for k in range(3)], axis=-1)
 
-    # The sun has just set behind the far range, right of centre: the sky
-    # warms there and cools towards the left edge.
-    sx, sy = 845.0, 330.0
-    d = np.hypot((X - sx) / 1.0, (Y - sy) * 2.4)
-    warm = np.exp(-(d / 330.0) ** 2)
-    img = img * (0.55 + 0.45 * smoothstep(-100, 700, X))[..., None]
-    img += warm[..., None] * hex_colour("#ff9a55") * 0.55
-    img += np.exp(-(d / 120.0) ** 2)[..., None] * hex_colour("#ffc27a") * 0.35
+    # The afterglow: warm and wide over where the sun set, falling off
+    # towards the cooler left of the sky.
+    d = np.hypot(X - SUN_X, (Y - SUN_Y) * 2.2)
+    warm = np.exp(-(d / 300.0) ** 2)
+    cool = smoothstep(700, -100, X) * smoothstep(330, 150, Y)
+    img = img * (1 - 0.35 * cool)[..., None] + hex_colour("#141a3c") * (0.35 * cool)[..., None]
+    img += warm[..., None] * hex_colour("#ff8a4a") * 0.35
+    img += np.exp(-(d / 110.0) ** 2)[..., None] * hex_colour("#ffc27a") * 0.3
 
-    # Long stratus bands, dark undersides lit rose and gold towards the sun.
-    n = fbm(W, H, 260, 34, 5, seed=11)
-    band = smoothstep(40, 120, Y) * (1 - smoothstep(240, 300, Y))
-    cloud = smoothstep(0.02, 0.22, n + 0.10 * np.sin(X / 170.0)) * band
-    cloud = blur(cloud, 1.5)
-    lit = np.exp(-(np.hypot(X - sx, (Y - sy) * 1.6) / 420.0) ** 2)
-    under = hex_colour("#2a1b30") * (1 - lit)[..., None] + hex_colour("#e07a52")[None, None, :] * lit[..., None]
-    edge = np.clip(blur(cloud, 3.0) - blur(cloud, 0.8), 0, 1)  # thin lower rims
-    cloud_col = under * 0.55 + hex_colour("#ffb27a") * (edge * 2.2 * lit)[..., None]
-    img = over(img, cloud_col, cloud * 0.85)
+    # Long stratus bands: violet-grey bodies whose undersides catch the
+    # afterglow, rose and gold near the sun.
+    n = fbm(W, H, 320, 22, 5, seed=11) + 0.06 * np.sin(X / 210.0 + 1.0)
+    band = smoothstep(50, 130, Y) * (1 - smoothstep(215, 275, Y))
+    density = smoothstep(0.04, 0.2, n) * band
+    density = blur(density, 1.0)
+    underside = np.clip(density - np.roll(density, -4, axis=0), 0, 1)  # thinning downwards
+    near_sun = np.exp(-(np.hypot(X - SUN_X, (Y - SUN_Y) * 1.5) / 430.0) ** 2)
+    body = (hex_colour("#2b2140") * (1 - near_sun)[..., None]
+            + hex_colour("#7a3e52") * near_sun[..., None])
+    cloud_col = body + hex_colour("#ffa070") * (underside * 3.0 * (0.25 + near_sun))[..., None]
+    img = over(img, cloud_col, density * 0.9)
 
     # A thin crescent moon high on the right, with a faint halo.
     mx, my, mr = 958.0, 92.0, 11.0
@@ -92,7 +116,7 @@ def sky():
         y = rng.rand() ** 1.6 * 170
         b = rng.rand() ** 3
         stars[int(y), int(x)] += 0.25 + 0.75 * b
-    stars = blur(stars, 0.6) * 2.2 * (1 - smoothstep(80, 190, Y)) * (1 - cloud)
+    stars = blur(stars, 0.6) * 2.2 * (1 - smoothstep(80, 190, Y)) * (1 - density)
     img += stars[..., None] * hex_colour("#cdd6ff") * 0.22
     return img
 
@@ -108,17 +132,17 @@ def ridge_line(base, amplitude, cell, seed, sharp):
 
 
 def mountains(img):
-    horizon_col = np.array(img[290, :, :])  # the sky colour just above the horizon
-    sun = np.exp(-((X - 845) / 330) ** 2)
+    sky_behind = img.copy()
+    sun = np.exp(-((X - SUN_X) / 300) ** 2)
 
     layers = [
         # crest base line, amplitude, cell, seed, sharp, colour, haze
-        (lambda x: 262 - 30 * np.exp(-((x - 500) / 200) ** 2) + 26 * np.exp(-((x - 860) / 120) ** 2),
-         70, 150, 3, True, "#4b3048", 0.72),
-        (lambda x: 300 - 24 * np.exp(-((x - 1040) / 160) ** 2) - 10 * np.exp(-((x - 620) / 120) ** 2)
-         + 12 * np.exp(-((x - 850) / 110) ** 2),
-         44, 90, 8, True, "#2a1c2b", 0.45),
-        (lambda x: 340 + 0 * x, 22, 70, 21, False, "#1a1219", 0.25),
+        (lambda x: 266 - 34 * np.exp(-((x - 520) / 190) ** 2) + 24 * np.exp(-((x - SUN_X) / 110) ** 2),
+         62, 140, 3, True, "#3a2440", 0.62),
+        (lambda x: 302 - 26 * np.exp(-((x - 1040) / 150) ** 2) - 12 * np.exp(-((x - 640) / 110) ** 2)
+         + 12 * np.exp(-((x - SUN_X) / 100) ** 2),
+         40, 85, 8, True, "#241828", 0.38),
+        (lambda x: 338 + 0 * x, 20, 70, 21, False, "#171018", 0.2),
     ]
     for i, (base, amp, cell, seed, sharp, colour, haze) in enumerate(layers):
         xs, ys = ridge_line(base, amp, cell, seed, sharp)
@@ -126,19 +150,18 @@ def mountains(img):
         crest = np.interp(X[0], xs, ys)
         depth = Y - crest[None, :]  # pixels below this layer's crest
         body = hex_colour(colour)[None, None, :] * np.ones((H, W, 1))
-        # Slopes that face the afterglow catch light near the crest; gullies
-        # run down the faces. The slope is smoothed so neighbouring columns
-        # don't shade apart into streaks.
-        slope = blur(np.gradient(crest)[None, :].repeat(3, axis=0), 3.0)[1][None, :]
-        gully = fbm(W, H, 14, 60, 3, seed=40 + i)
-        facing = np.clip(slope * 1.2 + gully * 0.5, 0, 1.2) * np.exp(-depth / (22 + 8 * i))
-        body = body + (facing * sun * (0.34 - 0.09 * i))[..., None] * hex_colour("#e0805a")
-        body = body * (1 + 0.12 * fbm(W, H, 80, 30, 4, seed=50 + i))[..., None]
-        # Atmospheric perspective: distant ranges take on the horizon's colour,
-        # most of all towards their feet where the valley mist lies.
-        body = body * (1 - haze) + horizon_col[None, :, :] * haze
-        foot = smoothstep(10, 70, depth) * haze * 0.5
-        body = body * (1 - foot[..., None]) + horizon_col[None, :, :] * 0.8 * foot[..., None]
+        # Slopes that face the afterglow catch light just under the crest.
+        # The slope is smoothed so neighbouring columns don't shade apart
+        # into streaks.
+        slope = blur(np.gradient(crest)[None, :].repeat(3, axis=0), 4.0)[1][None, :]
+        facing = np.clip(slope * 1.1, 0, 1) * np.exp(-depth / (10 + 6 * i))
+        body = body + (facing * sun * (0.3 - 0.08 * i))[..., None] * hex_colour("#e0805a")
+        body = body * (1 + 0.14 * fbm(W, H, 60, 36, 4, seed=50 + i))[..., None]
+        # Atmospheric perspective: a distant range melts into the sky behind
+        # it, most of all towards its foot where the valley mist lies, yet
+        # always stays a little darker than that sky.
+        veil = np.clip(haze + smoothstep(6, 80, depth) * haze * 0.45, 0, 0.9)
+        body = body * (1 - veil[..., None]) + sky_behind * 0.78 * veil[..., None]
         img = over(img, body, mask)
 
     # Valley mist, lit warm from below by the sunken sun and the hamlets.
@@ -161,7 +184,7 @@ def mountains(img):
 
 # ---------------------------------------------------------------- stonework
 
-def stone_albedo(seed, course=8.0, block=17.0, base="#3a332e", vary=0.22):
+def stone_albedo(seed, course=8.0, block=17.0, base="#3a332e", vary=0.22, joints=0.45):
     """Coursed ashlar: staggered blocks of varying tone with darker joints."""
     row = np.floor(Y / course)
     offset = (row % 2) * block * 0.5 + (row * 7.31 % 5)
@@ -173,39 +196,12 @@ def stone_albedo(seed, course=8.0, block=17.0, base="#3a332e", vary=0.22):
     joint = np.minimum(smoothstep(0.0, 0.12, fy) * smoothstep(0.0, 0.12, 1 - fy),
                        smoothstep(0.0, 0.06, fx) * smoothstep(0.0, 0.06, 1 - fx))
     grain = 1 + 0.12 * fbm(W, H, 6, 6, 2, seed=int(seed) + 300)
-    return hex_colour(base) * (tone * (0.55 + 0.45 * joint) * grain)[..., None]
-
-
-def point_light(x, y, radius, power=1.0, squash=1.0):
-    d2 = ((X - x) ** 2 + ((Y - y) * squash) ** 2) / (radius * radius)
-    return power / (1 + d2) ** 1.6
+    return hex_colour(base) * (tone * (1 - joints + joints * joint) * grain)[..., None]
 
 
 # ---------------------------------------------------------------- settlement
 
-def settlement(img):
-    hx = HEARTH_X
-    glow_box = places.HEARTH_GLOW_BOX
-    hy = glow_box[1] + glow_box[3] / 2  # centre of the hearth glow
-
-    # Light from the hearth mouth, strongest just below it on the forecourt.
-    hearth_light = point_light(hx, hy + 8, 62, 1.6, 1.3)
-    beacon_light = point_light(BEACON_X, BEACON_Y - 2, 34, 1.4)
-    ambient = AMBIENT
-    sunset_rim = hex_colour("#d0704a")
-
-    def lit(albedo, extra=0.0, rim=None):
-        light = ambient + (hearth_light[..., None] * FIRE * 1.0
-                           + beacon_light[..., None] * FIRE * 0.8)
-        if rim is not None:
-            light = light + rim[..., None] * sunset_rim
-        return albedo * (light + extra)
-
-    stone = stone_albedo(1.0)
-    dark_stone = stone_albedo(7.0, base="#2b2521")
-
-    # -- buildings behind the terrace line, back to front --
-
+def houses(img):
     # Houses down the slope to the right of the tower.
     houses = [
         # x0, x1, eave, ridge, ground
@@ -233,8 +229,11 @@ def settlement(img):
             wx = x0 + (j + 1) * (x1 - x0) / (n_win + 1) + (rng.rand() - 0.5) * 6
             wy = eave + 10 + rng.rand() * 8
             img = window(img, wx, wy, 6, 8, 0.7 + 0.3 * rng.rand())
+    return img
 
-    # Tall smelter chimney, its mouth at the first smoke source.
+
+def smelter(img):
+    # Tall chimney, its mouth at the first smoke source.
     cx, cy = CHIMNEY_TALL
     chimney = [(cx - 10, cy + 5), (cx + 10, cy + 5), (cx + 16, 296), (cx - 16, 296)]
     cap = [(cx - 12.5, cy), (cx + 12.5, cy), (cx + 12.5, cy + 6), (cx - 12.5, cy + 6)]
@@ -250,14 +249,16 @@ def settlement(img):
     # Smelter hall between the forge and the tower.
     hall = [(196, 226), (300, 212), (300, 296), (196, 292)]
     hall_roof = [(190, 229), (304, 212), (304, 206), (190, 222)]
-    img = over(img, lit(dark_stone, rim=smoothstep(290, 300, X) * 0.3), canvas.polygons([hall]))
+    img = over(img, lit(stone_albedo(7.0, base="#2b2521"), rim=smoothstep(290, 300, X) * 0.3),
+               canvas.polygons([hall]))
     img = over(img, lit(hex_colour("#1a1516") * np.ones((H, W, 1)),
                         rim=np.exp(-np.abs(Y - (222 - (X - 190) * 16 / 114)) / 2.0) * 0.4),
                canvas.polygons([hall_roof]))
     img = window(img, 226, 246, 7, 10, 0.9)
-    img = window(img, 272, 240, 7, 10, 0.75)
+    return window(img, 272, 240, 7, 10, 0.75)
 
-    # Beacon tower.
+
+def tower(img):
     bx = BEACON_X
     tower = [(bx - 15, 198), (bx + 15, 198), (bx + 16, 306), (bx - 16, 306)]
     parapet = [(bx - 18, 190), (bx + 18, 190), (bx + 18, 199), (bx - 18, 199)]
@@ -272,12 +273,12 @@ def settlement(img):
                canvas.polygons([parapet]))
     img = window(img, bx, 236, 4, 9, 0.8)
     img = window(img, bx - 6, 272, 4, 8, 0.5)
-    img = beacon(img, merlons, lit, rim)
+    return beacon(img, merlons, rim)
 
-    # The forge itself.
-    img = forge(img, lit, stone, hy)
 
-    # -- the terrace and the hill in front --
+def hillside(img):
+    """The terrace the settlement stands on and the hill falling to the valley."""
+    hx = HEARTH_X
     gy = terrace_y(X[0])[None, :]
     below = Y - gy
     ground_mask = canvas.polygons([TERRACE + [(1130, H + 10), (-10, H + 10)]])
@@ -287,8 +288,8 @@ def settlement(img):
     pool = point_light(hx, 268, 78, 2.2, 2.2) * (1 - smoothstep(0, 26, below))
     pool_b = point_light(BEACON_X, 304, 36, 0.5, 2.0) * (1 - smoothstep(0, 24, below))
     crest = np.exp(-below / 2.5) * 0.3 * smoothstep(330, 900, X)
-    ground_col = ground * (ambient * 0.8 + (pool + pool_b)[..., None] * FIRE
-                           + crest[..., None] * sunset_rim)
+    ground_col = ground * (AMBIENT * 0.8 + (pool + pool_b)[..., None] * FIRE
+                           + crest[..., None] * SUNSET_RIM)
     ground_col *= (1 - 0.8 * smoothstep(4, 120, below))[..., None]
     img = over(img, ground_col, ground_mask)
 
@@ -299,13 +300,25 @@ def settlement(img):
                  + [(x, wall_top(x) + 22 + 6 * np.sin(x / 40.0)) for x in xs[::-1]])
     wall_mask = canvas.polygons([wall_poly])
     wall_alb = stone_albedo(81.0, course=6.0, block=14.0, base="#332b25", vary=0.3)
-    wall_light = (ambient * 0.9 + (point_light(hx, 272, 90, 1.1, 1.6)
+    wall_light = (AMBIENT * 0.9 + (point_light(hx, 272, 90, 1.1, 1.6)
                                    + point_light(BEACON_X, 300, 40, 0.3))[..., None] * FIRE)
     wall_light *= (1 - 0.6 * smoothstep(0, 26, Y - gy - 4))[..., None]
     img = over(img, wall_alb * wall_light, wall_mask)
 
-    # A path winds down the hillside, marked by lantern posts.
-    for k, (px, py) in enumerate([(392, 334), (458, 349), (532, 366), (612, 386)]):
+    # A path winds down the hillside, marked by lantern posts; it shows
+    # only where a lantern lights it.
+    lanterns = [(392, 334), (458, 349), (532, 366), (612, 386)]
+    route = [(210, 296), (300, 312)] + [(x + 9, y + 2) for x, y in lanterns] + [(700, 412)]
+
+    def draw_path(d, s):
+        d.line([(x * s, y * s) for x, y in route], fill=255, width=int(5 * s), joint="curve")
+    path = canvas.mask(draw_path) * ground_mask
+    path_light = sum(point_light(px, py - 8, 22, 0.9 - 0.15 * k)
+                     for k, (px, py) in enumerate(lanterns))
+    path_light += point_light(HEARTH_X, 270, 90, 0.8, 1.2)
+    img = over(img, hex_colour("#4a3d33") * (AMBIENT * 0.6 + path_light[..., None] * FIRE),
+               path * 0.8)
+    for k, (px, py) in enumerate(lanterns):
         post = canvas.polygons([[(px - 0.8, py - 14), (px + 0.8, py - 14), (px + 1, py),
                                  (px - 1, py)]])
         img = over(img, hex_colour("#0d0a09"), post)
@@ -314,23 +327,55 @@ def settlement(img):
         pool = point_light(px, py - 8, 16, 0.5 - 0.08 * k, 1.0) * ground_mask
         img += (pool * 0.22)[..., None] * FIRE
 
-    # Mist in the hollow between the hillside and the near rocks.
-    hollow = np.exp(-((Y - 400) / 18.0) ** 2) * smoothstep(150, 700, X)
-    hollow *= 1 + 0.5 * fbm(W, H, 180, 16, 3, seed=77)
-    img += hollow[..., None] * hex_colour("#5a3a3a") * 0.07
+    # Firs along the shoulder of the hill, dark against the valley mist.
+    return firs(img, [640 + 17 * k + 7 * np.sin(k * 2.3) for k in range(16)], seed=5)
 
-    # The near foreground: a dark lip of rock that rises at both sides.
+
+def foreground(img):
+    # Mist in the hollow between the hillside and the near rocks.
+    hollow = np.exp(-((Y - 402) / 18.0) ** 2) * smoothstep(150, 700, X)
+    hollow *= 1 + 0.5 * fbm(W, H, 180, 16, 3, seed=77)
+    img += hollow[..., None] * hex_colour("#6a4040") * 0.09
+
+    # The near ground frames the view: a low lip of rock across the middle,
+    # rising on the left and into a wooded rise on the right.
     fg_x = np.arange(-10, W + 10, 1.0)
-    fg_n = noise_1d(len(fg_x), 40, 6, 83)
-    fg_y = (434 - 44 * smoothstep(640, 1120, fg_x) ** 1.5
-            - 34 * smoothstep(260, 0, fg_x) ** 1.5 + 9 * fg_n)
+    fg_n = noise_1d(len(fg_x), 36, 6, 83)
+    fg_y = (436 - 30 * smoothstep(240, 0, fg_x) ** 1.5
+            - 46 * smoothstep(840, 1060, fg_x) ** 1.2 + 7 * fg_n)
     fg_mask = canvas.polygons([list(zip(fg_x, fg_y)) + [(W + 10, H + 10), (-10, H + 10)]])
+    # A stand of firs on the rise to the right, nearer and so larger.
+    stand = [856 + 12 * k + 7 * np.sin(k * 1.7) for k in range(23)]
+    img = firs(img, stand, seed=9, line=(fg_x, fg_y), scale=1.9)
     fg_top = np.interp(X[0], fg_x, fg_y)[None, :]
-    rim = np.exp(-(Y - fg_top) / 2.0) * (0.05 + 0.12 * smoothstep(500, 1000, X))
-    fg = hex_colour("#0c0a09") * (1 + 0.12 * fbm(W, H, 70, 30, 3, seed=91))[..., None]
-    fg = fg * (1 - 0.3 * smoothstep(0, 60, Y - fg_top))[..., None]
-    img = over(img, fg + rim[..., None] * hex_colour("#b0583a") * 0.3, fg_mask)
+    rim = np.exp(-(Y - fg_top) / 2.0) * (0.04 + 0.2 * smoothstep(600, 1000, X))
+    fg = hex_colour("#0e0b0a") * (1 + 0.14 * fbm(W, H, 50, 30, 4, seed=91))[..., None]
+    fg = fg * (1 - 0.35 * smoothstep(0, 70, Y - fg_top))[..., None]
+    img = over(img, fg + rim[..., None] * hex_colour("#c0683a") * 0.35, fg_mask)
     return img
+
+
+def firs(img, xs, seed, line=None, scale=1.0):
+    """Conifers standing on a ground line (the terrace by default)."""
+    rng = np.random.RandomState(seed)
+    polys = []
+    for x in xs:
+        x = x + (rng.rand() - 0.5) * 4
+        base = (terrace_y(x) if line is None else np.interp(x, line[0], line[1])) + 3
+        h = (12 + rng.rand() ** 0.7 * 20) * scale
+        w = h * (0.36 + rng.rand() * 0.1)
+        tiers = 6
+        right = []
+        for t in range(1, tiers + 1):
+            f = t / tiers
+            y_tip = base - h + h * 0.9 * f
+            right.append((x + w * 0.5 * f * (0.85 + 0.3 * rng.rand()), y_tip))
+            if t < tiers:
+                right.append((x + w * 0.5 * f * 0.45, y_tip - h * 0.03))
+        right += [(x + 0.9, base - h * 0.08), (x + 0.9, base)]
+        left = [(2 * x - px, py) for px, py in right[::-1]]
+        polys.append([(x, base - h)] + right + left)
+    return over(img, hex_colour("#0c090b"), canvas.polygons(polys))
 
 
 def window(img, x, y, w, h, power):
@@ -347,14 +392,15 @@ def window(img, x, y, w, h, power):
 
 def lantern(img, x, y):
     """A wall lantern: small hot flame, bracket and a warm halo."""
-    bracket = canvas.polygons([[(x - 1.5, y - 4), (x + 1.5, y - 4), (x + 1.5, y + 4), (x - 1.5, y + 4)]])
+    bracket = canvas.polygons([[(x - 1.5, y - 4), (x + 1.5, y - 4), (x + 1.5, y + 4),
+                                (x - 1.5, y + 4)]])
     img = over(img, hex_colour("#140e0b"), bracket)
     flame = np.exp(-(((X - x) / 1.1) ** 2 + ((Y - y) / 1.8) ** 2))
     halo = np.exp(-np.hypot(X - x, Y - y) / 9.0)
     return img + (flame * 2.4)[..., None] * FIRE_HOT + (halo * 0.25)[..., None] * FIRE
 
 
-def beacon(img, merlons, lit, rim):
+def beacon(img, merlons, rim):
     """An iron fire basket on the tower top, its fire centred on the beacon glow."""
     bx, by = BEACON_X, BEACON_Y
     bowl = [(bx - 9, by + 0.5), (bx + 9, by + 0.5), (bx + 5.5, by + 7), (bx - 5.5, by + 7)]
@@ -385,12 +431,10 @@ def beacon(img, merlons, lit, rim):
     return img + (halo * 0.35)[..., None] * FIRE
 
 
-def forge(img, lit, stone, hy):
+def forge(img):
     hx = HEARTH_X
-    gx, gy, gw, gh = places.HEARTH_GLOW_BOX
     sx0, sx1 = places.STRIP_X0, places.STRIP_X1
     strip_top = places.STRIP_TOP
-    strip_bottom = strip_top + places.STRIP_HEIGHT
 
     facade = [(14, 202), (206, 202), (206, 292), (14, 290)]
     roof = [(4, 206), (46, 181), (150, 181), (216, 206)]
@@ -408,7 +452,8 @@ def forge(img, lit, stone, hy):
     roof_alb = hex_colour("#1d1819") * (1 + 0.3 * np.sin(Y * 1.7 + np.sin(X / 9.0)))[..., None]
     roof_edge = np.exp(-np.abs(Y - 181) / 1.6) * smoothstep(40, 150, X) * 0.5
     img = over(img, lit(roof_alb, rim=roof_edge), canvas.polygons([roof]))
-    img = over(img, lit(stone, rim=smoothstep(200, 206, X) * 0.3), canvas.polygons([facade]))
+    img = over(img, lit(stone_albedo(1.0), rim=smoothstep(200, 206, X) * 0.3),
+               canvas.polygons([facade]))
 
     # The hearth mouth: a low segmental arch in the facade, a little wider
     # than the glow the launcher paints over it.
@@ -432,20 +477,21 @@ def forge(img, lit, stone, hy):
     tone = 0.85 + 0.3 * (h - np.floor(h))
     seam = smoothstep(0.0, 0.1, np.abs((ang / (np.pi / 13)) % 1 - 0.5) * 2)
     # The intrados faces the fire; light falls off across the ring's depth.
-    inner_light = blur(mouth, 4.0) * 1.6 + point_light(hx, strip_top + 4, 50, 0.8, 1.1)
-    vous_alb = hex_colour("#5a4c42") * (tone * (0.4 + 0.6 * (1 - seam)))[..., None]
+    inner_light = (blur(mouth, 2.0) * 2.5 + blur(mouth, 6.0) * 1.5
+                   + point_light(hx, strip_top + 4, 50, 0.8, 1.1))
+    vous_alb = hex_colour("#6a5a4c") * (tone * (0.35 + 0.65 * (1 - seam)))[..., None]
     img = over(img, vous_alb * (AMBIENT + inner_light[..., None] * FIRE),
                np.clip(ring - mouth, 0, 1))
 
     # Inside: the furnace's back wall of firebrick, dark red under the arch,
     # glowing hotter down towards the bed of molten metal.
     depth = np.clip((Y - arch_top) / (sill - arch_top), 0, 1)
-    firebrick = stone_albedo(57.0, course=4.0, block=9.0, base="#8a5a48", vary=0.25)
-    heat = (0.14 + 0.8 * depth ** 2.4
+    firebrick = stone_albedo(57.0, course=4.0, block=9.0, base="#7a5242", vary=0.3, joints=0.25)
+    heat = (0.2 + 0.7 * depth ** 2.4
             + 1.2 * np.exp(-(((X - hx) / 60) ** 2 + ((Y - (strip_top + 6)) / 9) ** 2)))
     back = firebrick * heat[..., None] * FIRE * 1.6
     # Soot darkens the crown of the arch.
-    back = back * (1 - 0.7 * smoothstep(arch_top + 16, arch_top, Y))[..., None]
+    back = back * (1 - 0.45 * smoothstep(arch_top + 14, arch_top, Y))[..., None]
     img = over(img, back, mouth)
     # Tongs and a poker leaning in the fire, dark against the glow.
     tools = canvas.polygons([
@@ -455,27 +501,31 @@ def forge(img, lit, stone, hy):
     ])
     img = over(img, hex_colour("#1e0c06"), tools * mouth * 0.9)
 
-    # The molten bed itself, under where the strip is painted, and the
-    # hearth's stone lip below it.
-    bx, by = (sx0 + sx1) / 2, strip_top + places.STRIP_HEIGHT / 2 + 1
-    shape = ((X - bx) / ((sx1 - sx0) / 2 - 2)) ** 8 + ((Y - by) / (places.STRIP_HEIGHT / 2 + 1)) ** 2
-    bed = smoothstep(1.15, 0.85, shape)
+    # The molten bed under where the strip is painted. It fades into the
+    # coals at both ends, as the painted strip does.
+    by = strip_top + places.STRIP_HEIGHT / 2 + 1
+    bed = (smoothstep(sx0, sx0 + 14, X) * smoothstep(sx1, sx1 - 14, X)
+           * smoothstep(strip_top, strip_top + 2.5, Y)
+           * smoothstep(strip_top + places.STRIP_HEIGHT + 3, strip_top + places.STRIP_HEIGHT, Y))
     # Darker crust floats on the melt in slow streaks.
     crust = smoothstep(0.05, 0.25, fbm(W, H, 16, 3, 3, seed=67))
     hot = np.exp(-((Y - by) / 3.5) ** 2)
     bed_col = (FIRE * (1.1 - 0.6 * crust)[..., None]
                + FIRE_HOT * (hot * (1 - crust) * 1.2)[..., None])
     img = over(img, bed_col, bed * mouth)
+
+    # The hearth's stone lip.
     lip = canvas.polygons([[(x0 - 10, sill - 1), (x1 + 10, sill - 1), (x1 + 12, sill + 6),
                             (x0 - 12, sill + 6)]])
     lip_light = smoothstep(sill + 6, sill - 1, Y) * 2.0 + 0.3
     lip_alb = stone_albedo(61.0, course=7.0, block=15.0, base="#4d423a")
-    img = over(img, lip_alb * (AMBIENT + (lip_light * point_light(hx, sill - 8, 60, 1.4, 2.0))[..., None] * FIRE),
-               lip)
+    lip_light = lip_light * point_light(hx, sill - 8, 60, 1.4, 2.0)
+    img = over(img, lip_alb * (AMBIENT + lip_light[..., None] * FIRE), lip)
 
     # A door on the left with a lantern beside it.
     door = canvas.polygons([[(22, 250), (42, 250), (42, 290), (22, 290)]])
-    planks = hex_colour("#2a1d15") * (0.7 + 0.3 * smoothstep(0.0, 0.2, np.abs((X - 22) / 5 % 1 - 0.5) * 2))[..., None]
+    seams = smoothstep(0.0, 0.2, np.abs((X - 22) / 5 % 1 - 0.5) * 2)
+    planks = hex_colour("#2a1d15") * (0.7 + 0.3 * seams)[..., None]
     img = over(img, planks * (AMBIENT + point_light(50, 246, 22, 0.5)[..., None] * FIRE), door)
     img = lantern(img, 50, 244)
     img = window(img, 186, 232, 5, 8, 0.55)
@@ -513,7 +563,10 @@ def atmosphere(img):
 def render():
     img = sky()
     img = mountains(img)
-    img = settlement(img)
+    # Back to front: the houses down the slope, the smelter with its tall
+    # chimney, the beacon tower, the forge, then the ground before them.
+    for layer in (houses, smelter, tower, forge, hillside, foreground):
+        img = layer(img)
     img = atmosphere(img)
     return to_rgb8(img, dither_seed=1234)
 

@@ -9,7 +9,6 @@ table directory and checksums around them.
 Usage: fonts.py [OUTPUT_DIR]   (default: the fonts folder beside this script's parent)
 """
 
-import io
 import os
 import shutil
 import struct

@@ -127,13 +127,14 @@ def blur(a, sigma):
 class Canvas:
     """Anti-aliased coverage masks for shapes given in picture pixels."""
 
-    def __init__(self, width, height):
+    def __init__(self, width, height, supersample=SUPERSAMPLE):
         self.width = width
         self.height = height
+        self.supersample = supersample
 
     def mask(self, draw_fn):
         """draw_fn(draw, scale) paints white shapes at scale; returns coverage 0..1."""
-        s = SUPERSAMPLE
+        s = self.supersample
         img = Image.new("L", (self.width * s, self.height * s), 0)
         draw_fn(ImageDraw.Draw(img), s)
         small = img.reduce(s)
