@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "release/release_config.h"
 #include "release/unique_handle.h"
@@ -24,13 +25,27 @@ struct CrackedUrl {
   bool secure = false;     // scheme is https
 };
 
-// One GET exchange. Members close in reverse order: request, connection,
-// session.
+// One GET exchange, move-only. Members are destroyed in reverse order, so
+// the handles close request, connection, session; assigning over an
+// exchange closes the old one in that order too.
 struct HttpRequest {
   WinHttpHandle session;
   WinHttpHandle connection;
   WinHttpHandle request;
-  std::uint64_t contentLength = 0;  // Content-Length, 0 when absent or unreadable
+  std::uint64_t contentLength = 0;  // Content-Length (64-bit), 0 when absent or unreadable
+
+  HttpRequest() = default;
+  HttpRequest(HttpRequest&&) noexcept = default;
+  HttpRequest& operator=(HttpRequest&& other) noexcept {
+    if (this != &other) {
+      // The default member-wise assignment would close the session first.
+      request = std::move(other.request);
+      connection = std::move(other.connection);
+      session = std::move(other.session);
+      contentLength = other.contentLength;
+    }
+    return *this;
+  }
 };
 
 // Throws "The release address is not valid.".

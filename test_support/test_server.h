@@ -1,0 +1,147 @@
+// An HTTP/1.1 release server for tests, running inside the test process on
+// 127.0.0.1 at a port of its own, whose answer a test sets per path: status,
+// body, Content-Length right, missing or wrong, a body cut off or a
+// connection dropped after some bytes, a stall, a body far larger than any
+// client wants. Unknown paths answer 404. Every request is recorded.
+//
+// Each connection gets one answer and is then closed ("Connection: close"),
+// so a fault never leaks into the next request.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace launcher::testing {
+
+// What the server sends for one path.
+struct TestResponse {
+  enum class Length {
+    Exact,   // Content-Length: the bytes the body is meant to have
+    Absent,  // no Content-Length: the body ends when the connection closes
+    Stated,  // Content-Length: statedLength, whatever is sent
+  };
+
+  int status = 200;
+  std::string body;
+  // Bytes appended after `body` without being held in memory (a repeating
+  // pattern), for bodies of any size.
+  std::uint64_t fillerBytes = 0;
+  Length length = Length::Exact;
+  std::uint64_t statedLength = 0;
+
+  // Body cut off: after this many body bytes the server closes the
+  // connection in order, as if the body were complete.
+  std::optional<std::uint64_t> closeAfter;
+  // Connection dropped: after this many body bytes the server resets the
+  // connection.
+  std::optional<std::uint64_t> resetAfter;
+
+  // Waits before the status line, and within the body after stallAt bytes.
+  // The server's destructor cuts a stall short.
+  std::chrono::milliseconds stallBeforeHeaders{0};
+  std::uint64_t stallAt = 0;
+  std::chrono::milliseconds stallInBody{0};
+
+  // Further header lines, without line ends.
+  std::vector<std::string> headers;
+
+  // A 200 answer with `body` and its exact Content-Length.
+  static TestResponse Ok(std::string body);
+  // An answer with `status` and a short body.
+  static TestResponse Status(int status);
+};
+
+// The byte at `offset` of a filler body.
+char FillerByte(std::uint64_t offset);
+
+struct RecordedRequest {
+  std::string method;
+  std::string path;                  // the request target as sent
+  std::vector<std::string> headers;  // header lines as sent, without line ends
+  // Body bytes the socket took (sent or buffered); final once the server is
+  // idle again.
+  std::uint64_t bodyBytesSent = 0;
+
+  // The value of the first header with this name (any letter case), with
+  // the blanks around it removed.
+  std::optional<std::string> Header(std::string_view name) const;
+};
+
+class TestServer {
+ public:
+  // Listens on 127.0.0.1 at a port the system chooses.
+  TestServer();
+  // Stops accepting, ends every connection (stalls included) and joins the
+  // server's threads.
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  // "http://127.0.0.1:<port>", without a trailing slash.
+  std::wstring baseUrl() const;
+  // baseUrl() + path.
+  std::wstring Url(std::string_view path) const;
+
+  // Sets the answer for requests whose target is exactly `path`.
+  void Set(const std::string& path, TestResponse response);
+
+  std::vector<RecordedRequest> Requests() const;
+  std::size_t RequestCount(std::string_view path) const;
+
+  // Waits until no connection is open (at most `limit`); true when idle.
+  bool WaitUntilIdle(std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+ private:
+  struct Connection {
+    std::thread thread;
+    std::atomic<bool> done{false};
+  };
+
+  void AcceptLoop();
+  void Serve(std::uintptr_t client);
+  void ReapFinished();
+
+  std::uintptr_t listener_;  // a SOCKET, kept out of this header
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  std::map<std::string, std::shared_ptr<const TestResponse>, std::less<>> responses_;
+  std::vector<RecordedRequest> requests_;
+  int openConnections_ = 0;
+
+  std::list<Connection> connections_;  // touched by the accept thread only
+  std::thread acceptThread_;
+};
+
+// A port on 127.0.0.1 that refuses connections: bound, never listening, so no
+// other test can take it while the object lives.
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  std::wstring baseUrl() const;
+
+ private:
+  std::uintptr_t socket_;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace launcher::testing

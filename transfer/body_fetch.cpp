@@ -1,0 +1,42 @@
+#include "transfer/body_fetch.h"
+
+#include "release/records.h"
+#include "transfer/http_request.h"
+
+namespace launcher {
+namespace {
+
+[[noreturn]] void Interrupted() {
+  throw LauncherError{L"The download was interrupted. Check your internet connection and try again."};
+}
+
+DWORD BytesReady(HINTERNET request) {
+  DWORD ready = 0;
+  if (!WinHttpQueryDataAvailable(request, &ready)) Interrupted();
+  return ready;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
+  const HttpRequest exchange = OpenGet(url);
+  const HINTERNET request = exchange.request.get();
+
+  std::vector<std::uint8_t> body;
+  std::vector<std::uint8_t> chunk;
+  // WinHTTP reports 0 ready bytes once the body is complete.
+  for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
+    chunk.resize(ready);
+    DWORD read = 0;
+    if (!WinHttpReadData(request, chunk.data(), ready, &read)) Interrupted();
+    if (read == 0) break;
+    chunk.resize(read);
+    body.insert(body.end(), chunk.begin(), chunk.end());
+    // Stop at the first chunk over the ceiling rather than draining the
+    // rest: a server that sends too much may send without end.
+    if (body.size() > kMaxBodyBytes) throw LauncherError{L"The release server sent more than expected."};
+  }
+  return body;
+}
+
+}  // namespace launcher

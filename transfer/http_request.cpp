@@ -1,0 +1,108 @@
+#include "transfer/http_request.h"
+
+#include "release/records.h"
+
+namespace launcher {
+namespace {
+
+constexpr DWORD kHostChars = 256;   // 255 and the terminator
+constexpr DWORD kPathChars = 2048;  // 2047 and the terminator
+
+constexpr int kResolveTimeoutMs = 8000;
+constexpr int kConnectTimeoutMs = 8000;
+constexpr int kSendTimeoutMs = 15000;
+constexpr int kReceiveTimeoutMs = 30000;
+
+[[noreturn]] void Fail(const wchar_t* message) { throw LauncherError{message}; }
+
+// The Content-Length header as a 64-bit number, 0 when it is absent or not a
+// plain decimal number. Read as text because WINHTTP_QUERY_FLAG_NUMBER yields
+// only 32 bits (Wine even stops at 2^31 - 1) and Wine lacks
+// WINHTTP_QUERY_FLAG_NUMBER64: a game file of several GiB would otherwise
+// get a length that its download can never match.
+std::uint64_t ContentLength(HINTERNET request) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof(text);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  const std::wstring_view digits(text, size / sizeof(wchar_t));
+  if (digits.empty()) return 0;
+  std::uint64_t value = 0;
+  for (wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return 0;
+    const auto digit = static_cast<std::uint64_t>(c - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return 0;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+}  // namespace
+
+CrackedUrl CrackUrl(std::wstring_view url) {
+  // WinHttpCrackUrl reads the given number of characters; the copy only
+  // guards against a view into a longer string.
+  const std::wstring text(url);
+  wchar_t host[kHostChars] = {};
+  wchar_t path[kPathChars] = {};
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = kHostChars;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = kPathChars;
+  // A host or path that does not fit its buffer makes the call fail with
+  // ERROR_INSUFFICIENT_BUFFER, which is how over-long addresses are refused.
+  if (!WinHttpCrackUrl(text.c_str(), static_cast<DWORD>(text.size()), 0, &parts)) {
+    Fail(L"The release address is not valid.");
+  }
+  CrackedUrl cracked;
+  cracked.host.assign(host, parts.dwHostNameLength);
+  cracked.port = parts.nPort;
+  cracked.path.assign(path, parts.dwUrlPathLength);
+  cracked.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return cracked;
+}
+
+HttpRequest OpenGet(std::wstring_view url) {
+  const CrackedUrl cracked = CrackUrl(url);
+  // On any throw below, `exchange` is destroyed member by member in reverse
+  // order, closing the request, then the connection, then the session.
+  HttpRequest exchange;
+
+  exchange.session.reset(WinHttpOpen(L"StonewakeLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!exchange.session) Fail(L"The launcher could not start a web connection.");
+
+  // Best effort: without these the platform's own defaults still bound
+  // every phase.
+  WinHttpSetTimeouts(exchange.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+
+  exchange.connection.reset(WinHttpConnect(exchange.session.get(), cracked.host.c_str(), cracked.port, 0));
+  if (!exchange.connection) Fail(L"The launcher could not reach the release server.");
+
+  exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), L"GET", cracked.path.c_str(), nullptr,
+                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                            cracked.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!exchange.request) Fail(L"The launcher could not make a request to the release server.");
+
+  if (!WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
+    Fail(L"Can't reach the update server. Check your internet connection. Trying again...");
+  }
+
+  DWORD status = 0;
+  DWORD size = sizeof(status);
+  if (!WinHttpQueryHeaders(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+      status != 200) {
+    Fail(L"The release server did not have what the launcher asked for.");
+  }
+
+  exchange.contentLength = ContentLength(exchange.request.get());
+  return exchange;
+}
+
+}  // namespace launcher

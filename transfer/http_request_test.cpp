@@ -1,0 +1,201 @@
+#include "transfer/http_request.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "release/records.h"
+#include "test_support/test_server.h"
+
+namespace launcher {
+namespace {
+
+using testing::RefusingPort;
+using testing::TestResponse;
+using testing::TestServer;
+
+constexpr std::chrono::seconds kCloseLimit{2};
+
+std::wstring ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const LauncherError& error) {
+    return error.message;
+  }
+  return L"(no error)";
+}
+
+std::wstring Repeat(wchar_t c, std::size_t n) { return std::wstring(n, c); }
+
+TEST(CrackUrl, SplitsUrls) {
+  struct Case {
+    const char* name;
+    std::wstring url;
+    std::wstring host;
+    std::uint16_t port;
+    std::wstring path;
+    bool secure;
+  };
+  const std::wstring digest = Repeat(L'a', 64);
+  const Case kCases[] = {
+      {"release host", L"http://releases.stonewake-game.net:8080/latest/manifest.txt", L"releases.stonewake-game.net",
+       8080, L"/latest/manifest.txt", false},
+      {"object", L"http://127.0.0.1:18080/objects/" + digest, L"127.0.0.1", 18080, L"/objects/" + digest, false},
+      {"http without a port", L"http://example.net/a", L"example.net", 80, L"/a", false},
+      {"https without a port", L"https://example.net/a", L"example.net", 443, L"/a", true},
+      {"https with a port", L"https://example.net:8443/a", L"example.net", 8443, L"/a", true},
+      {"no path", L"http://example.net:8080", L"example.net", 8080, L"", false},
+      {"longest host", L"http://" + Repeat(L'h', 255) + L"/a", Repeat(L'h', 255), 80, L"/a", false},
+      {"longest path", L"http://example.net/" + Repeat(L'p', 2046), L"example.net", 80, L"/" + Repeat(L'p', 2046),
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const CrackedUrl cracked = CrackUrl(c.url);
+    EXPECT_EQ(cracked.host, c.host);
+    EXPECT_EQ(cracked.port, c.port);
+    EXPECT_EQ(cracked.path, c.path);
+    EXPECT_EQ(cracked.secure, c.secure);
+  }
+}
+
+TEST(CrackUrl, BuiltInBaseUrlTakesAppendedPaths) {
+  ASSERT_TRUE(ReleaseServerBase.starts_with(L"http://"));
+  ASSERT_NE(ReleaseServerBase.back(), L'/');
+  const std::wstring hostAndPort(ReleaseServerBase.substr(7));
+  const std::size_t colon = hostAndPort.rfind(L':');
+  ASSERT_NE(colon, std::wstring::npos) << "the base URL names its port";
+  const CrackedUrl cracked = CrackUrl(std::wstring(ReleaseServerBase) + L"/latest/manifest.sig");
+  EXPECT_EQ(cracked.host, hostAndPort.substr(0, colon));
+  EXPECT_EQ(std::to_wstring(cracked.port), hostAndPort.substr(colon + 1));
+  EXPECT_EQ(cracked.path, L"/latest/manifest.sig");
+  EXPECT_FALSE(cracked.secure);
+}
+
+TEST(CrackUrl, RefusesInvalidAddresses) {
+  struct Case {
+    const char* name;
+    std::wstring url;
+  };
+  const Case kCases[] = {
+      {"empty", L""},
+      {"no scheme", L"releases.stonewake-game.net/latest/manifest.txt"},
+      {"unknown scheme", L"ftp://example.net/a"},
+      {"host of 256 characters", L"http://" + Repeat(L'h', 256) + L"/a"},
+      {"path of 2048 characters", L"http://example.net/" + Repeat(L'p', 2047)},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ErrorOf([&] { CrackUrl(c.url); }), L"The release address is not valid.");
+    EXPECT_EQ(ErrorOf([&] { OpenGet(c.url); }), L"The release address is not valid.");
+  }
+}
+
+class OpenGetTest : public ::testing::Test {
+ protected:
+  TestServer server;
+};
+
+TEST_F(OpenGetTest, AnythingButStatus200Fails) {
+  for (int status : {404, 206, 304, 204, 500, 503}) {
+    SCOPED_TRACE(status);
+    const std::string path = "/status/" + std::to_string(status);
+    TestResponse response = TestResponse::Status(status);
+    if (status == 204 || status == 304) response.body.clear();
+    server.Set(path, response);
+    EXPECT_EQ(ErrorOf([&] { OpenGet(server.Url(path)); }),
+              L"The release server did not have what the launcher asked for.");
+    // The connection closes with the handles; a leaked handle would keep it
+    // open until the server gives up on it.
+    EXPECT_TRUE(server.WaitUntilIdle(kCloseLimit));
+  }
+  EXPECT_EQ(ErrorOf([&] { OpenGet(server.Url("/latest/unknown")); }),
+            L"The release server did not have what the launcher asked for.");
+}
+
+TEST_F(OpenGetTest, ReadsContentLength) {
+  auto stated = [](std::uint64_t length) {
+    TestResponse response;
+    response.length = TestResponse::Length::Stated;
+    response.statedLength = length;
+    response.closeAfter = 0;
+    return response;
+  };
+  auto header = [](const char* line) {
+    TestResponse response;
+    response.length = TestResponse::Length::Absent;
+    response.headers = {line};
+    return response;
+  };
+  TestResponse absent = TestResponse::Ok("body without a length");
+  absent.length = TestResponse::Length::Absent;
+  struct Case {
+    const char* name;
+    TestResponse response;
+    std::uint64_t contentLength;
+  };
+  const Case kCases[] = {
+      {"exact", TestResponse::Ok("12345"), 5},
+      {"empty body", TestResponse::Ok(""), 0},
+      {"absent", absent, 0},
+      // Game files of several GiB: a 32-bit reading would cut these short.
+      {"above 2^31", stated(3000000000), 3000000000},
+      {"above 2^32", stated(5000000000), 5000000000},
+      {"largest 64-bit value", header("Content-Length: 18446744073709551615"), UINT64_MAX},
+      {"beyond 64 bits", header("Content-Length: 18446744073709551616"), 0},
+      {"not a number", header("Content-Length: many"), 0},
+      {"negative", header("Content-Length: -5"), 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    server.Set("/length", c.response);
+    const HttpRequest exchange = OpenGet(server.Url("/length"));
+    EXPECT_TRUE(exchange.session);
+    EXPECT_TRUE(exchange.connection);
+    EXPECT_TRUE(exchange.request);
+    EXPECT_EQ(exchange.contentLength, c.contentLength);
+  }
+}
+
+TEST_F(OpenGetTest, SendsAPlainGetWithOnlyTheUserAgent) {
+  const std::string path = "/objects/0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+  server.Set(path, TestResponse::Ok("object"));
+  { const HttpRequest exchange = OpenGet(server.Url(path)); }
+
+  const std::vector<testing::RecordedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  const testing::RecordedRequest& request = requests[0];
+  EXPECT_EQ(request.method, "GET");
+  EXPECT_EQ(request.path, path);
+  EXPECT_EQ(request.Header("User-Agent"), "StonewakeLauncher/1.0");
+  // Host and the connection's own management come from the platform; no
+  // header of the launcher's own besides the user agent may appear: no
+  // Range, no conditional or cache headers.
+  const std::set<std::string> allowed = {"host", "user-agent", "connection"};
+  for (const std::string& line : request.headers) {
+    std::string name = line.substr(0, line.find(':'));
+    for (char& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_TRUE(allowed.count(name)) << line;
+  }
+}
+
+TEST_F(OpenGetTest, HoldsTheConnectionUntilReleased) {
+  server.Set("/latest/manifest.txt", TestResponse::Ok("manifest"));
+  HttpRequest exchange = OpenGet(server.Url("/latest/manifest.txt"));
+  EXPECT_FALSE(server.WaitUntilIdle(std::chrono::milliseconds(300)));
+
+  // Assigning over an open exchange closes it.
+  exchange = HttpRequest{};
+  EXPECT_FALSE(exchange.request);
+  EXPECT_TRUE(server.WaitUntilIdle(kCloseLimit));
+}
+
+TEST(OpenGet, UnreachableServer) {
+  RefusingPort refusing;
+  EXPECT_EQ(ErrorOf([&] { OpenGet(refusing.baseUrl() + L"/latest/manifest.txt"); }),
+            L"Can't reach the update server. Check your internet connection. Trying again...");
+}
+
+}  // namespace
+}  // namespace launcher
