@@ -1,0 +1,104 @@
+#include "transfer/object_download.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "release/file_digest.h"
+#include "release/file_handle.h"
+#include "release/paths.h"
+#include "release/text.h"
+#include "transfer/http_request.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::uint64_t kMebibyte = 1048576;
+
+[[noreturn]] void Interrupted() {
+  throw LauncherError{L"The download was interrupted. Check your internet connection and try again."};
+}
+
+DWORD BytesReady(HINTERNET request) {
+  DWORD ready = 0;
+  if (!WinHttpQueryDataAvailable(request, &ready)) Interrupted();
+  return ready;
+}
+
+bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
+  DWORD written = 0;
+  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
+// The whole patch's progress after `done` bytes: whole mebibytes rounded
+// down, and a percent that is not clamped, so a file larger than its
+// published size shows above 100 rather than hiding the discrepancy.
+void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress& progress) {
+  const std::uint64_t percent = total == 0 ? 0 : done * 100 / total;
+  const std::wstring text =
+      L"Downloading: " + std::to_wstring(done / kMebibyte) + L" of " + std::to_wstring(total / kMebibyte) + L" MB";
+  progress(text, static_cast<std::int32_t>(percent));
+}
+
+}  // namespace
+
+void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteProgress& progress) {
+  // The server must have answered 200 before anything on disk is touched, so
+  // a missing object never truncates an earlier ".partial" file.
+  const HttpRequest exchange = OpenGet(url);
+  const HINTERNET request = exchange.request.get();
+
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw LauncherError{L"Could not write " + LastPathComponent(path) + L"."};
+
+  // After a failed write (a full disk) the body is still read to its end and
+  // reported, and the failure is reported once the body is complete. Nothing
+  // more is written then: a later write that succeeds would leave a hole.
+  bool writeFailed = false;
+  std::uint64_t written = 0;
+  std::vector<std::uint8_t> chunk;
+  // WinHTTP reports 0 ready bytes once the body is complete.
+  for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
+    chunk.resize(ready);
+    DWORD read = 0;
+    if (!WinHttpReadData(request, chunk.data(), ready, &read)) Interrupted();
+    if (read == 0) break;
+    if (!writeFailed && !WriteAll(file.get(), chunk.data(), read)) writeFailed = true;
+    written += read;
+    progress(written, exchange.contentLength);
+  }
+
+  // Closing can report a write that the cache held back (a full disk).
+  if (!CloseHandle(file.release())) writeFailed = true;
+  if (writeFailed || (exchange.contentLength != 0 && written != exchange.contentLength)) {
+    throw LauncherError{L"The download was cut short. Check your internet connection and try again."};
+  }
+}
+
+std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
+                          std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress) {
+  const std::wstring partial = destination + L".partial";
+
+  // A folder that cannot be made shows up as a file that cannot be written.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(destination).parent_path(), ignored);
+
+  const std::wstring url = std::wstring(baseUrl) + L"/objects/" + WidenAscii(file.sha256);
+  const ByteProgress report = [&](std::uint64_t written, std::uint64_t) {
+    ReportDownload(doneBefore + written, total, progress);
+  };
+  DownloadToFile(url, partial, report);
+
+  // The digest is taken from the file as it lies on disk, not from the bytes
+  // as they arrived, so what gets moved into place is what was verified.
+  if (FileSha256(partial) != file.sha256) {
+    DeleteFileW(partial.c_str());
+    throw LauncherError{L"A downloaded file did not match the release, so it was thrown away. Try again."};
+  }
+  return partial;
+}
+
+}  // namespace launcher
