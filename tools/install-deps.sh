@@ -7,6 +7,11 @@ packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev googletest
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
+  # Wine's bcrypt verifies ECDSA through GnuTLS, which libwine only
+  # recommends.
+  libgnutls30
+  # Signing the openssl-to-CNG interop fixtures at build time.
+  openssl python3
   xvfb openbox xdotool imagemagick
   libssl-dev nginx-light curl
   python3-pil python3-numpy

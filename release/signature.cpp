@@ -1,0 +1,78 @@
+#include "release/signature.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "release/manifest.h"
+#include "release/release_config.h"
+#include "release/sha256.h"
+#include "release/signature_file.h"
+#include "transfer/body_fetch.h"
+
+namespace launcher {
+namespace {
+
+inline void DestroyKey(BCRYPT_KEY_HANDLE key) { BCryptDestroyKey(key); }
+using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, &DestroyKey>;
+
+constexpr std::size_t kPublicBlobBytes = 72;
+
+// The release public key as CNG's ECCPUBLICBLOB: magic "ECS1" and the key
+// length 32, both little-endian 32-bit, then X and Y, most significant byte
+// first.
+std::array<std::uint8_t, kPublicBlobBytes> ReleasePublicKeyBlob() {
+  std::array<std::uint8_t, kPublicBlobBytes> blob{};
+  const std::uint32_t header[2] = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+  for (int field = 0; field < 2; ++field) {
+    for (int i = 0; i < 4; ++i) blob[field * 4 + i] = static_cast<std::uint8_t>(header[field] >> (8 * i));
+  }
+  std::copy(ReleasePublicKeyX.begin(), ReleasePublicKeyX.end(), blob.begin() + 8);
+  std::copy(ReleasePublicKeyY.begin(), ReleasePublicKeyY.end(), blob.begin() + 40);
+  return blob;
+}
+
+}  // namespace
+
+bool VerifyManifestSignature(std::span<const std::uint8_t> manifest, std::span<const std::uint8_t> signature) {
+  if (signature.size() != kSignatureBytes) return false;
+
+  // Declared in this order, the holders release the hash and its provider
+  // first, then the key, then the ECDSA provider.
+  AlgorithmHandle ecdsa;
+  if (BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0) {
+    throw LauncherError{L"The launcher could not open a cryptography provider."};
+  }
+  std::array<std::uint8_t, kPublicBlobBytes> blob = ReleasePublicKeyBlob();
+  KeyHandle key;
+  if (BCryptImportKeyPair(ecdsa.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.put(), blob.data(),
+                          static_cast<ULONG>(blob.size()), 0) < 0) {
+    return false;
+  }
+
+  Sha256Hash hash;
+  hash.Update(manifest);
+  std::array<std::uint8_t, 32> digest = hash.Finish();
+
+  // Only STATUS_SUCCESS counts: a signature check grants nothing on a
+  // status that is merely not an error.
+  return BCryptVerifySignature(key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                               const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0) == 0;
+}
+
+Manifest FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage) {
+  // Both files arrive before either is looked at; the manifest is parsed
+  // only once its signature holds, so the parser never sees unsigned bytes.
+  const std::wstring base(baseUrl);
+  const std::vector<std::uint8_t> manifest = FetchBody(base + L"/latest/manifest.txt");
+  const std::vector<std::uint8_t> signatureFile = FetchBody(base + L"/latest/manifest.sig");
+  const std::vector<std::uint8_t> signature = ParseSignatureFile(signatureFile);
+  if (!VerifyManifestSignature(manifest, signature)) throw LauncherError{std::wstring(failureMessage)};
+  return ParseManifest(manifest);
+}
+
+}  // namespace launcher
