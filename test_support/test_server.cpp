@@ -368,6 +368,10 @@ void TestServer::Serve(std::uintptr_t clientValue) {
   if (!response) response = std::make_shared<const TestResponse>(TestResponse::Status(404));
 
   Pause(response->stallBeforeHeaders, stopping_);
+  if (stopping_) {
+    closesocket(client);
+    return;
+  }
 
   const std::uint64_t total = response->body.size() + response->fillerBytes;
   std::string out = "HTTP/1.1 " + std::to_string(response->status) + " " + Reason(response->status) + "\r\n";

@@ -1,0 +1,165 @@
+// The test server's faults, seen on the wire by a plain socket client: the
+// transfer and engine tests rely on each one being exactly what it claims.
+#include "test_support/test_server.h"
+
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace launcher::testing {
+namespace {
+
+struct Exchange {
+  std::string head;  // up to the blank line
+  std::string body;  // everything after it
+  bool reset = false;
+};
+
+// Sends `request` and reads until the server closes or resets.
+Exchange Fetch(std::uint16_t port, const std::string& request) {
+  Exchange result;
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const DWORD timeoutMs = 20000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  std::string received;
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+    send(s, request.data(), static_cast<int>(request.size()), 0);
+    char buffer[65536];
+    for (;;) {
+      const int n = recv(s, buffer, sizeof(buffer), 0);
+      if (n > 0) {
+        received.append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      result.reset = n == SOCKET_ERROR && WSAGetLastError() == WSAECONNRESET;
+      break;
+    }
+  } else {
+    ADD_FAILURE() << "cannot connect";
+  }
+  closesocket(s);
+  WSACleanup();
+  const std::size_t end = received.find("\r\n\r\n");
+  result.head = received.substr(0, end);
+  if (end != std::string::npos) result.body = received.substr(end + 4);
+  return result;
+}
+
+std::string Get(const std::string& path) { return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"; }
+
+bool HasLine(const std::string& head, const std::string& line) {
+  return ("\r\n" + head + "\r\n").find("\r\n" + line + "\r\n") != std::string::npos;
+}
+
+TEST(TestServer, AnswersAsSet) {
+  TestServer server;
+  auto set = [&](const std::string& path, TestResponse response) {
+    server.Set(path, std::move(response));
+    return path;
+  };
+  TestResponse absent = TestResponse::Ok("hello");
+  absent.length = TestResponse::Length::Absent;
+  TestResponse stated = TestResponse::Ok("hello");
+  stated.length = TestResponse::Length::Stated;
+  stated.statedLength = 99;
+  TestResponse cut = TestResponse::Ok("hello");
+  cut.closeAfter = 3;
+  TestResponse filler = TestResponse::Ok("ab");
+  filler.fillerBytes = 100;
+  filler.headers = {"X-Extra: yes"};
+  TestResponse stalled = TestResponse::Ok("hello");
+  stalled.stallAt = 2;
+  stalled.stallInBody = std::chrono::milliseconds(200);
+
+  std::string fillerBody = "ab";
+  for (int i = 0; i < 100; ++i) fillerBody += FillerByte(i);
+
+  struct Case {
+    const char* name;
+    std::string path;
+    const char* statusLine;
+    const char* lengthLine;  // nullptr: no Content-Length
+    std::string body;
+  };
+  const Case kCases[] = {
+      {"ok", set("/ok", TestResponse::Ok("hello")), "HTTP/1.1 200 OK", "Content-Length: 5", "hello"},
+      {"unknown path", "/nothing/here", "HTTP/1.1 404 Not Found", "Content-Length: 14", "404 Not Found\n"},
+      {"status", set("/moved", TestResponse::Status(304)), "HTTP/1.1 304 Not Modified", "Content-Length: 17",
+       "304 Not Modified\n"},
+      {"no Content-Length", set("/absent", absent), "HTTP/1.1 200 OK", nullptr, "hello"},
+      {"stated Content-Length", set("/stated", stated), "HTTP/1.1 200 OK", "Content-Length: 99", "hello"},
+      {"cut off in order", set("/cut", cut), "HTTP/1.1 200 OK", "Content-Length: 5", "hel"},
+      {"filler and a header", set("/filler", filler), "HTTP/1.1 200 OK", "Content-Length: 102", fillerBody},
+      {"stall within the body", set("/stalled", stalled), "HTTP/1.1 200 OK", "Content-Length: 5", "hello"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const Exchange exchange = Fetch(server.port(), Get(c.path));
+    EXPECT_EQ(exchange.head.substr(0, exchange.head.find("\r\n")), c.statusLine);
+    if (c.lengthLine) {
+      EXPECT_TRUE(HasLine(exchange.head, c.lengthLine)) << exchange.head;
+    } else {
+      EXPECT_EQ(exchange.head.find("Content-Length"), std::string::npos) << exchange.head;
+    }
+    EXPECT_TRUE(HasLine(exchange.head, "Connection: close"));
+    EXPECT_EQ(exchange.body, c.body);
+    EXPECT_FALSE(exchange.reset);
+  }
+  EXPECT_TRUE(HasLine(Fetch(server.port(), Get("/filler")).head, "X-Extra: yes"));
+}
+
+TEST(TestServer, ResetsAfterTheGivenBytes) {
+  TestServer server;
+  TestResponse dropped = TestResponse::Ok("hello");
+  dropped.resetAfter = 3;
+  server.Set("/dropped", dropped);
+  const Exchange exchange = Fetch(server.port(), Get("/dropped"));
+  EXPECT_TRUE(exchange.reset);
+  EXPECT_TRUE(std::string("hel").starts_with(exchange.body)) << exchange.body;
+}
+
+TEST(TestServer, RecordsRequests) {
+  TestServer server;
+  Fetch(server.port(), "GET /a?b=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nx-probe:  one two \r\nRange: bytes=0-\r\n\r\n");
+  Fetch(server.port(), Get("/a?b=1"));
+  Fetch(server.port(), Get("/c"));
+
+  const std::vector<RecordedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].path, "/a?b=1");
+  EXPECT_EQ(requests[0].headers,
+            (std::vector<std::string>{"Host: 127.0.0.1", "x-probe:  one two ", "Range: bytes=0-"}));
+  EXPECT_EQ(requests[0].Header("X-Probe"), "one two");
+  EXPECT_EQ(requests[0].Header("range"), "bytes=0-");
+  EXPECT_EQ(requests[1].Header("Range"), std::nullopt);
+  EXPECT_EQ(server.RequestCount("/a?b=1"), 2u);
+  EXPECT_EQ(server.RequestCount("/a"), 0u);
+  EXPECT_TRUE(server.WaitUntilIdle());
+  EXPECT_EQ(server.Requests()[2].bodyBytesSent, 14u);  // "404 Not Found\n"
+}
+
+TEST(TestServer, StopsDuringAStall) {
+  std::future<Exchange> client;
+  {
+    TestServer server;
+    TestResponse stalled = TestResponse::Ok("late");
+    stalled.stallBeforeHeaders = std::chrono::minutes(5);
+    server.Set("/stalled", stalled);
+    client = std::async(std::launch::async, [port = server.port()] { return Fetch(port, Get("/stalled")); });
+    while (server.RequestCount("/stalled") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // The destructor ended the stall and the connection without an answer.
+  EXPECT_EQ(client.get().head, "");
+}
+
+}  // namespace
+}  // namespace launcher::testing
