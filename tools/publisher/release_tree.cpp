@@ -1,0 +1,392 @@
+#include "tools/publisher/release_tree.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "release/manifest.h"
+#include "release/signature_file.h"
+#include "release/text.h"
+#include "release/version.h"
+#include "tools/publisher/install_names.h"
+#include "tools/publisher/publish_error.h"
+#include "tools/publisher/staged_file.h"
+
+namespace publisher {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kChunkBytes = 1 << 20;
+
+struct SourceFile {
+  std::string path;  // as it will appear in the manifest
+  fs::path source;
+  std::uint64_t size = 0;  // from the walk; the copy measures it again
+};
+
+std::span<const std::uint8_t> Bytes(std::string_view text) {
+  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+std::string ListProblems(const std::string& heading, const std::vector<std::string>& problems) {
+  std::string message = heading;
+  for (const std::string& problem : problems) message += "\n  " + problem;
+  return message;
+}
+
+bool IsInside(const fs::path& inner, const fs::path& outer) {
+  const auto [end, ignored] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return end == outer.end();
+}
+
+// Every regular file under the game folder. Anything else a player's install
+// could not reproduce is a problem: links (the launcher writes plain files),
+// devices, pipes and sockets.
+std::vector<SourceFile> WalkGameFolder(const fs::path& folder, std::vector<std::string>& problems) {
+  std::vector<SourceFile> files;
+  std::error_code error;
+  fs::recursive_directory_iterator it(folder, error);
+  if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
+  for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (error) break;
+    const fs::path relative = it->path().lexically_relative(folder);
+    const std::string path = "game/" + relative.generic_string();
+    const fs::file_status status = it->symlink_status(error);
+    if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
+    if (fs::is_directory(status)) continue;
+    if (fs::is_symlink(status)) {
+      problems.push_back(Printable(path) + ": a symbolic link; a release carries only regular files");
+    } else if (!fs::is_regular_file(status)) {
+      problems.push_back(Printable(path) +
+                         ": a special file (device, pipe or socket); a release carries only regular files");
+    } else {
+      const std::uint64_t size = it->file_size(error);
+      if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
+      if (relative.has_parent_path() == false) {
+        const std::string name = relative.string();
+        for (std::string_view own :
+             {std::string_view("Stonewake Launcher.exe"), std::string_view("Stonewake Launcher.old")}) {
+          if (name.size() == own.size() && std::equal(name.begin(), name.end(), own.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+              })) {
+            problems.push_back(Printable(path) +
+                               ": the launcher's own file in the game folder; this looks like an install folder. "
+                               "Pass the game folder itself, and the launcher with --launcher");
+          }
+        }
+      }
+      files.push_back({path, it->path(), size});
+    }
+  }
+  if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
+  return files;
+}
+
+bool StartsWithMz(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  char magic[2] = {};
+  return in.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+bool SameManifest(const launcher::Manifest& a, const launcher::Manifest& b) {
+  if (a.version != b.version || a.commit != b.commit || a.rollback != b.rollback) return false;
+  return std::equal(a.files.begin(), a.files.end(), b.files.begin(), b.files.end(),
+                    [](const launcher::ManifestFile& x, const launcher::ManifestFile& y) {
+                      return x.path == y.path && x.sha256 == y.sha256 && x.size == y.size;
+                    });
+}
+
+// The text of `manifest`, refused unless the launcher would read back exactly
+// `manifest` from it and fetch it at all.
+std::string CheckedManifestText(const launcher::Manifest& manifest) {
+  const std::string text = ManifestText(manifest);
+  if (text.size() > kMaxManifestBytes) {
+    throw PublishError("The manifest would take " + std::to_string(text.size()) +
+                       " bytes, but the launcher reads at most " + std::to_string(kMaxManifestBytes) +
+                       "; the release needs fewer files or shorter paths");
+  }
+  try {
+    if (!SameManifest(launcher::ParseManifest(Bytes(text)), manifest)) {
+      throw PublishError("The launcher would read the manifest differently from what was written");
+    }
+  } catch (const launcher::LauncherError&) {
+    throw PublishError("The launcher would refuse the manifest");
+  }
+  return text;
+}
+
+std::optional<std::string> ReadWholeFile(const fs::path& file, std::size_t limit) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes(limit + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) return std::nullopt;
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+// What the players' launchers will make of this release next to the one
+// already in the tree: they ignore an older version unless it is a
+// rollback, and they trust only the key that signed what they have.
+void CheckAgainstCurrentRelease(const ReleaseInput& input, const PublicKey& key, const fs::path& tree,
+                                const PublishReport& report) {
+  const fs::path manifestFile = tree / "latest" / "manifest.txt";
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(manifestFile, error))) return;
+  const std::optional<std::string> text = ReadWholeFile(manifestFile, kMaxManifestBytes);
+  std::optional<launcher::Manifest> current;
+  try {
+    if (text) current = launcher::ParseManifest(Bytes(*text));
+  } catch (const launcher::LauncherError&) {
+  }
+  if (!current) {
+    if (report.warning) report.warning(manifestFile.string() + " cannot be read as a manifest; it will be replaced");
+    return;
+  }
+
+  if (!input.rollback &&
+      launcher::IsOlderVersion(launcher::WidenAscii(input.version), launcher::WidenAscii(current->version))) {
+    throw PublishError(
+        "Version " + Printable(input.version) + " orders before the published version " + Printable(current->version) +
+        ", so players who have " + Printable(current->version) +
+        " would ignore it. Choose a later version, or pass --rollback to take them back; nothing was written");
+  }
+
+  const std::optional<std::string> signature = ReadWholeFile(tree / "latest" / "manifest.sig", kMaxManifestBytes);
+  bool signedByKey = false;
+  try {
+    if (signature) {
+      const std::vector<std::uint8_t> raw = launcher::ParseSignatureFile(Bytes(*signature));
+      RawSignature fixed;
+      std::copy(raw.begin(), raw.end(), fixed.begin());
+      signedByKey = Verify(key, Bytes(*text), fixed);
+    }
+  } catch (const launcher::LauncherError&) {
+  }
+  if (!signedByKey && !input.newKey) {
+    throw PublishError("The published release " + Printable(current->version) +
+                       " was not signed with this key. Players' launchers trust the key that signed it and would "
+                       "refuse this release. Sign with that key, or pass --new-key if the launchers players run "
+                       "carry the new key; nothing was written");
+  }
+}
+
+struct Progress {
+  std::size_t filesDone = 0;
+  std::size_t filesTotal = 0;
+  std::uint64_t bytesDone = 0;
+  std::uint64_t bytesTotal = 0;
+};
+
+// Puts the content of `source` at objects/<digest>. An object already there
+// with that content is kept untouched: objects are immutable, and a CDN or a
+// player may be reading it right now.
+PublishStep::Kind PlaceObject(const fs::path& objects, const fs::path& source, const FileDigest& digest,
+                              const PublishReport& report) {
+  const fs::path object = objects / digest.sha256;
+  struct stat existing {};
+  if (::lstat(object.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+      static_cast<std::uint64_t>(existing.st_size) == digest.size) {
+    if (DigestFile(object).sha256 == digest.sha256) return PublishStep::Kind::ObjectKept;
+    if (report.warning) report.warning("objects/" + digest.sha256 + " had other content; it is replaced");
+  }
+
+  StagedFile staged(object);
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw PublishError("Cannot open " + source.string() + ": " + std::strerror(errno));
+  Sha256 hash;
+  std::uint64_t size = 0;
+  std::vector<std::uint8_t> buffer(kChunkBytes);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      ::close(in);
+      throw PublishError("Cannot read " + source.string() + ": " + std::strerror(saved));
+    }
+    if (n == 0) break;
+    const std::span<const std::uint8_t> chunk(buffer.data(), static_cast<std::size_t>(n));
+    hash.Update(chunk);
+    staged.Write(chunk);
+    size += static_cast<std::uint64_t>(n);
+  }
+  ::close(in);
+  // The digest came from an earlier read; a file that changed since would
+  // put content under a name that does not describe it.
+  if (hash.Finish() != digest.sha256 || size != digest.size) {
+    throw PublishError(source.string() +
+                       " changed while it was being published; publish again when nothing writes "
+                       "to the game folder");
+  }
+  staged.Commit();
+  return PublishStep::Kind::ObjectWritten;
+}
+
+void RemoveStaleTemps(const fs::path& folder) {
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (IsStagedTempName(it->path().filename().string())) fs::remove(it->path(), error);
+  }
+}
+
+}  // namespace
+
+std::string WordProblem(std::string_view word) {
+  if (word.empty()) return "is empty";
+  for (char c : word) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return "must be one word of printable ASCII (no spaces or control characters)";
+  }
+  return {};
+}
+
+std::string ManifestText(const launcher::Manifest& manifest) {
+  std::string text = "stonewake-manifest 1\n";
+  text += "version " + manifest.version + "\n";
+  if (!manifest.commit.empty()) text += "commit " + manifest.commit + "\n";
+  if (manifest.rollback) text += "rollback\n";
+  for (const launcher::ManifestFile& file : manifest.files) {
+    text += "file " + file.sha256 + " " + std::to_string(file.size) + " " + file.path + "\n";
+  }
+  text += "end\n";
+  return text;
+}
+
+PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const fs::path& tree,
+                             const PublishReport& report) {
+  const PublicKey publicKey = PublicKeyOf(key);
+#ifdef STONEWAKE_TEST_PUBLIC_KEY
+  if (PublicKeyHex(publicKey) == STONEWAKE_TEST_PUBLIC_KEY && report.warning) {
+    report.warning("signing with the committed test-only key: only test builds of the launcher trust it");
+  }
+#endif
+
+  std::vector<std::string> problems;
+  if (std::string problem = WordProblem(input.version); !problem.empty()) problems.push_back("the version " + problem);
+  if (!input.commit.empty()) {
+    if (std::string problem = WordProblem(input.commit); !problem.empty()) problems.push_back("the commit " + problem);
+  }
+
+  std::error_code error;
+  if (!fs::is_directory(input.gameFolder, error)) {
+    throw PublishError("The game folder " + input.gameFolder.string() + " is not a folder; nothing was written");
+  }
+  const fs::path gameReal = fs::canonical(input.gameFolder, error);
+  const fs::path treeReal = fs::weakly_canonical(tree, error);
+  if (!error && IsInside(treeReal, gameReal)) {
+    throw PublishError("The release tree " + tree.string() + " lies inside the game folder " +
+                       input.gameFolder.string() + "; put it elsewhere. Nothing was written");
+  }
+
+  std::vector<SourceFile> files = WalkGameFolder(input.gameFolder, problems);
+  if (files.empty()) problems.push_back(input.gameFolder.string() + ": the game folder has no files");
+  if (!input.launcherExe.empty()) {
+    const fs::file_status status = fs::status(input.launcherExe, error);
+    if (!fs::is_regular_file(status)) {
+      problems.push_back(input.launcherExe.string() + ": the launcher is not a file");
+    } else if (!StartsWithMz(input.launcherExe)) {
+      // Players' launchers replace themselves with whatever this names.
+      problems.push_back(input.launcherExe.string() + ": the launcher is not a Windows executable");
+    } else {
+      files.push_back(
+          {std::string(launcher::LauncherFileName), input.launcherExe, fs::file_size(input.launcherExe, error)});
+    }
+  }
+  // Byte order of the manifest paths: stable whatever order the file system
+  // lists a folder in.
+  std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
+
+  std::vector<std::string> paths;
+  for (const SourceFile& file : files) paths.push_back(file.path);
+  for (std::string& problem : InstallPathProblems(paths)) problems.push_back(std::move(problem));
+  if (!problems.empty()) throw PublishError(ListProblems("Refused; nothing was written:", problems));
+
+  // The same manifest with every digest still unknown has the final length
+  // and grammar, so refuse it now rather than after writing objects.
+  launcher::Manifest manifest{input.version, input.commit, input.rollback, {}};
+  Progress progress;
+  progress.filesTotal = files.size();
+  for (const SourceFile& file : files) {
+    manifest.files.push_back({file.path, std::string(64, '0'), file.size});
+    progress.bytesTotal += file.size;
+  }
+  CheckedManifestText(manifest);
+  CheckAgainstCurrentRelease(input, publicKey, tree, report);
+
+  for (const SourceFile& file : files) {
+    if (file.path == "game/imgui.ini" || file.path.ends_with("/imgui.ini")) {
+      if (report.warning)
+        report.warning(
+            file.path +
+            ": players' launchers keep their own imgui.ini, but will replace it with this one whenever it differs");
+    }
+  }
+  if (std::none_of(files.begin(), files.end(), [](const SourceFile& f) { return f.path == "game/Stonewake.exe"; }) &&
+      report.warning) {
+    report.warning("the release has no game/Stonewake.exe, the program the launcher starts");
+  }
+
+  const fs::path objects = tree / "objects";
+  const fs::path latest = tree / "latest";
+  MakeFolders(tree);
+  const TreeLock lock(tree);
+  MakeFolders(objects);
+  MakeFolders(latest);
+  RemoveStaleTemps(objects);
+  RemoveStaleTemps(latest);
+
+  PublishResult result;
+  std::set<std::string> placed;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileDigest digest = DigestFile(files[i].source);
+    manifest.files[i].sha256 = digest.sha256;
+    manifest.files[i].size = digest.size;
+    progress.bytesTotal += digest.size - files[i].size;
+    PublishStep::Kind kind = PublishStep::Kind::ObjectKept;
+    if (placed.insert(digest.sha256).second) {
+      kind = PlaceObject(objects, files[i].source, digest, report);
+      ++(kind == PublishStep::Kind::ObjectWritten ? result.objectsWritten : result.objectsKept);
+    }
+    ++progress.filesDone;
+    progress.bytesDone += digest.size;
+    if (report.step) {
+      report.step({kind, objects / digest.sha256, progress.filesDone, progress.filesTotal, progress.bytesDone,
+                   progress.bytesTotal});
+    }
+  }
+  // The objects' names must be on disk before a manifest that lists them.
+  SyncFolder(objects);
+
+  const std::string text = CheckedManifestText(manifest);
+  const RawSignature signature = Sign(key, Bytes(text));
+  if (!Verify(publicKey, Bytes(text), signature))
+    throw PublishError("The new signature does not verify; nothing was published");
+
+  WriteFileAtomically(latest / "manifest.txt", text);
+  if (report.step) {
+    report.step({PublishStep::Kind::Manifest, latest / "manifest.txt", progress.filesDone, progress.filesTotal,
+                 progress.bytesDone, progress.bytesTotal});
+  }
+  WriteFileAtomically(latest / "manifest.sig", SignatureFileText(signature));
+  SyncFolder(latest);
+  if (report.step) {
+    report.step({PublishStep::Kind::Signature, latest / "manifest.sig", progress.filesDone, progress.filesTotal,
+                 progress.bytesDone, progress.bytesTotal});
+  }
+
+  result.manifest = std::move(manifest);
+  result.bytes = progress.bytesDone;
+  return result;
+}
+
+}  // namespace publisher

@@ -1,0 +1,73 @@
+// Turning a game folder (and optionally a launcher executable) into a signed
+// release tree of static files:
+//
+//   objects/<sha256>       every file's content, named by its digest
+//   latest/manifest.txt    the manifest
+//   latest/manifest.sig    its signature
+//
+// Objects go in first, the manifest next and the signature last, each
+// renamed into place when complete, so whoever serves the tree never hands
+// out a manifest whose objects are missing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "release/records.h"
+#include "tools/publisher/crypto.h"
+
+namespace publisher {
+
+// The launcher fetches the manifest whole and refuses one above this size.
+inline constexpr std::size_t kMaxManifestBytes = 1048576;
+
+struct ReleaseInput {
+  std::filesystem::path gameFolder;   // its files become "game/<relative path>"
+  std::filesystem::path launcherExe;  // empty: the release carries no launcher
+  std::string version;
+  std::string commit;  // empty: no commit line
+  bool rollback = false;
+  // Sign even though the tree's current release was signed by another key.
+  bool newKey = false;
+};
+
+struct PublishStep {
+  enum class Kind { ObjectKept, ObjectWritten, Manifest, Signature };
+  Kind kind;
+  std::filesystem::path file;  // the file kept or put in place
+  std::size_t filesDone = 0;
+  std::size_t filesTotal = 0;
+  std::uint64_t bytesDone = 0;
+  std::uint64_t bytesTotal = 0;
+};
+
+struct PublishReport {
+  std::function<void(const PublishStep&)> step;     // after each object, the manifest and the signature
+  std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
+};
+
+struct PublishResult {
+  launcher::Manifest manifest;
+  std::size_t objectsWritten = 0;
+  std::size_t objectsKept = 0;
+  std::uint64_t bytes = 0;  // sum of the listed files' sizes
+};
+
+// Checks the words and every input file, then writes the release into
+// `tree`. Throws PublishError; when the input is refused, the message lists
+// every offending file and nothing has been written to `tree`.
+PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
+                             const PublishReport& report);
+
+// The manifest's text: header, version, commit and rollback lines as set,
+// one "file" line per entry in the given order, "end"; LF line ends.
+std::string ManifestText(const launcher::Manifest& manifest);
+
+// Why `word` cannot be a version or commit word ("" when it can): it must be
+// one word of printable ASCII.
+std::string WordProblem(std::string_view word);
+
+}  // namespace publisher
