@@ -13,7 +13,7 @@ packages=(
   # Signing the openssl-to-CNG interop fixtures at build time.
   openssl python3
   xvfb openbox xdotool imagemagick
-  libssl-dev openssl nginx-light curl
+  libssl-dev nginx-light curl
   python3-pil python3-numpy
 )
 
