@@ -228,7 +228,10 @@ PublishStep::Kind PlaceObject(const fs::path& objects, const fs::path& source, c
                        " changed while it was being published; publish again when nothing writes "
                        "to the game folder");
   }
-  staged.Commit();
+  // Flushed all at once before the manifest is written; an object cut short
+  // by a crash before that is named in no manifest, and is found by its
+  // content and replaced by the next run.
+  staged.Commit(StagedFile::Flush::Later);
   return PublishStep::Kind::ObjectWritten;
 }
 
@@ -364,8 +367,9 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
                    progress.bytesTotal});
     }
   }
-  // The objects' names must be on disk before a manifest that lists them.
-  SyncFolder(objects);
+  // The objects, content and names, must be on disk before a manifest that
+  // lists them.
+  SyncFileSystem(objects);
 
   const std::string text = CheckedManifestText(manifest);
   const RawSignature signature = Sign(key, Bytes(text));

@@ -48,8 +48,9 @@ void StagedFile::Write(std::span<const std::uint8_t> bytes) {
   }
 }
 
-void StagedFile::Commit() {
-  if (::fsync(fd_) != 0) throw PublishError("Cannot write " + temp_.string() + ": " + Reason(errno));
+void StagedFile::Commit(Flush flush) {
+  if (flush == Flush::Now && ::fsync(fd_) != 0)
+    throw PublishError("Cannot write " + temp_.string() + ": " + Reason(errno));
   const int result = ::close(fd_);
   fd_ = -1;
   if (result != 0) throw PublishError("Cannot write " + temp_.string() + ": " + Reason(errno));
@@ -73,6 +74,15 @@ void SyncFolder(const std::filesystem::path& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) throw PublishError("Cannot open " + folder.string() + ": " + Reason(errno));
   const int result = ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) throw PublishError("Cannot flush " + folder.string() + ": " + Reason(error));
+}
+
+void SyncFileSystem(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw PublishError("Cannot open " + folder.string() + ": " + Reason(errno));
+  const int result = ::syncfs(fd);
   const int error = errno;
   ::close(fd);
   if (result != 0) throw PublishError("Cannot flush " + folder.string() + ": " + Reason(error));

@@ -22,8 +22,11 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   void Write(std::span<const std::uint8_t> bytes);
-  // Flushes to disk and renames onto the target, replacing a file there.
-  void Commit();
+  enum class Flush { Now, Later };
+  // Renames onto the target, replacing a file there. Flush::Now first puts
+  // the content on disk; Flush::Later leaves that to one SyncFileSystem for
+  // many files (one flush per file costs milliseconds each).
+  void Commit(Flush flush = Flush::Now);
 
  private:
   std::filesystem::path target_;
@@ -40,6 +43,9 @@ bool IsStagedTempName(std::string_view fileName);
 
 // Flushes a folder's entries (the renames into it) to disk.
 void SyncFolder(const std::filesystem::path& folder);
+
+// Flushes everything written to the file system that holds `folder`.
+void SyncFileSystem(const std::filesystem::path& folder);
 
 // Creates `folder` and its parents as needed; those it creates get mode 0755.
 void MakeFolders(const std::filesystem::path& folder);

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Publishing and verifying a large release: times `publisher release` into a
+# new tree, again into the same tree (every object already there), and
+# `publisher verify`, beside what the same files cost sha256sum and cp.
+# Medians of RUNS runs, warm page cache, pending writes flushed before each. Uses an optimised build of the
+# publisher without sanitizers (build/bench-host).
+#
+#   bench/publisher.sh [FILES] [KIB_PER_FILE] [RUNS]     defaults 10000 8 3
+set -euo pipefail
+cd "$(dirname "$0")/.."
+files=${1:-10000}
+kib=${2:-8}
+runs=${3:-3}
+
+cmake -S . -B build/bench-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
+  -DCMAKE_CXX_COMPILER=g++ >/dev/null
+cmake --build build/bench-host --target publisher >/dev/null
+publisher=$PWD/build/bench-host/bin/publisher
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# Short paths on purpose: the launcher fetches at most 1 MiB of manifest,
+# about 105 bytes per file line at 10,000 files.
+echo "making $files files of $kib KiB..."
+python3 - "$files" "$kib" <<'PY'
+import os, sys
+files, kib = int(sys.argv[1]), int(sys.argv[2])
+for i in range(files):
+    folder = f"game/d{i // 100:03d}"
+    os.makedirs(folder, exist_ok=True)
+    with open(f"{folder}/f{i:05d}", "wb") as f:
+        f.write(os.urandom(kib * 1024))
+PY
+printf 'MZ' >>game/d000/f00000
+"$publisher" keygen --out key.pem --public-out key.hex >/dev/null 2>&1
+
+now() { date +%s.%N; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# measure NAME SETUP COMMAND: median seconds of COMMAND over the runs, SETUP
+# run untimed before each.
+measure() {
+  local name=$1 setup=$2 command=$3 times=()
+  for _ in $(seq "$runs"); do
+    eval "$setup"
+    sync  # start each run without the previous run's writes pending
+    local start end
+    start=$(now)
+    eval "$command" >/dev/null 2>&1
+    end=$(now)
+    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')")
+  done
+  local m
+  m=$(printf '%s\n' "${times[@]}" | median)
+  printf '%-40s %8.3f s\n' "$name" "$m"
+  last=$m
+}
+
+release="$publisher release --game game --version 1.0 --key key.pem --out tree"
+measure "release into a new tree" "rm -rf tree" "$release"
+fresh=$last
+measure "release again (all objects kept)" ":" "$release"
+again=$last
+measure "verify" ":" "$publisher verify --tree tree --public-key-file key.hex"
+verify=$last
+measure "anchor: sha256sum of every file" ":" "find game -type f -print0 | xargs -0 sha256sum"
+sha=$last
+measure "anchor: cp -r of the game folder" "rm -rf copy" "cp -r game copy"
+copy=$last
+
+echo
+printf 'files %d, %d KiB each (%d MiB), manifest %d bytes, signature %d bytes\n' "$files" "$kib" \
+  $((files * kib / 1024)) "$(stat -c %s tree/latest/manifest.txt)" "$(stat -c %s tree/latest/manifest.sig)"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+echo "release (new) / (sha256sum + cp):  $(ratio "$fresh" "$(awk -v a="$sha" -v b="$copy" 'BEGIN {print a + b}')")"
+echo "release (again) / sha256sum:       $(ratio "$again" "$sha")"
+echo "verify / sha256sum:                $(ratio "$verify" "$sha")"
