@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "release/records.h"
+
 namespace launcher::testing {
 
 class TestServer;
@@ -37,6 +39,11 @@ std::string Sha256Hex(std::string_view bytes);
 // The manifest text: header, version, commit, rollback, one file line per
 // file in order, "end", every line ending in LF.
 std::string ManifestText(const TestRelease& release);
+
+// The same for records already digested, for releases too large to hold
+// in memory.
+std::string ManifestText(std::string_view version, const std::vector<ManifestFile>& files,
+                         std::string_view commit = {}, bool rollback = false);
 
 // A manifest.sig text ("ecdsa-p256-sha256 " + 128 hex digits + LF) for
 // exactly these manifest bytes, signed with the test-only key.

@@ -1,0 +1,34 @@
+#include "engine/install_size.h"
+
+#include <cstdint>
+#include <cwchar>
+
+#include "engine/folder_walk.h"
+#include "release/paths.h"
+#include "release/records.h"
+
+namespace launcher {
+
+std::wstring InstallSizeText(std::wstring_view installFolder) {
+  const std::wstring gameFolder = JoinPath(installFolder, L"game");
+  if (!IsExistingFolder(gameFolder)) return {};
+
+  std::uint64_t total = 0;
+  WalkRegularFiles(gameFolder, [&](const WalkedFile& file) {
+    std::uint64_t size = 0;
+    if (FileSizeOf(file.path, size)) total += size;
+  });
+  std::uint64_t launcherSize = 0;
+  if (FileSizeOf(JoinPath(installFolder, LauncherFileNameWide), launcherSize)) total += launcherSize;
+
+  const double mib = static_cast<double>(total) / 1048576.0;
+  wchar_t text[32] = {};
+  if (mib >= 1024.0) {
+    std::swprintf(text, 32, L"%.1f GB", mib / 1024.0);
+  } else {
+    std::swprintf(text, 32, L"%.0f MB", mib);
+  }
+  return text;
+}
+
+}  // namespace launcher

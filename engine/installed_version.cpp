@@ -1,0 +1,57 @@
+#include "engine/installed_version.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "release/file_handle.h"
+#include "release/paths.h"
+#include "release/records.h"
+#include "release/text.h"
+
+namespace launcher {
+namespace {
+
+constexpr wchar_t kRecordName[] = L"installed.txt";
+
+bool IsTrailingBlank(char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+
+}  // namespace
+
+std::wstring ReadInstalledVersion(std::wstring_view installFolder) {
+  const std::wstring path = JoinPath(installFolder, kRecordName);
+  // Read as bytes rather than through a text-mode stream: a Ctrl-Z (0x1A)
+  // would end a text-mode read early, and the version word must come back
+  // exactly as it was written. CR LF needs no conversion, since trailing
+  // white space (CR included) is dropped anyway.
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+
+  std::string line;
+  char buffer[256];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) || read == 0) break;
+    const std::string_view chunk(buffer, read);
+    const std::size_t end = chunk.find('\n');
+    line.append(chunk.substr(0, end));
+    if (end != std::string_view::npos) break;
+  }
+  while (!line.empty() && IsTrailingBlank(line.back())) line.pop_back();
+  return WidenAscii(line);
+}
+
+void WriteInstalledVersion(std::wstring_view installFolder, std::wstring_view version) {
+  const std::wstring path = JoinPath(installFolder, kRecordName);
+  FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) throw LauncherError{L"Could not record the installed version."};
+  const std::string bytes = NarrowLow(version) + "\r\n";
+  DWORD written = 0;
+  // A failed write leaves a short or empty record, which reads as an older
+  // or absent install: the next check then hashes everything again.
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace launcher

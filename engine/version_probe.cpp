@@ -1,0 +1,25 @@
+#include "engine/version_probe.h"
+
+#include "engine/installed_version.h"
+#include "release/signature.h"
+#include "release/text.h"
+#include "release/version.h"
+
+namespace launcher {
+
+bool TakesRelease(const Manifest& manifest, std::wstring_view installedVersion) {
+  // A release of the same version is taken, so a damaged install of the
+  // current release is repaired; only an older release that is not marked
+  // as a rollback is ignored.
+  return installedVersion.empty() || manifest.rollback ||
+         !IsOlderVersion(WidenAscii(manifest.version), installedVersion);
+}
+
+std::wstring ProbeReleaseVersion(std::wstring_view installFolder, std::wstring_view baseUrl) {
+  const Manifest manifest = FetchVerifiedManifest(baseUrl, L"The release could not be verified.");
+  std::wstring installed = ReadInstalledVersion(installFolder);
+  if (TakesRelease(manifest, installed)) return WidenAscii(manifest.version);
+  return installed;
+}
+
+}  // namespace launcher
