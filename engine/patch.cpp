@@ -1,0 +1,98 @@
+#include "engine/patch.h"
+
+#include <windows.h>
+
+#include <set>
+#include <string>
+
+#include "engine/folder_walk.h"
+#include "engine/installed_version.h"
+#include "engine/process_start.h"
+#include "engine/stale_files.h"
+#include "release/file_handle.h"
+#include "release/paths.h"
+
+namespace launcher {
+namespace {
+
+constexpr std::wstring_view kParkedLauncherName = L"Stonewake Launcher.old";
+
+// Replaces `target` in one step; the call returns once the move is on disk.
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& target) {
+  return MoveFileExW(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// A rename reaches the disk with write-through, but the renamed file's data
+// may still sit in the cache. Nothing checks the launcher's own file before
+// it is started, so its bytes go to disk before it takes the launcher's
+// place; game files need no such care, as every check hashes them again.
+void FlushToDisk(const std::wstring& path) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) FlushFileBuffers(file.get());
+}
+
+bool IsLauncherEntry(const ManifestFile& file) { return file.path == LauncherFileName; }
+
+void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry, std::uint64_t done,
+                     const ReleaseStatus& status, const PatchProgress& progress, std::wstring_view baseUrl) {
+  const std::wstring dest = LocalPathFor(installFolder, entry);
+  const std::wstring partial = FetchChecked(baseUrl, entry, dest, done, status.fetchBytes, progress);
+  FlushToDisk(partial);
+
+  const std::wstring old = JoinPath(installFolder, kParkedLauncherName);
+  DeleteFileW(old.c_str());
+
+  // The running launcher's own file can be renamed but not replaced or
+  // deleted while it runs, so it is moved aside rather than overwritten.
+  const bool parked = PathStatusReadable(dest);
+  if (parked && !MoveIntoPlace(dest, old)) {
+    throw LauncherError{L"The launcher could not be updated. Close other copies of it and try again."};
+  }
+  if (!MoveIntoPlace(partial, dest)) {
+    // Without the move back the install would be left with no launcher
+    // that starts. If that fails too, nothing more can be done here.
+    if (parked) MoveIntoPlace(old, dest);
+    throw LauncherError{L"The launcher could not be updated. Try again."};
+  }
+
+  StartProcess(dest, L"--updated", std::wstring(installFolder), false);
+}
+
+}  // namespace
+
+bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
+                  std::wstring_view baseUrl) {
+  progress(L"Preparing the update...", 0);
+
+  std::uint64_t done = 0;
+  for (const ManifestFile& entry : status.fetch) {
+    if (IsLauncherEntry(entry)) continue;
+    const std::wstring dest = LocalPathFor(installFolder, entry);
+    const std::wstring partial = FetchChecked(baseUrl, entry, dest, done, status.fetchBytes, progress);
+    // A running game holds its files without delete sharing, so a file it
+    // has open cannot be replaced: that is how a running game shows itself.
+    if (!MoveIntoPlace(partial, dest)) {
+      throw LauncherError{L"Stonewake is still running. Close it, then update again."};
+    }
+    done += entry.size;
+  }
+
+  std::set<std::wstring> keep;
+  for (const ManifestFile& file : status.files) keep.insert(LowerAsciiPath(LocalPathFor(installFolder, file)));
+  RemoveStaleFiles(JoinPath(installFolder, L"game"), keep);
+
+  WriteInstalledVersion(installFolder, status.version);
+
+  bool replaced = false;
+  for (const ManifestFile& entry : status.fetch) {
+    if (!IsLauncherEntry(entry)) continue;
+    ReplaceLauncher(installFolder, entry, done, status, progress, baseUrl);
+    replaced = true;
+    break;
+  }
+  progress(L"Up to date.", 100);
+  return replaced;
+}
+
+}  // namespace launcher

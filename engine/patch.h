@@ -1,0 +1,41 @@
+// Patch application: makes an install folder match a checked release, and
+// replaces the running launcher's own file when the release carries a new
+// one.
+#pragma once
+
+#include <string_view>
+
+#include "release/records.h"
+#include "release/release_config.h"
+#include "transfer/object_download.h"
+
+namespace launcher {
+
+// Applies `status` to `installFolder` in a fixed order: every game file of
+// `fetch` is downloaded, verified and moved into place (list order); files
+// under "game" that the release does not list are removed; installed.txt
+// records `status.version`; last, a launcher entry in `fetch` replaces
+// "Stonewake Launcher.exe" (the previous file is parked as
+// "Stonewake Launcher.old") and the new launcher is started with "--updated"
+// in the install folder.
+//
+// Reports ("Preparing the update...", 0), the download progress, and
+// ("Up to date.", 100) at the end. Returns true when a new launcher was put
+// in place and started (the caller then ends this launcher), false when the
+// patch is complete without one.
+//
+// Throws LauncherError with FetchChecked's and WriteInstalledVersion's
+// messages, StartProcess's message for the new launcher, and
+//   "Stonewake is still running. Close it, then update again."
+//       (a game file cannot be replaced: the files before it stay replaced)
+//   "The launcher could not be updated. Close other copies of it and try again."
+//       (the running launcher's file cannot be parked)
+//   "The launcher could not be updated. Try again."
+//       (the new launcher cannot be moved into place; the previous launcher
+//       is moved back first)
+// A failure undoes nothing else: every file already moved into place stays,
+// so the next check fetches only what is still missing.
+bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
+                  std::wstring_view baseUrl = ReleaseServerBase);
+
+}  // namespace launcher

@@ -1,0 +1,434 @@
+#include "engine/patch.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/release_check.h"
+#include "release/file_handle.h"
+#include "release/paths.h"
+#include "test_support/held_file.h"
+#include "test_support/temp_folder.h"
+#include "test_support/test_release.h"
+#include "test_support/test_server.h"
+
+namespace launcher {
+namespace {
+
+using testing::FileExists;
+using testing::HeldFile;
+using testing::InstallPath;
+using testing::ProgramFolder;
+using testing::PublishRelease;
+using testing::ReadFileBytes;
+using testing::ReleaseFile;
+using testing::Sha256Hex;
+using testing::Sharing;
+using testing::TempFolder;
+using testing::TestRelease;
+using testing::TestResponse;
+using testing::TestServer;
+using testing::WriteFileBytes;
+using testing::WriteInstall;
+
+const std::wstring kStillRunning = L"Stonewake is still running. Close it, then update again.";
+const std::wstring kCloseOtherCopies = L"The launcher could not be updated. Close other copies of it and try again.";
+const std::wstring kLauncherNotUpdated = L"The launcher could not be updated. Try again.";
+const std::wstring kMismatch = L"A downloaded file did not match the release, so it was thrown away. Try again.";
+const std::wstring kNotThere = L"The release server did not have what the launcher asked for.";
+
+std::string Bytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = seed;
+  for (char& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+// A program that records how it was started, beside itself as
+// "<program>.started": the new launcher of a self-replacement.
+std::string RecordingProgram() { return ReadFileBytes(JoinPath(ProgramFolder(), L"record_start.exe")); }
+
+// The two lines record_start.exe writes: command line and current folder.
+std::vector<std::wstring> WaitForStartRecord(const std::wstring& path) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const std::string bytes = ReadFileBytes(path);
+  const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+struct Report {
+  std::wstring text;
+  std::int32_t percent;
+};
+
+class ApplyReleaseTest : public ::testing::Test {
+ public:
+  ReleaseStatus Check() { return CheckRelease(install.path(), server.baseUrl()); }
+
+  // Runs ApplyRelease, collecting its reports; returns the error's sentence,
+  // or empty on success with the result in `replaced`.
+  std::wstring Apply(const ReleaseStatus& status) {
+    reports.clear();
+    const PatchProgress progress = [this](const std::wstring& text, std::int32_t percent) {
+      reports.push_back({text, percent});
+      if (onReport) onReport(text);
+    };
+    try {
+      replaced = ApplyRelease(install.path(), status, progress, server.baseUrl());
+      return {};
+    } catch (const LauncherError& error) {
+      return error.message;
+    }
+  }
+
+  std::wstring Path(std::string_view manifestPath) const { return InstallPath(install.path(), manifestPath); }
+  std::string Installed() const { return ReadFileBytes(install / L"installed.txt"); }
+
+  void ExpectInstalled(const TestRelease& release) const {
+    for (const ReleaseFile& file : release.files) {
+      SCOPED_TRACE(file.path);
+      EXPECT_TRUE(ReadFileBytes(Path(file.path)) == file.content);
+    }
+  }
+
+  TestServer server;
+  TempFolder install;
+  std::vector<Report> reports;
+  std::function<void(const std::wstring&)> onReport;
+  std::optional<bool> replaced;
+};
+
+TestRelease Release(std::string version, std::vector<ReleaseFile> files) {
+  TestRelease release;
+  release.version = std::move(version);
+  release.files = std::move(files);
+  return release;
+}
+
+TestRelease GameRelease(std::string version, unsigned seed) {
+  return Release(std::move(version), {
+                                         {"game/Stonewake.exe", Bytes(70000, seed)},
+                                         {"game/data/Data.pak", Bytes(1300000, seed + 1)},
+                                         {"game/data/maps/north.map", Bytes(20000, seed + 2)},
+                                         {"game/readme.txt", "plain text " + std::to_string(seed)},
+                                     });
+}
+
+// From nothing to a whole install: files in place, strays under "game"
+// gone, files the release does not own kept, the version recorded, and the
+// reports in their order.
+TEST_F(ApplyReleaseTest, InstallsAReleaseFromNothing) {
+  const TestRelease release = GameRelease("1.4.2", 1);
+  PublishRelease(server, release);
+  WriteFileBytes(Path("game/imgui.ini"), "[Window]");
+  WriteFileBytes(Path("game/data/maps/imgui.ini"), "[Window][Deep]");
+  // Only the exact name is spared ("imgui.ini" and "IMGUI.INI" are one file
+  // in one folder, so the capitals live elsewhere).
+  WriteFileBytes(Path("game/data/IMGUI.INI"), "not the spared name");
+  WriteFileBytes(Path("game/old/dropped.pak"), "dropped from the game");
+  WriteFileBytes(Path("game/data/half.pak.partial"), "left by an interrupted download");
+  WriteFileBytes(Path("game/data/DATA.PAK.partial"), "also left behind");
+  WriteFileBytes(Path("shortcuts.txt"), "outside the game folder");
+  SetFileAttributesW(Path("game/old/dropped.pak").c_str(), FILE_ATTRIBUTE_READONLY);
+
+  const ReleaseStatus status = Check();
+  ASSERT_EQ(status.fetch.size(), 4u);
+  EXPECT_EQ(Apply(status), L"");
+  EXPECT_EQ(replaced, false);
+
+  ExpectInstalled(release);
+  EXPECT_EQ(Installed(), "1.4.2\r\n");
+  EXPECT_EQ(ReadFileBytes(Path("game/imgui.ini")), "[Window]");
+  EXPECT_EQ(ReadFileBytes(Path("game/data/maps/imgui.ini")), "[Window][Deep]");
+  EXPECT_EQ(ReadFileBytes(Path("shortcuts.txt")), "outside the game folder");
+  for (const char* gone : {"game/data/IMGUI.INI", "game/old/dropped.pak", "game/data/half.pak.partial",
+                           "game/data/DATA.PAK.partial", "game/Stonewake.exe.partial"}) {
+    SCOPED_TRACE(gone);
+    EXPECT_FALSE(FileExists(Path(gone)));
+  }
+  EXPECT_TRUE(FileExists(Path("game/old")));  // folders stay
+
+  ASSERT_GE(reports.size(), 6u);
+  EXPECT_EQ(reports.front().text, L"Preparing the update...");
+  EXPECT_EQ(reports.front().percent, 0);
+  EXPECT_EQ(reports.back().text, L"Up to date.");
+  EXPECT_EQ(reports.back().percent, 100);
+  for (std::size_t i = 1; i + 1 < reports.size(); ++i) {
+    EXPECT_EQ(reports[i].text.rfind(L"Downloading: ", 0), 0u);
+    EXPECT_LE(reports[i - 1].percent, reports[i].percent);
+  }
+  EXPECT_EQ(reports[reports.size() - 2].text, L"Downloading: 1 of 1 MB");
+  EXPECT_EQ(reports[reports.size() - 2].percent, 100);
+}
+
+// The keep set folds ASCII case only: a listed file renamed on disk to
+// other letter cases is still that file.
+TEST_F(ApplyReleaseTest, CleanupKeepsListedFilesInAnyAsciiCase) {
+  TestRelease release = Release("2.0", {{"game/data/data.pak", "listed lower-case"}});
+  PublishRelease(server, release);
+  WriteInstall(install.path(), release, "1.0");
+  ASSERT_TRUE(MoveFileW(Path("game/data/data.pak").c_str(), Path("game/data/Data.PAK").c_str()));
+
+  const ReleaseStatus status = Check();
+  EXPECT_TRUE(status.fetch.empty());
+  EXPECT_EQ(Apply(status), L"");
+  EXPECT_EQ(ReadFileBytes(Path("game/data/Data.PAK")), "listed lower-case");
+}
+
+// An install that already matches still gets its cleanup and its record,
+// and nothing is downloaded.
+TEST_F(ApplyReleaseTest, NothingToFetchStillCleansAndRecords) {
+  const TestRelease release = GameRelease("1.5", 10);
+  PublishRelease(server, release);
+  WriteInstall(install.path(), release, "1.4");
+  WriteFileBytes(Path("game/stray.dat"), "stray");
+  WriteFileBytes(Path("game/sub/imgui.ini"), "kept");
+
+  const ReleaseStatus status = Check();
+  ASSERT_TRUE(status.fetch.empty());
+  const std::size_t requestsBefore = server.Requests().size();
+  EXPECT_EQ(Apply(status), L"");
+  EXPECT_EQ(replaced, false);
+  EXPECT_EQ(server.Requests().size(), requestsBefore);
+
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].text, L"Preparing the update...");
+  EXPECT_EQ(reports[0].percent, 0);
+  EXPECT_EQ(reports[1].text, L"Up to date.");
+  EXPECT_EQ(reports[1].percent, 100);
+  EXPECT_FALSE(FileExists(Path("game/stray.dat")));
+  EXPECT_TRUE(FileExists(Path("game/sub/imgui.ini")));
+  EXPECT_EQ(Installed(), "1.5\r\n");
+  ExpectInstalled(release);
+}
+
+// A patch that stops at one game file keeps every file moved into place
+// before it, leaves that file and the ones after it as they were, and does
+// not record the new version.
+TEST_F(ApplyReleaseTest, StopsAtAFileAndKeepsWhatWasDone) {
+  struct Case {
+    const char* name;
+    std::function<std::unique_ptr<HeldFile>(ApplyReleaseTest&, const TestRelease&)> arrange;
+    std::wstring message;
+    bool verifiedPartialStays;
+  };
+  const Case kCases[] = {
+      {"the game holds the file open",
+       [](ApplyReleaseTest& t, const TestRelease&) {
+         // A running game shares reads but never delete.
+         return std::make_unique<HeldFile>(t.Path("game/data/Data.pak"), Sharing::Read);
+       },
+       kStillRunning, true},
+      {"the object is missing",
+       [](ApplyReleaseTest& t, const TestRelease& r) {
+         t.server.Set("/objects/" + Sha256Hex(r.files[1].content), TestResponse::Status(404));
+         return std::unique_ptr<HeldFile>();
+       },
+       kNotThere, false},
+      {"the object is damaged",
+       [](ApplyReleaseTest& t, const TestRelease& r) {
+         t.server.Set("/objects/" + Sha256Hex(r.files[1].content), TestResponse::Ok("not the file"));
+         return std::unique_ptr<HeldFile>();
+       },
+       kMismatch, false},
+  };
+  unsigned seed = 100;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TestRelease before = GameRelease("1.0", seed);
+    const TestRelease after = GameRelease("1.1", seed + 10);
+    seed += 20;
+    WriteInstall(install.path(), before, "1.0");
+    PublishRelease(server, after);
+    const ReleaseStatus status = Check();
+    ASSERT_EQ(status.fetch.size(), 4u);
+
+    {
+      const std::unique_ptr<HeldFile> held = c.arrange(*this, after);
+      if (held) {
+        ASSERT_TRUE(held->holding());
+      }
+      EXPECT_EQ(Apply(status), c.message);
+    }
+    EXPECT_TRUE(ReadFileBytes(Path(after.files[0].path)) == after.files[0].content);
+    for (std::size_t i = 1; i < before.files.size(); ++i) {
+      EXPECT_TRUE(ReadFileBytes(Path(before.files[i].path)) == before.files[i].content) << before.files[i].path;
+    }
+    EXPECT_EQ(FileExists(Path(after.files[1].path) + L".partial"), c.verifiedPartialStays);
+    if (c.verifiedPartialStays) {
+      EXPECT_TRUE(ReadFileBytes(Path(after.files[1].path) + L".partial") == after.files[1].content);
+    }
+    EXPECT_EQ(Installed(), "1.0\r\n");
+
+    // Once the cause is gone the next check fetches only what is left, and
+    // the cleanup takes the leftover ".partial" file.
+    PublishRelease(server, after);
+    const ReleaseStatus rest = Check();
+    EXPECT_EQ(rest.fetch.size(), 3u);
+    EXPECT_EQ(Apply(rest), L"");
+    ExpectInstalled(after);
+    EXPECT_FALSE(FileExists(Path(after.files[1].path) + L".partial"));
+    EXPECT_EQ(Installed(), "1.1\r\n");
+  }
+}
+
+// installed.txt that cannot be written stops the patch after the game files
+// and the cleanup, before the launcher.
+TEST_F(ApplyReleaseTest, UnwritableRecordStopsBeforeTheLauncher) {
+  TestRelease release = GameRelease("3.0", 200);
+  release.files.push_back({"Stonewake Launcher.exe", RecordingProgram()});
+  PublishRelease(server, release);
+  WriteFileBytes(Path("Stonewake Launcher.exe"), "the running launcher");
+  WriteFileBytes(Path("game/stray.dat"), "stray");
+  // A folder in its place: a read-only file would not do, as Wine run by
+  // root writes through the read-only attribute.
+  ASSERT_TRUE(CreateDirectoryW((install / L"installed.txt").c_str(), nullptr));
+
+  EXPECT_EQ(Apply(Check()), L"Could not record the installed version.");
+  for (std::size_t i = 0; i + 1 < release.files.size(); ++i) {
+    EXPECT_TRUE(ReadFileBytes(Path(release.files[i].path)) == release.files[i].content);
+  }
+  EXPECT_FALSE(FileExists(Path("game/stray.dat")));
+  EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == "the running launcher");
+  EXPECT_FALSE(FileExists(Path("Stonewake Launcher.exe.partial")));
+  EXPECT_FALSE(FileExists(Path("Stonewake Launcher.old")));
+}
+
+// A release whose only difference is the launcher: nothing is fetched for
+// the game, the cleanup and record still run, the previous launcher is
+// parked under ".old" (replacing a leftover one), and the new launcher is
+// started with "--updated" in the install folder.
+TEST_F(ApplyReleaseTest, ReplacesTheLauncherLast) {
+  TestRelease release = GameRelease("1.2", 300);
+  release.files.insert(release.files.begin(), {"Stonewake Launcher.exe", RecordingProgram()});
+  PublishRelease(server, release);
+  TestRelease previous = release;
+  previous.files[0].content = "the running launcher";
+  WriteInstall(install.path(), previous, "1.1");
+  WriteFileBytes(Path("Stonewake Launcher.old"), "left by an earlier update");
+  WriteFileBytes(Path("game/stray.dat"), "stray");
+
+  const ReleaseStatus status = Check();
+  ASSERT_EQ(status.fetch.size(), 1u);
+  EXPECT_EQ(Apply(status), L"");
+  EXPECT_EQ(replaced, true);
+
+  EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == release.files[0].content);
+  EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.old")) == "the running launcher");
+  EXPECT_FALSE(FileExists(Path("Stonewake Launcher.exe.partial")));
+  EXPECT_FALSE(FileExists(Path("game/stray.dat")));
+  EXPECT_EQ(Installed(), "1.2\r\n");
+  const std::vector<std::wstring> record = WaitForStartRecord(Path("Stonewake Launcher.exe.started"));
+  ASSERT_EQ(record.size(), 2u);
+  EXPECT_EQ(record[0], L"\"" + Path("Stonewake Launcher.exe") + L"\" --updated");
+  EXPECT_EQ(record[1], install.path());
+  EXPECT_EQ(reports.back().text, L"Up to date.");
+  EXPECT_EQ(reports.back().percent, 100);
+}
+
+// The total counts the launcher, so the game files alone end below 100 %.
+TEST_F(ApplyReleaseTest, GameFilesEndBelowFullWhenTheLauncherFollows) {
+  TestRelease release = Release("1.3", {{"Stonewake Launcher.exe", RecordingProgram()}, {"game/a.pak", Bytes(400000, 5)}});
+  PublishRelease(server, release);
+  const ReleaseStatus status = Check();
+  ASSERT_EQ(status.fetch.size(), 2u);
+  EXPECT_EQ(status.fetch[1].path, "Stonewake Launcher.exe");
+
+  std::optional<std::int32_t> percentBeforeLauncher;
+  onReport = [&](const std::wstring&) {
+    if (!percentBeforeLauncher && FileExists(Path("Stonewake Launcher.exe.partial"))) {
+      percentBeforeLauncher = reports[reports.size() - 2].percent;
+    }
+  };
+  EXPECT_EQ(Apply(status), L"");
+  ASSERT_TRUE(percentBeforeLauncher);
+  EXPECT_EQ(*percentBeforeLauncher,
+            static_cast<std::int32_t>(400000ull * 100 / (400000 + release.files[0].content.size())));
+  EXPECT_LT(*percentBeforeLauncher, 100);
+  WaitForStartRecord(Path("Stonewake Launcher.exe.started"));
+}
+
+// Failures of the launcher's own replacement: where it stops, what it says,
+// and that a launcher that starts is always left in place.
+TEST_F(ApplyReleaseTest, LauncherReplacementFailures) {
+  struct Case {
+    const char* name;
+    std::string newLauncher;
+    std::wstring message;
+    std::string launcherAfter;  // "new" or "old"
+    bool parked;                // the old launcher is left as ".old"
+  };
+  const Case kCases[] = {
+      // Something else holds the running launcher's file without delete
+      // sharing, as a second copy of an old launcher can.
+      {"the running launcher cannot be parked", "", kCloseOtherCopies, "old", false},
+      // A scanner opens the freshly downloaded launcher just before the move.
+      {"the new launcher cannot be moved into place", "", kLauncherNotUpdated, "old", false},
+      {"the new launcher does not start", "not a program", L"Could not start Stonewake Launcher.exe.", "new", true},
+  };
+  unsigned seed = 400;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string newLauncher = c.newLauncher.empty() ? RecordingProgram() + Bytes(100, seed++) : c.newLauncher;
+    TestRelease release = Release("5.0", {{"game/a.pak", Bytes(3000, seed++)}, {"Stonewake Launcher.exe", newLauncher}});
+    PublishRelease(server, release);
+    WriteFileBytes(Path("Stonewake Launcher.exe"), "the running launcher");
+    DeleteFileW(Path("Stonewake Launcher.old").c_str());
+    const ReleaseStatus status = Check();
+
+    std::unique_ptr<HeldFile> held;
+    FileHandle scanner;
+    onReport = nullptr;
+    if (std::string_view(c.name) == kCases[0].name) {
+      held = std::make_unique<HeldFile>(Path("Stonewake Launcher.exe"), Sharing::Read);
+    } else if (std::string_view(c.name) == kCases[1].name) {
+      // Opened while the download is still writing it: reads and writes are
+      // shared, delete (and so the rename) is not.
+      onReport = [&](const std::wstring&) {
+        const std::wstring partial = Path("Stonewake Launcher.exe.partial");
+        if (!scanner && FileExists(partial)) {
+          scanner.reset(CreateFileW(partial.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        }
+      };
+    }
+    EXPECT_EQ(Apply(status), c.message);
+    held.reset();
+    scanner.reset();
+
+    EXPECT_TRUE(ReadFileBytes(Path("game/a.pak")) == release.files[0].content);
+    EXPECT_EQ(Installed(), "5.0\r\n");
+    if (c.launcherAfter == "old") {
+      EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == "the running launcher");
+      // The verified download stays for the next attempt to overwrite.
+      EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe.partial")) == newLauncher);
+    } else {
+      EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == newLauncher);
+    }
+    EXPECT_EQ(FileExists(Path("Stonewake Launcher.old")), c.parked);
+
+    // The next check fetches the launcher alone when it is still the old one.
+    EXPECT_EQ(Check().fetch.size(), c.launcherAfter == "old" ? 1u : 0u);
+  }
+}
+
+}  // namespace
+}  // namespace launcher
