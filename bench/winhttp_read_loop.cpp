@@ -1,0 +1,113 @@
+// winhttp_read_loop BASE_URL [FOLDER]
+//
+// The anchor of the download benchmark: the least a program can do to take
+// a release's objects over WinHTTP. Reads the release's manifest (no
+// signature check, no parsing beyond the "file" lines) and GETs every
+// object one after the other on one connection, with the same
+// ready-count/read loop as the launcher. Without FOLDER the bytes are
+// dropped; with FOLDER each object is also written to a file there, which
+// is the least a patch has to do. Prints "bytes N" and "seconds S" (the
+// object transfers only).
+#include <windows.h>
+
+#include <winhttp.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Connection {
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+};
+
+[[noreturn]] void Fail(const char* what) {
+  std::printf("error: %s (%lu)\n", what, GetLastError());
+  std::exit(1);
+}
+
+// GETs `path` and hands every chunk to `sink`.
+template <typename Sink>
+void Get(const Connection& c, const std::wstring& path, Sink&& sink) {
+  HINTERNET request = WinHttpOpenRequest(c.connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+  if (!request) Fail("open request");
+  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+      !WinHttpReceiveResponse(request, nullptr)) {
+    Fail("send");
+  }
+  std::vector<char> chunk;
+  DWORD ready = 0;
+  while (WinHttpQueryDataAvailable(request, &ready) && ready != 0) {
+    chunk.resize(ready);
+    DWORD read = 0;
+    if (!WinHttpReadData(request, chunk.data(), ready, &read)) Fail("read");
+    if (read == 0) break;
+    sink(chunk.data(), read);
+  }
+  WinHttpCloseHandle(request);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2 && argc != 3) {
+    std::fputs("usage: winhttp_read_loop BASE_URL [FOLDER]\n", stderr);
+    return 2;
+  }
+  const std::wstring base = argv[1];
+  const std::wstring folder = argc == 3 ? argv[2] : L"";
+
+  wchar_t host[256] = {};
+  wchar_t basePath[2048] = {};
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = 256;
+  parts.lpszUrlPath = basePath;
+  parts.dwUrlPathLength = 2048;
+  if (!WinHttpCrackUrl(base.c_str(), static_cast<DWORD>(base.size()), 0, &parts)) Fail("crack");
+
+  Connection c;
+  c.session = WinHttpOpen(L"StonewakeBench/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+  if (!c.session) Fail("session");
+  c.connection = WinHttpConnect(c.session, host, parts.nPort, 0);
+  if (!c.connection) Fail("connect");
+
+  std::string manifest;
+  Get(c, std::wstring(basePath) + L"/latest/manifest.txt", [&](const char* bytes, DWORD n) { manifest.append(bytes, n); });
+  std::vector<std::string> digests;
+  std::istringstream lines(manifest);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("file ", 0) == 0) digests.push_back(line.substr(5, 64));
+  }
+
+  unsigned long long total = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (const std::string& digest : digests) {
+    const std::wstring name(digest.begin(), digest.end());
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!folder.empty()) {
+      file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE) Fail("create file");
+    }
+    Get(c, std::wstring(basePath) + L"/objects/" + name, [&](const char* bytes, DWORD n) {
+      total += n;
+      DWORD written = 0;
+      if (file != INVALID_HANDLE_VALUE && !WriteFile(file, bytes, n, &written, nullptr)) Fail("write");
+    });
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  std::printf("bytes %llu\nseconds %.6f\n", total, took.count());
+  WinHttpCloseHandle(c.connection);
+  WinHttpCloseHandle(c.session);
+  return 0;
+}
