@@ -1,4 +1,4 @@
-// winhttp_read_loop BASE_URL [FOLDER]
+// winhttp_read_loop BASE_URL [FOLDER [--verify]]
 //
 // The anchor of the download benchmark: the least a program can do to take
 // a release's objects over WinHTTP. Reads the release's manifest (no
@@ -6,10 +6,13 @@
 // object one after the other on one connection, with the same
 // ready-count/read loop as the launcher. Without FOLDER the bytes are
 // dropped; with FOLDER each object is also written to a file there, which
-// is the least a patch has to do. Prints "bytes N" and "seconds S" (the
-// object transfers only).
+// is the least a patch has to do; with --verify each written file is then
+// read back through CNG SHA-256 in 65,536-byte chunks and compared with its
+// digest, the least a verified patch has to do. Prints "bytes N" and
+// "seconds S" (the object transfers only).
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <winhttp.h>
 
 #include <chrono>
@@ -53,15 +56,43 @@ void Get(const Connection& c, const std::wstring& path, Sink&& sink) {
   WinHttpCloseHandle(request);
 }
 
+// Lowercase hex SHA-256 of a file, read in 65,536-byte chunks.
+std::string FileDigest(const std::wstring& path) {
+  BCRYPT_ALG_HANDLE provider = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  if (BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0 ||
+      BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0) < 0) {
+    Fail("hash");
+  }
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) Fail("open file");
+  std::vector<unsigned char> chunk(65536);
+  DWORD read = 0;
+  while (ReadFile(file, chunk.data(), 65536, &read, nullptr) && read != 0) BCryptHashData(hash, chunk.data(), read, 0);
+  CloseHandle(file);
+  unsigned char digest[32];
+  BCryptFinishHash(hash, digest, 32, 0);
+  BCryptDestroyHash(hash);
+  BCryptCloseAlgorithmProvider(provider, 0);
+  std::string hex;
+  for (unsigned char b : digest) {
+    hex += "0123456789abcdef"[b >> 4];
+    hex += "0123456789abcdef"[b & 15];
+  }
+  return hex;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2 && argc != 3) {
-    std::fputs("usage: winhttp_read_loop BASE_URL [FOLDER]\n", stderr);
+  const bool verify = argc == 4 && std::wstring(argv[3]) == L"--verify";
+  if (argc != 2 && argc != 3 && !verify) {
+    std::fputs("usage: winhttp_read_loop BASE_URL [FOLDER [--verify]]\n", stderr);
     return 2;
   }
   const std::wstring base = argv[1];
-  const std::wstring folder = argc == 3 ? argv[2] : L"";
+  const std::wstring folder = argc >= 3 ? argv[2] : L"";
 
   wchar_t host[256] = {};
   wchar_t basePath[2048] = {};
@@ -92,9 +123,10 @@ int wmain(int argc, wchar_t** argv) {
   const auto start = std::chrono::steady_clock::now();
   for (const std::string& digest : digests) {
     const std::wstring name(digest.begin(), digest.end());
+    const std::wstring path = folder + L"\\" + name;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (!folder.empty()) {
-      file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+      file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file == INVALID_HANDLE_VALUE) Fail("create file");
     }
@@ -104,6 +136,7 @@ int wmain(int argc, wchar_t** argv) {
       if (file != INVALID_HANDLE_VALUE && !WriteFile(file, bytes, n, &written, nullptr)) Fail("write");
     });
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (verify && FileDigest(path) != digest) Fail("digest mismatch");
   }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   std::printf("bytes %llu\nseconds %.6f\n", total, took.count());

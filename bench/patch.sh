@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Patch download and memory: a patch of MIB mebibytes (half in one file, the
+# rest in 64 MiB files) published with the publisher and served by nginx on
+# loopback, taken by the launcher's own code (patch_install.exe: release
+# check, then ApplyRelease into an empty install folder) under Wine, beside
+#   - a bare WinHTTP loop reading the same objects and dropping them,
+#   - the same loop writing each object to a file,
+#   - the same loop writing each object and hashing it back through CNG
+#     (the least a verified patch does),
+#   - curl writing each object to a file,
+# medians of RUNS runs, warm page cache, pending writes flushed before each
+# run. Then the peak working set of the patch process (GetProcessMemoryInfo;
+# under Wine that is the process's VmHWM) for the large patch, for a patch
+# of one 16 MiB file, and for a run with nothing to fetch.
+#
+#   bench/patch.sh [MIB] [RUNS]     defaults 1024 3
+#
+# Windows programs come from build/windows (configured and built when
+# needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+mib=${1:-1024}
+runs=${2:-3}
+
+build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
+build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
+if [[ ! -f $build/build.ninja ]]; then
+  cmake --preset windows -B "$build" >/dev/null
+fi
+cmake --build "$build" --target patch_install winhttp_read_loop >/dev/null
+wine_run=$build/wine-run
+patch_install=$build/bin/patch_install.exe
+read_loop=$build/bin/winhttp_read_loop.exe
+
+# An optimised publisher without sanitizers, shared with bench/publisher.sh.
+cmake -S . -B build/bench-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
+  -DCMAKE_CXX_COMPILER=g++ >/dev/null
+cmake --build build/bench-host --target publisher >/dev/null
+publisher=$source_dir/build/bench-host/bin/publisher
+key=$source_dir/test_support/keys/test-only-release-key.pem
+
+work=$(mktemp -d)
+cleanup() {
+  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+windows() { echo "Z:${1//\//\\}"; }
+
+echo "making a release of $mib MiB..."
+python3 - "$mib" <<'PY'
+import os, sys
+mib = int(sys.argv[1])
+def write(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        for _ in range(size >> 20):
+            f.write(os.urandom(1 << 20))
+        f.write(os.urandom(size & ((1 << 20) - 1)))
+big = (mib // 2) << 20
+write("big/game/data/world.pak", big)
+rest, i = (mib << 20) - big, 0
+while rest > 0:
+    size = min(rest, 64 << 20)
+    write(f"big/game/data/part{i:02}.pak", size)
+    rest -= size
+    i += 1
+write("small/game/data/one.pak", 16 << 20)
+PY
+"$publisher" release --game big/game --version 1.0 --key "$key" --out root/big 2>/dev/null
+"$publisher" release --game small/game --version 1.0 --key "$key" --out root/small 2>/dev/null
+files=$(grep -c '^file ' root/big/latest/manifest.txt)
+digests=$(awk '/^file /{print $2}' root/big/latest/manifest.txt)
+base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+bytes=$((mib << 20))
+
+now() { date +%s.%N; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
+fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
+
+patch_s=() loop_s=() loopw_s=() loopv_s=() curl_s=() peak_big=()
+for run in $(seq "$runs"); do
+  echo "run $run of $runs..."
+  fresh install
+  out=$("$wine_run" "$patch_install" "$base/big" "$(windows "$work/install")" --stats)
+  [[ $(echo "$out" | tr -d '\r' | head -1) == complete ]] || { echo "patch failed: $out"; exit 1; }
+  patch_s+=("$(echo "$out" | field seconds)")
+  peak_big+=("$(echo "$out" | field peak_working_set)")
+  rm -rf install
+
+  fresh loop
+  out=$("$wine_run" "$read_loop" "$base/big")
+  [[ $(echo "$out" | field bytes) == "$bytes" ]] || { echo "read loop failed: $out"; exit 1; }
+  loop_s+=("$(echo "$out" | field seconds)")
+
+  fresh loop
+  out=$("$wine_run" "$read_loop" "$base/big" "$(windows "$work/loop")")
+  loopw_s+=("$(echo "$out" | field seconds)")
+
+  fresh loop
+  out=$("$wine_run" "$read_loop" "$base/big" "$(windows "$work/loop")" --verify)
+  [[ $(echo "$out" | field bytes) == "$bytes" ]] || { echo "verifying loop failed: $out"; exit 1; }
+  loopv_s+=("$(echo "$out" | field seconds)")
+
+  fresh loop
+  args=()
+  for d in $digests; do args+=(-o "loop/$d" "$base/big/objects/$d"); done
+  start=$(now)
+  curl -s --fail "${args[@]}"
+  end=$(now)
+  curl_s+=("$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')")
+  rm -rf loop
+done
+
+fresh install
+out=$("$wine_run" "$patch_install" "$base/small" "$(windows "$work/install")" --stats)
+peak_small=$(echo "$out" | field peak_working_set)
+out=$("$wine_run" "$patch_install" "$base/small" "$(windows "$work/install")" --stats)
+peak_idle=$(echo "$out" | field peak_working_set)
+
+m() { printf '%s\n' "$@" | median; }
+rate() { awk -v b="$bytes" -v s="$1" 'BEGIN {printf "%7.1f MiB/s  (%.2f s)", b / 1048576 / s, s}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
+mib_of() { awk -v b="$1" 'BEGIN {printf "%6.1f MiB", b / 1048576}'; }
+patch=$(m "${patch_s[@]}")
+loop=$(m "${loop_s[@]}")
+loopw=$(m "${loopw_s[@]}")
+loopv=$(m "${loopv_s[@]}")
+curl=$(m "${curl_s[@]}")
+
+echo
+echo "patch download: $mib MiB in $files files from nginx on loopback, median of $runs runs"
+echo "  launcher patch (ApplyRelease: download, write, verify, move)  $(rate "$patch")"
+echo "  anchor: bare WinHTTP read loop, bytes dropped                 $(rate "$loop")"
+echo "  anchor: bare WinHTTP read loop, writing files                 $(rate "$loopw")"
+echo "  anchor: bare WinHTTP read loop, writing and hashing files     $(rate "$loopv")"
+echo "  anchor: curl, writing files                                   $(rate "$curl")"
+echo "  patch / bare read loop:     $(ratio "$patch" "$loop")   (goal >= 0.90)"
+echo "  patch / loop writing files: $(ratio "$patch" "$loopw")"
+echo "  patch / loop verifying:     $(ratio "$patch" "$loopv")"
+echo "  patch / curl:               $(ratio "$patch" "$curl")"
+echo
+echo "peak working set of the patch process (Wine included)"
+echo "  patch of $mib MiB, largest file $((mib / 2)) MiB:  $(mib_of "$(m "${peak_big[@]}")")   (goal <= 32 MiB)"
+echo "  patch of one 16 MiB file:                 $(mib_of "$peak_small")"
+echo "  nothing to fetch (the process alone):     $(mib_of "$peak_idle")"
