@@ -29,7 +29,7 @@ struct ReleaseFile {
 struct TestRelease {
   std::string version;
   std::vector<ReleaseFile> files;
-  std::string commit;     // no commit line when empty
+  std::string commit = {};  // no commit line when empty
   bool rollback = false;  // adds a "rollback" line
 };
 
