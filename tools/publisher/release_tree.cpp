@@ -43,6 +43,19 @@ std::string ListProblems(const std::string& heading, const std::vector<std::stri
   return message;
 }
 
+std::string AsciiLowered(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// What the launcher keeps beside the game folder, never inside it.
+bool IsLauncherOwnName(const std::string& name) {
+  const std::string lowered = AsciiLowered(name);
+  return lowered == "stonewake launcher.exe" || lowered == "stonewake launcher.old";
+}
+
 bool IsInside(const fs::path& inner, const fs::path& outer) {
   const auto [end, ignored] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
   return end == outer.end();
@@ -71,18 +84,10 @@ std::vector<SourceFile> WalkGameFolder(const fs::path& folder, std::vector<std::
     } else {
       const std::uint64_t size = it->file_size(error);
       if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
-      if (relative.has_parent_path() == false) {
-        const std::string name = relative.string();
-        for (std::string_view own :
-             {std::string_view("Stonewake Launcher.exe"), std::string_view("Stonewake Launcher.old")}) {
-          if (name.size() == own.size() && std::equal(name.begin(), name.end(), own.begin(), [](char a, char b) {
-                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-              })) {
-            problems.push_back(Printable(path) +
-                               ": the launcher's own file in the game folder; this looks like an install folder. "
-                               "Pass the game folder itself, and the launcher with --launcher");
-          }
-        }
+      if (!relative.has_parent_path() && IsLauncherOwnName(relative.string())) {
+        problems.push_back(Printable(path) +
+                           ": the launcher's own file in the game folder; this looks like an install folder. "
+                           "Pass the game folder itself, and the launcher with --launcher");
       }
       files.push_back({path, it->path(), size});
     }
@@ -284,9 +289,10 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
   if (!fs::is_directory(input.gameFolder, error)) {
     throw PublishError("The game folder " + input.gameFolder.string() + " is not a folder; nothing was written");
   }
+  std::error_code treeError;
   const fs::path gameReal = fs::canonical(input.gameFolder, error);
-  const fs::path treeReal = fs::weakly_canonical(tree, error);
-  if (!error && IsInside(treeReal, gameReal)) {
+  const fs::path treeReal = fs::weakly_canonical(tree, treeError);
+  if (!error && !treeError && IsInside(treeReal, gameReal)) {
     throw PublishError("The release tree " + tree.string() + " lies inside the game folder " +
                        input.gameFolder.string() + "; put it elsewhere. Nothing was written");
   }
@@ -327,7 +333,7 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
   CheckAgainstCurrentRelease(input, publicKey, tree, report);
 
   for (const SourceFile& file : files) {
-    if (file.path == "game/imgui.ini" || file.path.ends_with("/imgui.ini")) {
+    if (file.path.ends_with("/imgui.ini")) {
       if (report.warning)
         report.warning(
             file.path +
