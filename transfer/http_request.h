@@ -21,7 +21,7 @@ using WinHttpHandle = UniqueHandle<HINTERNET, &WinHttpCloseHandle>;
 struct CrackedUrl {
   std::wstring host;       // at most 255 characters
   std::uint16_t port = 0;  // as the platform reports it (80 for http without a port)
-  std::wstring path;       // URL path only, at most 2047 characters
+  std::wstring path;       // URL path, at most 2047 characters (a query stays in it)
   bool secure = false;     // scheme is https
 };
 
