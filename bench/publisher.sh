@@ -3,8 +3,9 @@
 # new tree, again into the same tree (every object already there), and
 # `publisher verify`, beside what the same files cost sha256sum and cp
 # followed by sync (the publisher flushes what it writes).
-# Medians of RUNS runs, warm page cache, pending writes flushed before each. Uses an optimised build of the
-# publisher without sanitizers (build/bench-host).
+# Medians of RUNS runs, warm page cache, pending writes flushed before each.
+# Uses an optimised build of the publisher without sanitizers
+# (build/bench-host).
 #
 #   bench/publisher.sh [FILES] [KIB_PER_FILE] [RUNS]     defaults 10000 8 3
 set -euo pipefail
