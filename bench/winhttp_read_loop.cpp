@@ -112,7 +112,8 @@ int wmain(int argc, wchar_t** argv) {
   if (!c.connection) Fail("connect");
 
   std::string manifest;
-  Get(c, std::wstring(basePath) + L"/latest/manifest.txt", [&](const char* bytes, DWORD n) { manifest.append(bytes, n); });
+  Get(c, std::wstring(basePath) + L"/latest/manifest.txt",
+      [&](const char* bytes, DWORD n) { manifest.append(bytes, n); });
   std::vector<std::string> digests;
   std::istringstream lines(manifest);
   for (std::string line; std::getline(lines, line);) {
@@ -126,8 +127,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring path = folder + L"\\" + name;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (!folder.empty()) {
-      file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file == INVALID_HANDLE_VALUE) Fail("create file");
     }
     Get(c, std::wstring(basePath) + L"/objects/" + name, [&](const char* bytes, DWORD n) {

@@ -346,7 +346,8 @@ TEST_F(ApplyReleaseTest, ReplacesTheLauncherLast) {
 
 // The total counts the launcher, so the game files alone end below 100 %.
 TEST_F(ApplyReleaseTest, GameFilesEndBelowFullWhenTheLauncherFollows) {
-  TestRelease release = Release("1.3", {{"Stonewake Launcher.exe", RecordingProgram()}, {"game/a.pak", Bytes(400000, 5)}});
+  TestRelease release =
+      Release("1.3", {{"Stonewake Launcher.exe", RecordingProgram()}, {"game/a.pak", Bytes(400000, 5)}});
   PublishRelease(server, release);
   const ReleaseStatus status = Check();
   ASSERT_EQ(status.fetch.size(), 2u);
@@ -388,7 +389,8 @@ TEST_F(ApplyReleaseTest, LauncherReplacementFailures) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     const std::string newLauncher = c.newLauncher.empty() ? RecordingProgram() + Bytes(100, seed++) : c.newLauncher;
-    TestRelease release = Release("5.0", {{"game/a.pak", Bytes(3000, seed++)}, {"Stonewake Launcher.exe", newLauncher}});
+    TestRelease release =
+        Release("5.0", {{"game/a.pak", Bytes(3000, seed++)}, {"Stonewake Launcher.exe", newLauncher}});
     PublishRelease(server, release);
     WriteFileBytes(Path("Stonewake Launcher.exe"), "the running launcher");
     DeleteFileW(Path("Stonewake Launcher.old").c_str());

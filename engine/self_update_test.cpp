@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "release/paths.h"
 #include "release/file_handle.h"
+#include "release/paths.h"
 #include "release/unique_handle.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_release.h"
