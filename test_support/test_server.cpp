@@ -14,7 +14,7 @@ namespace {
 constexpr auto kPoll = std::chrono::milliseconds(20);
 // After its answer the server waits this long for the client to close, so
 // that closing never resets a connection whose last bytes are still unread.
-constexpr auto kLinger = std::chrono::seconds(5);
+constexpr auto kLinger = std::chrono::seconds(10);
 constexpr std::size_t kMaxHeadBytes = 64 * 1024;
 // Large sends keep several-MiB bodies fast; the socket takes what fits.
 constexpr std::size_t kSendPiece = 1 << 20;

@@ -101,6 +101,9 @@ class TestServer {
   std::size_t RequestCount(std::string_view path) const;
 
   // Waits until no connection is open (at most `limit`); true when idle.
+  // After an orderly answer the server keeps the connection until the client
+  // closes it, for up to 10 seconds, so a client that keeps its handles open
+  // shows here as a connection that does not go away.
   bool WaitUntilIdle(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
  private:

@@ -61,8 +61,6 @@ TEST_F(FetchBodyTest, ServedBodiesAndFaults) {
   const std::string small = Bytes(5000);
   const std::string ceiling = Bytes(kMaxBodyBytes, 2);
   const std::string overCeiling = Bytes(kMaxBodyBytes + 1, 3);
-  const std::optional<std::string> dropped =
-      RunningUnderWine() ? std::optional<std::string>(small.substr(0, 3000)) : std::nullopt;
   struct Case {
     const char* name;
     TestResponse response;
@@ -98,17 +96,6 @@ TEST_F(FetchBodyTest, ServedBodiesAndFaults) {
       {"1,048,577 bytes without Content-Length",
        With(TestResponse::Ok(overCeiling), [](TestResponse& r) { r.length = TestResponse::Length::Absent; }),
        std::nullopt, kTooMuch},
-      // Wine's WinHTTP takes a reset connection for the end of the body and
-      // reports no error; Windows fails the read.
-      {"dropped mid-body", With(TestResponse::Ok(small), [](TestResponse& r) { r.resetAfter = 3000; }), dropped,
-       kInterrupted},
-      {"dropped mid-body without Content-Length",
-       With(TestResponse::Ok(small),
-            [](TestResponse& r) {
-              r.length = TestResponse::Length::Absent;
-              r.resetAfter = 3000;
-            }),
-       dropped, kInterrupted},
       {"404", TestResponse::Status(404), std::nullopt, kNotThere},
       {"206 with the whole body", With(TestResponse::Ok(small), [](TestResponse& r) { r.status = 206; }), std::nullopt,
        kNotThere},
@@ -132,7 +119,7 @@ TEST_F(FetchBodyTest, ServedBodiesAndFaults) {
       EXPECT_EQ(error.message, c.message);
     }
     // The handles are closed on every path, which closes the connection.
-    EXPECT_TRUE(server.WaitUntilIdle(std::chrono::seconds(2)));
+    EXPECT_TRUE(server.WaitUntilIdle(std::chrono::seconds(5)));
   }
 }
 
@@ -151,6 +138,29 @@ TEST_F(FetchBodyTest, StopsReadingOnceTheCeilingIsCrossed) {
   // What the socket buffers took beyond the ceiling is small next to a
   // gibibyte the client would have drained.
   EXPECT_LT(server.Requests().at(0).bodyBytesSent, 64u << 20);
+}
+
+// A connection reset mid-body fails the read. Under Wine the reset sometimes
+// arrives behind an end of stream (Wine's socket close can send FIN first),
+// and WinHTTP then returns the bytes so far as if they were the whole body;
+// the signature and digest checks downstream refuse such a body.
+TEST_F(FetchBodyTest, DroppedConnection) {
+  const std::string body = Bytes(5000);
+  for (bool withLength : {true, false}) {
+    SCOPED_TRACE(withLength ? "with Content-Length" : "without Content-Length");
+    TestResponse dropped = TestResponse::Ok(body);
+    dropped.resetAfter = 3000;
+    if (!withLength) dropped.length = TestResponse::Length::Absent;
+    server.Set("/latest/manifest.txt", dropped);
+    try {
+      const std::vector<std::uint8_t> received = FetchBody(server.Url("/latest/manifest.txt"));
+      EXPECT_TRUE(RunningUnderWine()) << "a dropped connection was taken for a whole body";
+      EXPECT_TRUE(AsString(received) == body.substr(0, 3000));
+    } catch (const LauncherError& error) {
+      EXPECT_EQ(error.message, kInterrupted);
+    }
+    EXPECT_TRUE(server.WaitUntilIdle(std::chrono::seconds(5)));
+  }
 }
 
 // A server that stops sending mid-body for longer than the 30-second receive
