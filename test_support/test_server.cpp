@@ -6,12 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace launcher::testing {
 namespace {
 
-// How often a waiting server thread looks at the stop flag.
-constexpr auto kPoll = std::chrono::milliseconds(20);
 // After its answer the server waits this long for the client to close, so
 // that closing never resets a connection whose last bytes are still unread.
 constexpr auto kLinger = std::chrono::seconds(10);
@@ -50,66 +49,116 @@ SOCKET BindLoopback() {
 
 std::wstring LoopbackUrl(std::uint16_t port) { return L"http://127.0.0.1:" + std::to_wstring(port); }
 
-enum class Readiness { Ready, NotYet, Stopped, Failed };
+// The longest single wait. Each wait ends early on a network event or on
+// the stop event; the operation is then simply tried again, so a missed
+// notification costs at most this long.
+constexpr DWORD kSliceMs = 200;
 
-// One short wait for `s` to become readable (or writable).
-Readiness Poll(SOCKET s, bool forWriting, const std::atomic<bool>& stopping) {
-  if (stopping) return Readiness::Stopped;
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(s, &set);
-  fd_set errors = set;
-  timeval timeout{0, static_cast<long>(std::chrono::microseconds(kPoll).count())};
-  const int n = select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, &errors, &timeout);
-  if (n == SOCKET_ERROR) return Readiness::Failed;
-  if (n == 0) return Readiness::NotYet;
-  return Readiness::Ready;
-}
-
-// Waits until `s` is ready, the server stops, or `limit` passes.
-bool WaitFor(SOCKET s, bool forWriting, const std::atomic<bool>& stopping,
-             std::chrono::steady_clock::duration limit = std::chrono::hours(1)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    switch (Poll(s, forWriting, stopping)) {
-      case Readiness::Ready:
-        return true;
-      case Readiness::Stopped:
-      case Readiness::Failed:
-        return false;
-      case Readiness::NotYet:
-        break;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-  }
-}
+bool Stopping(HANDLE stop) { return WaitForSingleObject(stop, 0) == WAIT_OBJECT_0; }
 
 // Sleeps for `duration`, or less when the server stops.
-void Pause(std::chrono::milliseconds duration, const std::atomic<bool>& stopping) {
-  const auto deadline = std::chrono::steady_clock::now() + duration;
-  while (!stopping && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(kPoll, deadline - std::chrono::steady_clock::now()));
-  }
+void Pause(std::chrono::milliseconds duration, HANDLE stop) {
+  WaitForSingleObject(stop, static_cast<DWORD>(duration.count()));
 }
 
-// Sends `size` bytes on a non-blocking socket and returns how many the
-// socket took: fewer when the peer is gone or the server stops.
-std::size_t SendAll(SOCKET s, const char* data, std::size_t size, const std::atomic<bool>& stopping) {
-  std::size_t done = 0;
-  while (done < size) {
-    const int piece = static_cast<int>(std::min(size - done, kSendPiece));
-    const int sent = send(s, data + done, piece, 0);
-    if (sent > 0) {
-      done += static_cast<std::size_t>(sent);
-    } else if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-      if (!WaitFor(s, true, stopping)) break;
-    } else {
-      break;
-    }
-  }
-  return done;
+// Waits for a network event of `s` (recorded in `event` by WSAEventSelect),
+// the stop event, or `limitMs`; false when the server stops. Waiting on event
+// objects rather than select() keeps clear of a wineserver 8 race in its
+// poll requests that can kill the wineserver when a short select() times out
+// just as an event arrives.
+bool Wait(SOCKET s, WSAEVENT event, HANDLE stop, DWORD limitMs = kSliceMs) {
+  const HANDLE handles[] = {stop, event};
+  if (WaitForMultipleObjects(2, handles, FALSE, limitMs) == WAIT_OBJECT_0) return false;
+  WSANETWORKEVENTS events;
+  WSAEnumNetworkEvents(s, event, &events);  // resets `event`
+  return true;
 }
+
+// One accepted connection: its non-blocking socket and the event its
+// network events set.
+class Link {
+ public:
+  Link(SOCKET s, HANDLE stop) : socket_(s), event_(WSACreateEvent()), stop_(stop) {
+    // Also replaces the association the socket inherited from the listener.
+    WSAEventSelect(socket_, event_, FD_READ | FD_WRITE | FD_CLOSE);
+  }
+  ~Link() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+    WSACloseEvent(event_);
+  }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Sends `size` bytes and returns how many the socket took: fewer when the
+  // peer is gone or the server stops.
+  std::size_t SendAll(const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+      const int piece = static_cast<int>(std::min(size - done, kSendPiece));
+      const int sent = send(socket_, data + done, piece, 0);
+      if (sent > 0) {
+        done += static_cast<std::size_t>(sent);
+      } else if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        if (!Wait(socket_, event_, stop_)) break;
+      } else {
+        break;
+      }
+    }
+    return done;
+  }
+
+  // Reads up to the blank line that ends a request's head and returns the
+  // head without it. Empty when the client goes away first, sends an
+  // oversized head, or the server stops.
+  std::string ReadHead() {
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      if (head.size() > kMaxHeadBytes) return {};
+      const int n = recv(socket_, buffer, sizeof(buffer), 0);
+      if (n > 0) {
+        head.append(buffer, static_cast<std::size_t>(n));
+      } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        if (!Wait(socket_, event_, stop_)) return {};
+      } else {
+        return {};
+      }
+    }
+    return head.substr(0, head.find("\r\n\r\n"));
+  }
+
+  // Half-closes, then waits for the client to close its side: closing a
+  // socket with unread incoming bytes would reset the connection instead.
+  void CloseInOrder() {
+    shutdown(socket_, SD_SEND);
+    const auto deadline = std::chrono::steady_clock::now() + kLinger;
+    char buffer[4096];
+    for (;;) {
+      const int n = recv(socket_, buffer, sizeof(buffer), 0);
+      if (n > 0) continue;
+      if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) break;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      if (!Wait(socket_, event_, stop_, std::min<DWORD>(kSliceMs, static_cast<DWORD>(left.count())))) break;
+    }
+    closesocket(std::exchange(socket_, INVALID_SOCKET));
+  }
+
+  // Drops the connection: a zero linger time makes closing send a reset.
+  void Reset() {
+    linger option{};
+    option.l_onoff = 1;
+    option.l_linger = 0;
+    setsockopt(socket_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof(option));
+    closesocket(std::exchange(socket_, INVALID_SOCKET));
+  }
+
+ private:
+  SOCKET socket_;
+  WSAEVENT event_;
+  HANDLE stop_;
+};
 
 const char* Reason(int status) {
   switch (status) {
@@ -150,25 +199,6 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// Reads up to the blank line that ends a request's head. Empty when the
-// client goes away first or sends an oversized head.
-std::string ReadHead(SOCKET s, const std::atomic<bool>& stopping) {
-  std::string head;
-  char buffer[4096];
-  while (head.find("\r\n\r\n") == std::string::npos) {
-    if (head.size() > kMaxHeadBytes) return {};
-    const int n = recv(s, buffer, sizeof(buffer), 0);
-    if (n > 0) {
-      head.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-      if (!WaitFor(s, false, stopping)) return {};
-    } else {
-      return {};
-    }
-  }
-  return head.substr(0, head.find("\r\n\r\n"));
-}
-
 RecordedRequest ParseHead(std::string_view head) {
   RecordedRequest request;
   std::size_t lineEnd = head.find("\r\n");
@@ -189,8 +219,8 @@ RecordedRequest ParseHead(std::string_view head) {
 
 // Sends body bytes [from, to) of `response` (its body, then its filler) and
 // returns the offset reached: `to` unless the peer went away.
-std::uint64_t SendBody(SOCKET s, const TestResponse& response, std::uint64_t from, std::uint64_t to,
-                       const std::string& fillerPattern, const std::atomic<bool>& stopping) {
+std::uint64_t SendBody(Link& link, const TestResponse& response, std::uint64_t from, std::uint64_t to,
+                       const std::string& fillerPattern) {
   const std::uint64_t bodySize = response.body.size();
   while (from < to) {
     const char* data;
@@ -202,37 +232,11 @@ std::uint64_t SendBody(SOCKET s, const TestResponse& response, std::uint64_t fro
       data = fillerPattern.data() + (from - bodySize) % kFillerPeriod;
       piece = static_cast<std::size_t>(std::min<std::uint64_t>(to - from, kSendPiece));
     }
-    const std::size_t sent = SendAll(s, data, piece, stopping);
+    const std::size_t sent = link.SendAll(data, piece);
     from += sent;
     if (sent < piece) break;
   }
   return from;
-}
-
-// Half-closes, then waits for the client to close its side: closing a socket
-// with unread incoming bytes would reset the connection instead.
-void CloseInOrder(SOCKET s, const std::atomic<bool>& stopping) {
-  shutdown(s, SD_SEND);
-  const auto deadline = std::chrono::steady_clock::now() + kLinger;
-  char buffer[4096];
-  while (std::chrono::steady_clock::now() < deadline) {
-    const int n = recv(s, buffer, sizeof(buffer), 0);
-    if (n > 0) continue;
-    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-      if (!WaitFor(s, false, stopping, deadline - std::chrono::steady_clock::now())) break;
-      continue;
-    }
-    break;
-  }
-  closesocket(s);
-}
-
-void Reset(SOCKET s) {
-  linger option{};
-  option.l_onoff = 1;
-  option.l_linger = 0;
-  setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option), sizeof(option));
-  closesocket(s);
 }
 
 }  // namespace
@@ -264,23 +268,23 @@ std::optional<std::string> RecordedRequest::Header(std::string_view name) const 
 
 TestServer::TestServer() {
   StartWinsock();
+  stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const SOCKET listener = BindLoopback();
   listener_ = listener;
-  if (listener == INVALID_SOCKET || listen(listener, SOMAXCONN) != 0) {
+  if (!stop_ || listener == INVALID_SOCKET || listen(listener, SOMAXCONN) != 0) {
     ADD_FAILURE() << "test server cannot listen on 127.0.0.1";
     return;
   }
-  u_long nonBlocking = 1;
-  ioctlsocket(listener, FIONBIO, &nonBlocking);
   port_ = LocalPort(listener);
   acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
 TestServer::~TestServer() {
-  stopping_ = true;
+  if (stop_) SetEvent(stop_);
   if (acceptThread_.joinable()) acceptThread_.join();
   for (Connection& connection : connections_) connection.thread.join();
   if (AsSocket(listener_) != INVALID_SOCKET) closesocket(AsSocket(listener_));
+  if (stop_) CloseHandle(stop_);
   WSACleanup();
 }
 
@@ -323,13 +327,15 @@ void TestServer::ReapFinished() {
 
 void TestServer::AcceptLoop() {
   const SOCKET listener = AsSocket(listener_);
-  while (!stopping_) {
+  const WSAEVENT acceptable = WSACreateEvent();
+  WSAEventSelect(listener, acceptable, FD_ACCEPT);  // also makes accept() non-blocking
+  for (;;) {
     ReapFinished();
-    if (Poll(listener, false, stopping_) != Readiness::Ready) continue;
     const SOCKET client = accept(listener, nullptr, nullptr);
-    if (client == INVALID_SOCKET) continue;
-    u_long nonBlocking = 1;
-    ioctlsocket(client, FIONBIO, &nonBlocking);
+    if (client == INVALID_SOCKET) {
+      if (!Wait(listener, acceptable, stop_)) break;
+      continue;
+    }
     {
       std::lock_guard lock(mutex_);
       ++openConnections_;
@@ -345,15 +351,14 @@ void TestServer::AcceptLoop() {
       connection.done = true;
     });
   }
+  WSAEventSelect(listener, nullptr, 0);
+  WSACloseEvent(acceptable);
 }
 
 void TestServer::Serve(std::uintptr_t clientValue) {
-  const SOCKET client = AsSocket(clientValue);
-  const std::string head = ReadHead(client, stopping_);
-  if (head.empty()) {
-    closesocket(client);
-    return;
-  }
+  Link link(AsSocket(clientValue), stop_);
+  const std::string head = link.ReadHead();
+  if (head.empty()) return;
 
   std::size_t index = 0;
   std::shared_ptr<const TestResponse> response;
@@ -367,11 +372,8 @@ void TestServer::Serve(std::uintptr_t clientValue) {
   }
   if (!response) response = std::make_shared<const TestResponse>(TestResponse::Status(404));
 
-  Pause(response->stallBeforeHeaders, stopping_);
-  if (stopping_) {
-    closesocket(client);
-    return;
-  }
+  Pause(response->stallBeforeHeaders, stop_);
+  if (Stopping(stop_)) return;  // no answer at all
 
   const std::uint64_t total = response->body.size() + response->fillerBytes;
   std::string out = "HTTP/1.1 " + std::to_string(response->status) + " " + Reason(response->status) + "\r\n";
@@ -394,22 +396,22 @@ void TestServer::Serve(std::uintptr_t clientValue) {
   }
 
   std::uint64_t sent = 0;
-  bool ok = SendAll(client, out.data(), out.size(), stopping_) == out.size();
+  bool ok = link.SendAll(out.data(), out.size()) == out.size();
   if (ok && response->stallInBody.count() > 0 && response->stallAt <= limit) {
-    sent = SendBody(client, *response, 0, response->stallAt, fillerPattern, stopping_);
+    sent = SendBody(link, *response, 0, response->stallAt, fillerPattern);
     ok = sent == response->stallAt;
-    if (ok) Pause(response->stallInBody, stopping_);
+    if (ok) Pause(response->stallInBody, stop_);
   }
-  if (ok) sent = SendBody(client, *response, sent, limit, fillerPattern, stopping_);
+  if (ok) sent = SendBody(link, *response, sent, limit, fillerPattern);
   {
     std::lock_guard lock(mutex_);
     requests_[index].bodyBytesSent = sent;
   }
 
   if (response->resetAfter && *response->resetAfter == limit) {
-    Reset(client);
+    link.Reset();
   } else {
-    CloseInOrder(client, stopping_);
+    link.CloseInOrder();
   }
 }
 

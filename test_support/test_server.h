@@ -116,9 +116,12 @@ class TestServer {
   void Serve(std::uintptr_t client);
   void ReapFinished();
 
-  std::uintptr_t listener_;  // a SOCKET, kept out of this header
+  // Platform handles kept out of this header: the listening SOCKET and a
+  // manual-reset event that every wait of the server's threads also waits
+  // for, so stopping ends stalls and lingering connections at once.
+  std::uintptr_t listener_;
+  void* stop_ = nullptr;
   std::uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
 
   mutable std::mutex mutex_;
   std::condition_variable idle_;
