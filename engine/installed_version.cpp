@@ -24,8 +24,10 @@ std::wstring ReadInstalledVersion(std::wstring_view installFolder) {
   // would end a text-mode read early, and the version word must come back
   // exactly as it was written. CR LF needs no conversion, since trailing
   // white space (CR included) is dropped anyway.
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Delete sharing too, so a read at the wrong moment never stops the
+  // record from being replaced.
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};
 
   std::string line;
@@ -44,14 +46,31 @@ std::wstring ReadInstalledVersion(std::wstring_view installFolder) {
 
 void WriteInstalledVersion(std::wstring_view installFolder, std::wstring_view version) {
   const std::wstring path = JoinPath(installFolder, kRecordName);
-  FileHandle file(
-      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) throw LauncherError{L"Could not record the installed version."};
-  const std::string bytes = NarrowLow(version) + "\r\n";
-  DWORD written = 0;
-  // A failed write leaves a short or empty record, which reads as an older
-  // or absent install: the next check then hashes everything again.
-  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const std::wstring partial = path + L".partial";
+  // Written beside the record and renamed over it, so a launcher killed or a
+  // disk filled half-way never leaves an empty or cut record behind: that
+  // would read as nothing installed, and the next check would then take an
+  // older release that is no rollback.
+  {
+    FileHandle file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file) throw LauncherError{L"Could not record the installed version."};
+    const std::string bytes = NarrowLow(version) + "\r\n";
+    DWORD written = 0;
+    const bool complete = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                          written == bytes.size() && FlushFileBuffers(file.get());
+    if (!complete) {
+      file.reset();
+      DeleteFileW(partial.c_str());
+      throw LauncherError{L"Could not record the installed version."};
+    }
+  }
+  // Replacing fails like opening would: a read-only record, or one another
+  // program holds without delete sharing.
+  if (!MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(partial.c_str());
+    throw LauncherError{L"Could not record the installed version."};
+  }
 }
 
 }  // namespace launcher

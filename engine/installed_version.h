@@ -13,9 +13,12 @@ namespace launcher {
 // Never fails.
 std::wstring ReadInstalledVersion(std::wstring_view installFolder);
 
-// Replaces installed.txt with the version narrowed byte for byte and CR LF.
-// Throws LauncherError "Could not record the installed version." when the
-// file cannot be opened for writing; later write failures are not reported.
+// Replaces installed.txt with the version narrowed byte for byte and CR LF,
+// in one step: the record is written to "installed.txt.partial" and renamed
+// over the old one, so it is never seen empty or cut short. Throws
+// LauncherError "Could not record the installed version." when the record
+// cannot be written or replaced (a missing folder, a read-only record, one
+// held open by another program, a full disk); the old record then stays.
 void WriteInstalledVersion(std::wstring_view installFolder, std::wstring_view version);
 
 }  // namespace launcher

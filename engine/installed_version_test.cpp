@@ -86,6 +86,7 @@ TEST(WriteInstalledVersion, WritesExactlyTheVersionAndCrLf) {
   WriteFileBytes(folder / L"installed.txt", "an older and much longer record\r\nsecond line\r\n");
   WriteInstalledVersion(folder.path(), L"1.4.2");
   EXPECT_EQ(ReadFileBytes(folder / L"installed.txt"), "1.4.2\r\n");
+  EXPECT_FALSE(testing::FileExists(folder / L"installed.txt.partial"));
 
   WriteInstalledVersion(folder.path(), L"");
   EXPECT_EQ(ReadFileBytes(folder / L"installed.txt"), "\r\n");
@@ -109,9 +110,10 @@ TEST(WriteInstalledVersion, FailsWhenTheRecordCannotBeOpened) {
   {
     HeldFile held(folder / L"installed.txt", Sharing::Read);
     ASSERT_TRUE(held.holding());
-    EXPECT_EQ(WriteError(folder.path(), L"1.4.2"), L"Could not record the installed version.") << "held without write sharing";
+    EXPECT_EQ(WriteError(folder.path(), L"1.4.2"), L"Could not record the installed version.") << "held open";
   }
-  EXPECT_EQ(ReadFileBytes(folder / L"installed.txt"), "1.3\r\n");
+  EXPECT_EQ(ReadFileBytes(folder / L"installed.txt"), "1.3\r\n") << "the old record stays whole";
+  EXPECT_FALSE(testing::FileExists(folder / L"installed.txt.partial"));
 
   TempFolder other;
   CreateDirectoryW((other / L"installed.txt").c_str(), nullptr);
@@ -125,11 +127,11 @@ TEST(WriteInstalledVersion, FailsOverAReadOnlyRecord) {
   SetFileAttributesW(record.c_str(), FILE_ATTRIBUTE_READONLY);
   // Wine keeps the read-only attribute in the Unix permissions, which do not
   // stop root: then nothing here can be refused.
-  HANDLE probe = CreateFileW(record.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
-    CloseHandle(probe);
-    GTEST_SKIP() << "this file system lets a read-only file be opened for writing";
+  WriteFileBytes(folder / L"probe.txt", "");
+  WriteFileBytes(folder / L"probe-target.txt", "");
+  SetFileAttributesW((folder / L"probe-target.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  if (MoveFileExW((folder / L"probe.txt").c_str(), (folder / L"probe-target.txt").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    GTEST_SKIP() << "this file system lets a read-only file be replaced";
   }
   EXPECT_EQ(WriteError(folder.path(), L"1.4.2"), L"Could not record the installed version.");
   EXPECT_EQ(ReadFileBytes(record), "1.3\r\n");
