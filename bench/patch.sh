@@ -142,6 +142,10 @@ echo "  patch / bare read loop:     $(ratio "$patch" "$loop")   (goal >= 0.90)"
 echo "  patch / loop writing files: $(ratio "$patch" "$loopw")"
 echo "  patch / loop verifying:     $(ratio "$patch" "$loopv")"
 echo "  patch / curl:               $(ratio "$patch" "$curl")"
+echo "  runs (patch, loop, writing, verifying, curl):"
+for i in "${!patch_s[@]}"; do
+  printf '    %.2f %.2f %.2f %.2f %.2f s\n' "${patch_s[i]}" "${loop_s[i]}" "${loopw_s[i]}" "${loopv_s[i]}" "${curl_s[i]}"
+done
 echo
 echo "peak working set of the patch process (Wine included)"
 echo "  patch of $mib MiB, largest file $((mib / 2)) MiB:  $(mib_of "$(m "${peak_big[@]}")")   (goal <= 32 MiB)"
