@@ -15,6 +15,7 @@
 #include "release/file_handle.h"
 #include "release/paths.h"
 #include "test_support/held_file.h"
+#include "test_support/pattern_bytes.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"
@@ -44,15 +45,7 @@ const std::wstring kLauncherNotUpdated = L"The launcher could not be updated. Tr
 const std::wstring kMismatch = L"A downloaded file did not match the release, so it was thrown away. Try again.";
 const std::wstring kNotThere = L"The release server did not have what the launcher asked for.";
 
-std::string Bytes(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = seed;
-  for (char& b : bytes) {
-    state = state * 1664525u + 1013904223u;
-    b = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
+std::string Bytes(std::size_t size, unsigned seed) { return testing::PatternBytes(size, seed); }
 
 // A program that records how it was started, beside itself as
 // "<program>.started": the new launcher of a self-replacement.

@@ -1,22 +1,10 @@
 #include "transfer/body_fetch.h"
 
 #include "release/records.h"
+#include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
 
 namespace launcher {
-namespace {
-
-[[noreturn]] void Interrupted() {
-  throw LauncherError{L"The download was interrupted. Check your internet connection and try again."};
-}
-
-DWORD BytesReady(HINTERNET request) {
-  DWORD ready = 0;
-  if (!WinHttpQueryDataAvailable(request, &ready)) Interrupted();
-  return ready;
-}
-
-}  // namespace
 
 std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
   const HttpRequest exchange = OpenGet(url);
@@ -27,8 +15,7 @@ std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
   // WinHTTP reports 0 ready bytes once the body is complete.
   for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
     chunk.resize(ready);
-    DWORD read = 0;
-    if (!WinHttpReadData(request, chunk.data(), ready, &read)) Interrupted();
+    const DWORD read = ReadBytes(request, chunk.data(), ready);
     if (read == 0) break;
     chunk.resize(read);
     body.insert(body.end(), chunk.begin(), chunk.end());

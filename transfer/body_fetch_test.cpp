@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "release/records.h"
+#include "test_support/pattern_bytes.h"
 #include "test_support/test_server.h"
 
 namespace launcher {
@@ -21,16 +22,7 @@ const std::wstring kInterrupted = L"The download was interrupted. Check your int
 const std::wstring kTooMuch = L"The release server sent more than expected.";
 const std::wstring kNotThere = L"The release server did not have what the launcher asked for.";
 
-// Every byte value, in an order that is not a simple count.
-std::string Bytes(std::size_t size, unsigned seed = 1) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = seed;
-  for (char& b : bytes) {
-    state = state * 1664525u + 1013904223u;
-    b = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
+std::string Bytes(std::size_t size, unsigned seed = 1) { return testing::PatternBytes(size, seed); }
 
 std::wstring ErrorOf(const std::wstring& url) {
   try {

@@ -10,22 +10,13 @@
 #include "release/file_handle.h"
 #include "release/paths.h"
 #include "release/text.h"
+#include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
 
 namespace launcher {
 namespace {
 
 constexpr std::uint64_t kMebibyte = 1048576;
-
-[[noreturn]] void Interrupted() {
-  throw LauncherError{L"The download was interrupted. Check your internet connection and try again."};
-}
-
-DWORD BytesReady(HINTERNET request) {
-  DWORD ready = 0;
-  if (!WinHttpQueryDataAvailable(request, &ready)) Interrupted();
-  return ready;
-}
 
 bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
   DWORD written = 0;
@@ -63,8 +54,7 @@ void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteP
   // WinHTTP reports 0 ready bytes once the body is complete.
   for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
     chunk.resize(ready);
-    DWORD read = 0;
-    if (!WinHttpReadData(request, chunk.data(), ready, &read)) Interrupted();
+    const DWORD read = ReadBytes(request, chunk.data(), ready);
     if (read == 0) break;
     if (!writeFailed && !WriteAll(file.get(), chunk.data(), read)) writeFailed = true;
     written += read;

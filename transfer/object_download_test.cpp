@@ -10,6 +10,7 @@
 #include "release/hex.h"
 #include "release/records.h"
 #include "release/sha256.h"
+#include "test_support/pattern_bytes.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_server.h"
 
@@ -30,15 +31,7 @@ const std::wstring kInterrupted = L"The download was interrupted. Check your int
 const std::wstring kMismatch = L"A downloaded file did not match the release, so it was thrown away. Try again.";
 const std::wstring kNotThere = L"The release server did not have what the launcher asked for.";
 
-std::string Bytes(std::size_t size, unsigned seed = 1) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = seed;
-  for (char& b : bytes) {
-    state = state * 1664525u + 1013904223u;
-    b = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
+std::string Bytes(std::size_t size, unsigned seed = 1) { return testing::PatternBytes(size, seed); }
 
 std::string Sha256Hex(std::string_view bytes) {
   Sha256Hash hash;
