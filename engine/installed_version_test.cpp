@@ -6,6 +6,7 @@
 
 #include "release/records.h"
 #include "release/text.h"
+#include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"
 
@@ -19,12 +20,7 @@ using testing::TempFolder;
 using testing::WriteFileBytes;
 
 std::wstring WriteError(std::wstring_view folder, std::wstring_view version) {
-  try {
-    WriteInstalledVersion(folder, version);
-  } catch (const LauncherError& error) {
-    return error.message;
-  }
-  return L"(no error)";
+  return testing::ErrorMessageOf([&] { WriteInstalledVersion(folder, version); });
 }
 
 TEST(ReadInstalledVersion, FirstLineWithoutTrailingBlanks) {

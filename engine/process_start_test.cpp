@@ -11,6 +11,7 @@
 
 #include "release/paths.h"
 #include "release/records.h"
+#include "test_support/error_message.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {
@@ -30,12 +31,7 @@ std::vector<std::wstring> SplitLikeTheStartedProgram(const std::wstring& command
 }
 
 std::wstring StartError(const std::wstring& program) {
-  try {
-    StartProcess(program, L"--updated", L"", false);
-  } catch (const LauncherError& error) {
-    return error.message;
-  }
-  return L"(no error)";
+  return testing::ErrorMessageOf([&] { StartProcess(program, L"--updated", L"", false); });
 }
 
 TEST(ProcessCommandLine, ParsesBackIntoTheProgramAndItsArguments) {

@@ -13,6 +13,7 @@
 
 #include "engine/version_probe.h"
 #include "release/paths.h"
+#include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/sealed_folder.h"
 #include "test_support/temp_folder.h"
@@ -76,12 +77,7 @@ std::map<std::wstring, std::wstring> Snapshot(const std::wstring& folder) {
 
 template <typename Call>
 std::wstring ErrorOf(Call call) {
-  try {
-    call();
-  } catch (const LauncherError& error) {
-    return error.message;
-  }
-  return L"(no error)";
+  return testing::ErrorMessageOf([&] { call(); });
 }
 
 class ReleaseCheckTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "release/records.h"
+#include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"
 
@@ -17,12 +18,7 @@ using testing::TempFolder;
 using testing::WriteFileBytes;
 
 std::wstring ErrorOf(const std::wstring& path) {
-  try {
-    FileSha256(path);
-  } catch (const LauncherError& error) {
-    return error.message;
-  }
-  return L"(no error)";
+  return testing::ErrorMessageOf([&] { FileSha256(path); });
 }
 
 TEST(FileSha256, KnownAnswers) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "release/signature_file.h"
+#include "test_support/error_message.h"
 #include "test_support/test_server.h"
 
 namespace launcher {
@@ -134,12 +135,7 @@ class FetchVerifiedManifestTest : public ::testing::Test {
 
   // The error FetchVerifiedManifest throws, or "(no error)".
   std::wstring ErrorOf(std::wstring_view failureMessage = kCheckFailure) {
-    try {
-      FetchVerifiedManifest(server.baseUrl(), failureMessage);
-    } catch (const LauncherError& error) {
-      return error.message;
-    }
-    return L"(no error)";
+    return testing::ErrorMessageOf([&] { FetchVerifiedManifest(server.baseUrl(), failureMessage); });
   }
 
   TestServer server;

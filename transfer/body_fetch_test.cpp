@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "release/records.h"
+#include "test_support/error_message.h"
 #include "test_support/pattern_bytes.h"
 #include "test_support/test_server.h"
 
@@ -25,12 +26,7 @@ const std::wstring kNotThere = L"The release server did not have what the launch
 std::string Bytes(std::size_t size, unsigned seed = 1) { return testing::PatternBytes(size, seed); }
 
 std::wstring ErrorOf(const std::wstring& url) {
-  try {
-    FetchBody(url);
-  } catch (const LauncherError& error) {
-    return error.message;
-  }
-  return L"(no error)";
+  return testing::ErrorMessageOf([&] { FetchBody(url); });
 }
 
 bool RunningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "release/records.h"
+#include "test_support/error_message.h"
 #include "test_support/test_server.h"
 
 namespace launcher {
@@ -19,12 +20,7 @@ using testing::TestServer;
 constexpr std::chrono::seconds kCloseLimit{5};
 
 std::wstring ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const LauncherError& error) {
-    return error.message;
-  }
-  return L"(no error)";
+  return testing::ErrorMessageOf([&] { action(); });
 }
 
 std::wstring Repeat(wchar_t c, std::size_t n) { return std::wstring(n, c); }
