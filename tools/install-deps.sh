@@ -15,6 +15,9 @@ packages=(
   xvfb openbox xdotool imagemagick
   libssl-dev nginx-light curl
   python3-pil python3-numpy
+  # Wine's own fonts (the generic sans-serif family among them), which
+  # libwine only recommends.
+  fonts-wine
 )
 
 missing=()
