@@ -1,0 +1,108 @@
+#include "render/scene.h"
+
+#include <string>
+
+#include "release/launcher_version.h"
+#include "render/colour.h"
+#include "render/effect_math.h"
+#include "render/effects.h"
+#include "render/scene_layers.h"
+
+namespace launcher {
+namespace {
+
+constexpr Argb kNoPictureFill = 0xFF0A0908;
+constexpr Argb kShadow = 0xAA000000;
+constexpr Argb kStatusColour = 0xFFE8E2D4;
+constexpr Argb kErrorColour = 0xFFE8765C;
+constexpr Argb kVersionColour = 0xFF968E7E;
+constexpr std::uint32_t kGroundGlowRgb = 0x964212;
+
+// A rectangle of the 560 x 340 layout in client pixels.
+Gdiplus::RectF LayoutBox(double x, double y, double width, double height, double s) {
+  return {Scaled(x, s), Scaled(y, s), Scaled(width, s), Scaled(height, s)};
+}
+
+std::wstring VersionLine(const UiState& ui) {
+  if (ui.installedVersion.empty()) return L"Not installed yet";
+  std::wstring line = L"Installed: version " + ui.installedVersion;
+  if (!ui.installSize.empty()) line += L"   \u00B7   " + ui.installSize;
+  return line;
+}
+
+}  // namespace
+
+void DrawTextLine(Gdiplus::GpGraphics* graphics, std::wstring_view text, Gdiplus::GpFont* font,
+                  const Gdiplus::RectF& box, Gdiplus::StringAlignment alignment, Gdiplus::ARGB colour) {
+  StringFormatHandle format;
+  gdip::GdipCreateStringFormat(0, LANG_NEUTRAL, format.put());
+  if (!format) return;
+  gdip::GdipSetStringFormatAlign(format.get(), alignment);
+  gdip::GdipSetStringFormatLineAlign(format.get(), Gdiplus::StringAlignmentCenter);
+  gdip::GdipSetStringFormatFlags(format.get(), Gdiplus::StringFormatFlagsNoWrap);
+  gdip::GdipSetStringFormatTrimming(format.get(), Gdiplus::StringTrimmingEllipsisCharacter);
+  BrushHandle brush = SolidBrush(colour);
+  gdip::GdipDrawString(graphics, text.data(), static_cast<INT>(text.size()), font, &box, format.get(), brush.get());
+}
+
+void PaintBackground(Gdiplus::GpGraphics* graphics, int width, int height) {
+  if (Gdiplus::GpBitmap* backdrop = ScaledBackdrop(width, height)) {
+    gdip::GdipDrawImageI(graphics, backdrop, 0, 0);
+    return;
+  }
+  BrushHandle fill = SolidBrush(kNoPictureFill);
+  gdip::GdipFillRectangleI(graphics, fill.get(), 0, 0, width, height);
+}
+
+void PaintGroundGlow(Gdiplus::GpGraphics* graphics, int width, int height, double t) {
+  const auto h = static_cast<float>(height);
+  BrushHandle glow =
+      LinearBrush({0, h * 0.5f - 1}, {0, h + 1}, kGroundGlowRgb, (GroundGlowAlpha(t) << 24) | kGroundGlowRgb);
+  gdip::GdipFillRectangle(graphics, glow.get(), 0, h * 0.5f, static_cast<float>(width), h - h * 0.5f);
+}
+
+void PaintStatusLine(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui) {
+  const double s = ui.dpi / 96.0;
+  const auto one = static_cast<float>(s);
+  const Gdiplus::RectF box = LayoutBox(28, 232, 504, 22, s);
+  const Gdiplus::RectF shadow(box.X + one, box.Y + one, box.Width, box.Height);
+  DrawTextLine(graphics, ui.statusText, fonts.status.get(), shadow, Gdiplus::StringAlignmentNear, kShadow);
+  DrawTextLine(graphics, ui.statusText, fonts.status.get(), box, Gdiplus::StringAlignmentNear,
+               ui.statusIsError ? kErrorColour : kStatusColour);
+}
+
+void PaintVersionLines(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui) {
+  const double s = ui.dpi / 96.0;
+  DrawTextLine(graphics, VersionLine(ui), fonts.small.get(), LayoutBox(28, 314, 360, 18, s),
+               Gdiplus::StringAlignmentNear, kVersionColour);
+  DrawTextLine(graphics, std::wstring(L"Launcher ") + LauncherVersionText, fonts.small.get(),
+               LayoutBox(332, 314, 200, 18, s), Gdiplus::StringAlignmentFar, kVersionColour);
+}
+
+void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed) {
+  GraphicsHandle graphics;
+  if (gdip::GdipCreateFromHDC(dc, graphics.put()) != Gdiplus::Ok || !graphics) return;
+  Gdiplus::GpGraphics* g = graphics.get();
+  gdip::GdipSetSmoothingMode(g, Gdiplus::SmoothingModeAntiAlias);
+  gdip::GdipSetTextRenderingHint(g, Gdiplus::TextRenderingHintClearTypeGridFit);
+
+  const double s = state.dpi / 96.0;
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  const double t = state.animTime;
+
+  PaintBackground(g, width, height);
+  PaintGroundGlow(g, width, height, t);
+  PaintEffects(g, width, t);
+  PaintSparks(g, width, height, static_cast<float>(s), t);
+
+  const FontChoice family = ChooseFontFamily();
+  const Fonts fonts = FontSet(family, state.dpi);
+  PaintStatusLine(g, fonts, state);
+  PaintButton(g, fonts, state, button, pressed);
+  PaintVersionLines(g, fonts, state);
+}
+
+void ReleaseRenderCaches() { ReleaseEmbeddedAssets(); }
+
+}  // namespace launcher

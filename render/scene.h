@@ -1,0 +1,24 @@
+// The one painter of the launcher's window: the window paints through it
+// on every WM_PAINT, the previews into PNG files.
+#pragma once
+
+#include <windows.h>
+
+#include "shell/ui_state.h"
+
+namespace launcher {
+
+// Paints the whole client area (only its width and height are used) for
+// `state`: background, glows, effects, sparks, status line, the action
+// button at `button` (ButtonRect for state.dpi) and the version lines.
+// `pressed` is 1 while the left mouse button is held on the button. Reads
+// nothing but its arguments and the render caches; keeps no state. GDI+
+// must be running; pictures and fonts are loaded on first use.
+void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed);
+
+// Lets go of the pictures and fonts kept between paints. Call it right
+// before GdiplusShutdown; the caches are never freed by a static
+// destructor, which would run after GDI+ has stopped.
+void ReleaseRenderCaches();
+
+}  // namespace launcher
