@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs Windows programs under Wine in a prefix of their own.
 #
-#   wine-run.sh --start          create the prefix if needed, start a
-#                                persistent wineserver for it
+#   wine-run.sh --start [EXE...] create the prefix if needed, copy each
+#                                EXE into its system32 (stand-ins for tools
+#                                Wine lacks), start a persistent wineserver
 #   wine-run.sh --stop           stop that wineserver
 #   wine-run.sh PROGRAM [ARG...] run PROGRAM, print its output, exit with
 #                                its exit code
@@ -55,6 +56,10 @@ ensure_prefix() {
 case "${1:-}" in
   --start)
     ensure_prefix || exit 1
+    shift
+    for exe in "$@"; do
+      cp -f "$exe" "$WINEPREFIX/drive_c/windows/system32/" || exit 1
+    done
     # Started detached with its output in a file, so nothing waits on it.
     wineserver -p >"$log_dir/wineserver.log" 2>&1 </dev/null &
     exit 0

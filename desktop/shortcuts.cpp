@@ -1,0 +1,143 @@
+#include "desktop/shortcuts.h"
+
+#include <objbase.h>
+#include <shobjidl.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "engine/folder_walk.h"
+#include "release/file_handle.h"
+#include "release/launcher_version.h"
+#include "release/paths.h"
+#include "release/text.h"
+#include "release/unique_handle.h"
+
+namespace launcher {
+namespace {
+
+template <typename Interface>
+void ReleaseInterface(Interface* object) {
+  object->Release();
+}
+using ShellLink = UniqueHandle<IShellLinkW*, &ReleaseInterface<IShellLinkW>>;
+using PersistFile = UniqueHandle<IPersistFile*, &ReleaseInterface<IPersistFile>>;
+using FindHandle = UniqueHandle<HANDLE, &FindClose, InvalidHandleValue>;
+
+constexpr wchar_t kShortcutName[] = L"Stonewake.lnk";
+constexpr wchar_t kShortcutMarker[] = L"shortcuts.txt";
+constexpr wchar_t kIconMarker[] = L"icons.txt";
+
+void MakeShortcut(const std::wstring& shortcut, const std::wstring& target, const std::wstring& workingFolder) {
+  ShellLink link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(link.put())))) {
+    return;
+  }
+  link.get()->SetPath(target.c_str());
+  link.get()->SetWorkingDirectory(workingFolder.c_str());
+  link.get()->SetIconLocation(target.c_str(), 0);
+  link.get()->SetDescription(L"Stonewake");
+  PersistFile file;
+  if (SUCCEEDED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put())))) {
+    file.get()->Save(shortcut.c_str(), TRUE);
+  }
+}
+
+// The marker's first line, without its line end; false when there is none.
+bool ReadFirstLine(const std::wstring& path, std::string& line) {
+  std::ifstream in{std::filesystem::path(path)};
+  return in && std::getline(in, line);
+}
+
+// Creates or truncates the marker with one line (CR LF on disk). A marker
+// that cannot be written only means the work is done again next time.
+void WriteMarker(const std::wstring& path, const std::string& line) {
+  std::ofstream out{std::filesystem::path(path), std::ios::trunc};
+  out << line << '\n';
+}
+
+// The shortcuts pinned to the taskbar, in the order the folder lists them;
+// nothing when the folder is missing or cannot be read.
+std::vector<std::wstring> PinnedShortcuts() {
+  std::vector<std::wstring> found;
+  const std::wstring roaming = KnownFolderPath(FOLDERID_RoamingAppData);
+  if (roaming.empty()) return found;
+  std::wstring folder = roaming;
+  for (const wchar_t* part : {L"Microsoft", L"Internet Explorer", L"Quick Launch", L"User Pinned", L"TaskBar"}) {
+    folder = JoinPath(folder, part);
+  }
+  WIN32_FIND_DATAW entry{};
+  FindHandle find(
+      FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+  if (!find) return found;
+  do {
+    if (IsPinnedShortcutName(entry.cFileName)) found.push_back(JoinPath(folder, entry.cFileName));
+  } while (FindNextFileW(find.get(), &entry));
+  return found;
+}
+
+void Announce(const std::wstring& launcherExecutable, const std::wstring& installFolder) {
+  std::vector<std::wstring> paths{launcherExecutable, JoinPath(JoinPath(installFolder, L"game"), L"Stonewake.exe")};
+  for (const std::wstring& shortcut : ShortcutPaths()) paths.push_back(shortcut);
+  for (const std::wstring& pinned : PinnedShortcuts()) paths.push_back(pinned);
+  for (const std::wstring& path : paths) {
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+  }
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+}
+
+}  // namespace
+
+std::wstring KnownFolderPath(REFKNOWNFOLDERID folder) {
+  PWSTR path = nullptr;
+  const HRESULT result = SHGetKnownFolderPath(folder, 0, nullptr, &path);
+  std::wstring resolved = SUCCEEDED(result) && path ? path : L"";
+  CoTaskMemFree(path);
+  return resolved;
+}
+
+std::vector<std::wstring> ShortcutPaths() {
+  std::vector<std::wstring> paths;
+  for (const KNOWNFOLDERID* folder : {&FOLDERID_Desktop, &FOLDERID_Programs}) {
+    const std::wstring resolved = KnownFolderPath(*folder);
+    if (!resolved.empty()) paths.push_back(JoinPath(resolved, kShortcutName));
+  }
+  return paths;
+}
+
+void MakeShortcuts(const std::wstring& target, const std::wstring& workingFolder, bool onlyExisting) {
+  for (const std::wstring& shortcut : ShortcutPaths()) {
+    if (onlyExisting && !PathStatusReadable(shortcut)) continue;
+    MakeShortcut(shortcut, target, workingFolder);
+  }
+}
+
+bool IsPinnedShortcutName(std::wstring_view name) {
+  const std::size_t dot = name.rfind(L'.');
+  return dot != std::wstring_view::npos && dot != 0 && name.substr(dot) == L".lnk";
+}
+
+// The upkeep runs at every start before the window exists; nothing that
+// goes wrong in it may end the program, so it swallows whatever is thrown.
+void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
+  const std::wstring marker = JoinPath(installFolder, kShortcutMarker);
+  if (PathStatusReadable(marker)) return;
+  MakeShortcuts(launcherExecutable, installFolder, false);
+  WriteMarker(marker, "made");
+} catch (...) {
+}
+
+void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
+  const std::wstring marker = JoinPath(installFolder, kIconMarker);
+  const std::string version = NarrowLow(LauncherVersionText);
+  std::string line;
+  if (ReadFirstLine(marker, line) && line == version) return;
+  MakeShortcuts(launcherExecutable, installFolder, true);
+  Announce(launcherExecutable, installFolder);
+  WriteMarker(marker, version);
+} catch (...) {
+}
+
+}  // namespace launcher

@@ -1,0 +1,136 @@
+#include "desktop/uninstall.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string_view>
+
+#include "desktop/running_launcher.h"
+#include "desktop/shortcuts.h"
+#include "desktop/system_text.h"
+#include "release/file_handle.h"
+#include "release/launcher_version.h"
+#include "release/paths.h"
+#include "release/unique_handle.h"
+
+namespace launcher {
+namespace {
+
+using RegistryKey = UniqueHandle<HKEY, &RegCloseKey>;
+using FindHandle = UniqueHandle<HANDLE, &FindClose, InvalidHandleValue>;
+
+constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stonewake";
+
+void SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
+  // The data includes the terminating zero.
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void SetNumber(HKEY key, const wchar_t* name, DWORD number) {
+  RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// "C:\..." or a UNC path "\\server\share\...": nothing in it depends on the
+// current folder or the current drive.
+bool IsFullPath(std::wstring_view path) {
+  const bool drive = path.size() >= 3 &&
+                     ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+                     path[1] == L':' && IsSeparator(path[2]);
+  const bool unc = path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2]);
+  return drive || unc;
+}
+
+std::wstring SystemFolder() {
+  return ReadSystemText([](wchar_t* buffer, DWORD capacity) { return GetSystemDirectoryW(buffer, capacity); });
+}
+
+// Deletes what `path` names, with everything in it, as far as it can. A link
+// (junction or symbolic link) is removed itself and never walked into, so
+// nothing outside the folder is touched. Read-only files go too.
+void RemoveEntry(const std::wstring& path, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW entry{};
+    FindHandle find(
+        FindFirstFileExW(JoinPath(path, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (find) {
+      do {
+        const std::wstring_view name(entry.cFileName);
+        if (name == L"." || name == L"..") continue;
+        RemoveEntry(JoinPath(path, name), entry.dwFileAttributes);
+      } while (FindNextFileW(find.get(), &entry));
+    }
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+void RemoveFolder(const std::wstring& folder) {
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) RemoveEntry(folder, attributes);
+}
+
+}  // namespace
+
+void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
+  RegistryKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  SetText(key.get(), L"DisplayName", L"Stonewake");
+  SetText(key.get(), L"DisplayIcon", launcherExecutable);
+  SetText(key.get(), L"DisplayVersion", LauncherVersionText);
+  SetText(key.get(), L"Publisher", L"Stonewake");
+  SetText(key.get(), L"InstallLocation", installFolder);
+  SetText(key.get(), L"UninstallString", L"\"" + launcherExecutable + L"\" --uninstall");
+  SetNumber(key.get(), L"NoModify", 1);
+  SetNumber(key.get(), L"NoRepair", 1);
+} catch (...) {
+  // Upkeep at every start: nothing that goes wrong here may end the program.
+}
+
+std::optional<std::wstring> RemovalParameters(const std::wstring& installFolder) {
+  if (!IsFullPath(installFolder)) return std::nullopt;
+  // '%' is expanded by cmd even inside quotes, a quote would end the quoted
+  // path, and a control character (a line break) would end the command.
+  for (const wchar_t c : installFolder) {
+    if (c == L'%' || c == L'"' || c < L' ') return std::nullopt;
+  }
+  // "/v:off": with delayed expansion switched on in the user's registry, a
+  // '!' in the path would be expanded too.
+  return L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"" + installFolder + L"\"";
+}
+
+int Uninstall(const std::wstring& installFolder) {
+  if (LauncherIsRunning()) {
+    BringLauncherWindowToFront();
+    return 0;
+  }
+  if (MessageBoxW(nullptr, L"Remove Stonewake from this PC?", L"Stonewake", MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    return 0;
+  }
+  for (const std::wstring& shortcut : ShortcutPaths()) DeleteFileW(shortcut.c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+
+  // Folders are removed only by a full path: a relative install folder would
+  // be resolved against whatever folder this process was started in.
+  const std::optional<std::wstring> parameters = RemovalParameters(installFolder);
+  const std::wstring systemFolder = SystemFolder();
+  if (!parameters || systemFolder.empty()) return 0;
+  RemoveFolder(JoinPath(installFolder, L"game"));
+  // cmd runs in the system folder: a command whose current folder is the
+  // install folder would keep that folder from being removed.
+  ShellExecuteW(nullptr, L"open", JoinPath(systemFolder, L"cmd.exe").c_str(), parameters->c_str(), systemFolder.c_str(),
+                SW_HIDE);
+  return 0;
+}
+
+}  // namespace launcher
