@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Paint time per frame under Wine.
+#
+# PaintScene at 840 x 510 (144 DPI) and 560 x 340 (96 DPI), the ready and
+# the patching screen, median of FRAMES frames each, beside a bare GDI+ loop
+# in the same program that only draws the ready backdrop 1:1 (the floor).
+# Then the 144-DPI frame split by layer (background, ground glow, effects,
+# sparks, fonts, texts, button). Goal: a frame within the 33 ms that 30
+# frames a second allow. Last, the time of one whole "--paint-to" run (67
+# pictures of 840 x 510 written as PNG), median of RUNS runs.
+#
+#   bench/paint.sh [FRAMES] [RUNS]     defaults 300 and STONEWAKE_BENCH_RUNS or 3
+#
+# Windows programs come from build/windows (configured and built when
+# needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+frames=${1:-300}
+runs=${2:-${STONEWAKE_BENCH_RUNS:-3}}
+
+build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
+build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
+if [[ ! -f $build/build.ninja ]]; then
+  cmake --preset windows -B "$build" >/dev/null
+fi
+cmake --build "$build" --target paint_bench stonewake_launcher >/dev/null
+wine_run=$build/wine-run
+
+"$wine_run" --start
+trap '"$wine_run" --stop' EXIT
+
+"$wine_run" "$build/bin/paint_bench.exe" "$frames"
+
+out=$(mktemp -d "$build/paint-to.XXXXXX")
+times=()
+for ((i = 0; i < runs; i++)); do
+  rm -f "$out"/*.png
+  start=$EPOCHREALTIME
+  "$wine_run" "$build/bin/Stonewake Launcher.exe" "--paint-to=Z:${out//\//\\}"
+  end=$EPOCHREALTIME
+  times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
+done
+count=$(find "$out" -name '*.png' | wc -l)
+rm -rf "$out"
+median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+printf -- "--paint-to: %d pictures in %.2f s (median of %d runs: %s s)\n" "$count" "$median" "$runs" \
+  "$(printf '%.2f ' "${times[@]}")"
