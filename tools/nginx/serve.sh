@@ -9,12 +9,16 @@
 #                                         Without PORT a free one is chosen.
 #   serve.sh stop STATE_DIR               stop it and wait until it is gone
 #   serve.sh run ROOT STATE_DIR PORT      serve in the foreground until Ctrl-C
+#
+# STONEWAKE_NGINX_RATE and STONEWAKE_NGINX_LATEST_RATE, when set, limit each
+# connection to objects/ and to latest/ to that many bytes a second (nginx
+# limit_rate values such as 200k), so tests can watch a slow server.
 set -euo pipefail
 
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 usage() {
-  sed -n '2,12p' "$0" >&2
+  sed -n '2,16p' "$0" >&2
   exit 2
 }
 
@@ -54,9 +58,9 @@ http {
     # The publisher's temporary files and lock: never served.
     location ~ /\\. { return 404; }
     # Replaced by each release; caches must ask again.
-    location /latest/ { add_header Cache-Control "no-cache"; }
+    location /latest/ { add_header Cache-Control "no-cache"; limit_rate ${STONEWAKE_NGINX_LATEST_RATE:-0}; }
     # Named by their content, so they never change.
-    location /objects/ { add_header Cache-Control "public, max-age=31536000, immutable"; }
+    location /objects/ { add_header Cache-Control "public, max-age=31536000, immutable"; limit_rate ${STONEWAKE_NGINX_RATE:-0}; }
   }
 }
 CONF

@@ -1,0 +1,387 @@
+#!/usr/bin/env python3
+"""The real launcher under Wine on a virtual screen, observed as a player
+would: screenshots, clicks, the release server's request log, files in the
+install folder, programs started.
+
+    window_test.py SCENARIO --build BUILD_DIR --source SOURCE_DIR --publisher PUBLISHER [--keep DIR]
+
+Scenarios (each one launcher life or a few, in sequence):
+  first_install  "Checking..." then the install offer; two quick clicks patch
+                 once with progress; Ready; hover glow; Play starts the game
+                 and the launcher ends with 0
+  offline        server down: Offline in the error colour, inactive button
+                 that ignores a press; a second start restores the minimised
+                 first window and its activation recovers; a release published
+                 while Ready is noticed by the 15-second probe
+  close_patch    closing during a patch asks: No keeps going, Yes ends with 0;
+                 the next start fetches only what is missing
+  self_update    a release with a new launcher: the window ends, the new one
+                 starts, waits for its predecessor, deletes the parked file and
+                 shows its own state
+  high_dpi       at 144 DPI the client area is 840 x 510
+
+Releases are made with the publisher and served by nginx at the address test
+builds trust. Screenshots of every state stay in the work folder (--keep).
+"""
+import argparse
+import hashlib
+import shutil
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
+from player_session import Desktop, Launcher, ReleaseServer, Timeout, near, wait_until  # noqa: E402
+
+import subprocess  # noqa: E402
+
+ERROR_TEXT = (0xE8, 0x76, 0x5C)
+STATUS = (28, 232, 532, 254)  # status line, layout units
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print(f"  ok: {what}", flush=True)
+
+
+def scaled(box, dpi):
+    return tuple(round(v * dpi / 96) for v in box)
+
+
+class Scene:
+    """What a player reads off a screenshot, by the window's layout."""
+
+    def __init__(self, dpi=96):
+        self.dpi = dpi
+        self.button = scaled((28, 258, 532, 308), dpi)
+        self.status = scaled(STATUS, dpi)
+
+    def button_centre(self):
+        left, top, right, bottom = self.button
+        return (left + right) // 2, (top + bottom) // 2
+
+    def band(self, shot, x0, x1):
+        """Mean colour of a band of the button's face between fractions of
+        its width, avoiding the caption in the middle."""
+        left, top, right, bottom = self.button
+        width = right - left
+        middle = (top + bottom) // 2
+        return shot.mean(left + int(width * x0), middle - 8, left + int(width * x1), middle + 8)
+
+    def button_level(self, shot):
+        a = self.band(shot, 0.03, 0.25)
+        b = self.band(shot, 0.75, 0.97)
+        return (sum(a) + sum(b)) / 6
+
+    def active(self, shot):
+        return self.button_level(shot) > 100
+
+    def inactive(self, shot):
+        return self.button_level(shot) < 70
+
+    def progress_fill(self, shot):
+        """Bright molten fill on the left of an otherwise dark button."""
+        return sum(self.band(shot, 0.01, 0.06)) / 3 > 90 and sum(self.band(shot, 0.94, 0.99)) / 3 < 70
+
+    def error_pixels(self, shot):
+        return shot.count(*self.status, lambda p: near(p, ERROR_TEXT, 30))
+
+    def status_pixels(self, shot):
+        """The status line's pixels, for telling two sentences apart."""
+        return list(shot.region(*self.status))
+
+
+def publish(publisher, key, game, version, tree, launcher=None):
+    args = [publisher, "release", "--game", game, "--version", version, "--key", key, "--out", tree]
+    if launcher:
+        args += ["--launcher", launcher]
+    subprocess.run(list(map(str, args)), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_game(folder, game_exe, sizes, seed):
+    """A game folder: the stand-in game program and data files of the given
+    sizes, named in the order the patch fetches them."""
+    folder = Path(folder)
+    (folder / "data").mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(game_exe, folder / "Stonewake.exe")
+    for index, size in enumerate(sizes):
+        block = hashlib.sha256(f"{seed}/{index}".encode()).digest() * 4
+        data = (block * (size // len(block) + 1))[:size]
+        (folder / "data" / f"part{index}.pak").write_bytes(data)
+    return folder
+
+
+def object_of(path):
+    return "/objects/" + hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
+
+class Run:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.build = Path(args.build)
+        self.bin = self.build / "bin"
+        self.key = Path(args.source) / "test_support/keys/test-only-release-key.pem"
+        self.serve = Path(args.source) / "tools/nginx/serve.sh"
+        self.tree = work / "tree"
+        self.shots = work / "shots"
+        self.shots.mkdir(parents=True, exist_ok=True)
+
+    def desktop(self):
+        return Desktop(self.build / "wine-run", self.work / "desktop")
+
+    def server(self, **kwargs):
+        return ReleaseServer(self.serve, self.tree, self.work / "nginx", **kwargs)
+
+    def launcher(self, desktop, profile="profile"):
+        return Launcher(desktop, self.bin / "Stonewake Launcher.exe", self.bin / "with_env.exe", self.work / profile)
+
+    def game(self, name, sizes, seed):
+        return make_game(self.work / name, self.bin / "record_start.exe", sizes, seed)
+
+    def publish(self, game, version, launcher=None):
+        publish(self.args.publisher, self.key, game, version, self.tree, launcher)
+
+    def shot(self, window, name):
+        path = window.screenshot(self.shots / f"{name}.png")
+        print(f"  screenshot {path}", flush=True)
+
+
+def first_install(run):
+    game = run.game("game", [600_000, 1_500_000, 2_500_000], seed=1)
+    run.publish(game, "1.0")
+    scene = Scene()
+    # A slow manifest keeps the check long enough to be seen; objects come
+    # at a rate that lets the progress show.
+    with run.desktop() as desktop, run.server(rate="400k", latest_rate="150") as server:
+        launcher = run.launcher(desktop)
+        launcher.start()
+        window = launcher.wait_for_window()
+        shot = window.wait_for(scene.inactive, "the inactive button of Checking")
+        checking = scene.status_pixels(shot)
+        run.shot(window, "checking")
+        shot = window.wait_for(scene.active, "the install offer", timeout=60)
+        check(scene.status_pixels(shot) != checking and scene.error_pixels(shot) == 0,
+              "the status line changed from Checking to the install offer, not an error")
+        run.shot(window, "install-offered")
+        check(not launcher.file("game").exists(), "nothing written before the click")
+
+        x, y = scene.button_centre()
+        window.click(x, y)
+        window.click(x, y)
+        shot = window.wait_for(scene.progress_fill, "the progress fill", timeout=30)
+        run.shot(window, "patching")
+        # A fill near its end lights the whole button: the finished patch
+        # shows first in the install folder.
+        wait_until(launcher.file("installed.txt").exists, "the patch to finish", 120)
+        shot = window.wait_for(scene.active, "Ready after the patch", timeout=30)
+        run.shot(window, "ready")
+        objects = server.object_requests()
+        expected = sorted(object_of(p) for p in game.rglob("*") if p.is_file())
+        check(sorted(objects) == expected, "two quick clicks fetched every object once")
+        for path in game.rglob("*"):
+            if path.is_file():
+                installed = launcher.file("game") / path.relative_to(game)
+                check(installed.read_bytes() == path.read_bytes(), f"installed {path.relative_to(game)}")
+        check(launcher.file("installed.txt").read_bytes() == b"1.0\r\n", "installed.txt names 1.0")
+
+        # Hover: the glow rises on the button and decays once the pointer
+        # has left.
+        window.move(scene.button[0] + 5, scene.button[1] - 40)
+        time.sleep(0.8)
+        resting = scene.button_level(window.pixels())
+        window.move(scene.button[0] + 60, y)
+        shot = window.wait_for(lambda s: scene.button_level(s) > resting + 8, "the hover glow", timeout=10)
+        run.shot(window, "ready-hover")
+        window.move(scene.button[0] + 5, scene.button[1] - 40)
+        window.wait_for(lambda s: scene.button_level(s) < resting + 3, "the glow to decay", timeout=10)
+
+        window.click(x, y)
+        check(launcher.wait_exit(40) == 0, "Play ended the launcher with exit code 0")
+        started = launcher.file("game/Stonewake.exe.started")
+        wait_until(started.exists, "the game's record of its start", 10)
+        line, folder = started.read_text(encoding="utf-16-le").split("\n")[:2]
+        check(line.endswith("--launcher 1.0"), f"the game was started with --launcher 1.0 ({line})")
+        check(folder.rstrip("\\").endswith("Stonewake\\game"), f"in the game folder ({folder})")
+        check(not launcher.main_windows(), "the window is gone")
+
+
+def offline(run):
+    game = run.game("game", [300_000], seed=2)
+    run.publish(game, "1.0")
+    scene = Scene()
+    with run.desktop() as desktop, run.server() as server:
+        server.stop()
+        launcher = run.launcher(desktop)
+        launcher.start()
+        window = launcher.wait_for_window()
+        shot = window.wait_for(lambda s: scene.error_pixels(s) > 30 and scene.inactive(s),
+                               "Offline: the error in its colour, an inactive button")
+        run.shot(window, "offline")
+        window.click(*scene.button_centre())
+        time.sleep(1)
+        check(scene.error_pixels(window.pixels()) > 30, "a press on the inactive button changed nothing")
+
+        # The server comes back; a second start brings the minimised first
+        # window back, and that activation's probe recovers it at once.
+        server.start()
+        window.minimize()
+        second = Launcher(desktop, None, run.bin / "with_env.exe", launcher.profile)
+        started = time.monotonic()
+        second.start()
+        check(second.wait_exit(40) == 0, "the second start ended with exit code 0")
+        window.wait_for(scene.active, "the restored window to recover from Offline", timeout=30)
+        check(time.monotonic() - started < 14, "recovered by the activation, before the probe timer")
+        check(len(launcher.main_windows()) == 1, "still one launcher window")
+        window.click(*scene.button_centre())
+        wait_until(launcher.file("installed.txt").exists, "the install to finish", 60)
+        shot = window.wait_for(scene.active, "Ready", timeout=30)
+        check(launcher.file("installed.txt").read_bytes() == b"1.0\r\n", "installed 1.0")
+        ready = scene.status_pixels(shot)
+
+        # A release published while the window sits in Ready is offered by
+        # the next 15-second probe.
+        server.clear_log()
+        newer = run.game("game2", [300_000, 200_000], seed=3)
+        run.publish(newer, "1.1")
+        shot = window.wait_for(lambda s: scene.active(s) and scene.status_pixels(s) != ready,
+                               "the patch offer from the probe", timeout=25)
+        run.shot(window, "patch-offered")
+        check("/latest/manifest.txt" in server.requests(), "the probe asked the server")
+        check(not server.object_requests(), "nothing downloaded before the click")
+        window.close()
+        check(launcher.wait_exit(20) == 0, "closing in Patch ends at once with exit code 0")
+
+
+def close_patch(run):
+    game = run.game("game", [200_000, 300_000, 4_000_000, 3_000_000], seed=4)
+    run.publish(game, "1.0")
+    scene = Scene()
+    with run.desktop() as desktop, run.server(rate="250k") as server:
+        launcher = run.launcher(desktop)
+        launcher.start()
+        window = launcher.wait_for_window()
+        window.wait_for(scene.active, "the install offer", timeout=40)
+        window.click(*scene.button_centre())
+        first = launcher.file("game/data/part0.pak")
+        wait_until(first.exists, "the first file in place", 30)
+        window.close()
+        launcher.answer_box("n")
+        check(launcher.process.poll() is None and window.exists(), "No keeps the window")
+        before = len(server.object_requests())
+        wait_until(lambda: len(server.object_requests()) > before, "the patch to go on after No", 30)
+        shot = window.wait_for(scene.progress_fill, "the progress fill after No", timeout=10)
+        run.shot(window, "patching-after-no")
+        window.close()
+        box = launcher.wait_for_box()
+        box.screenshot(run.shots / "close-question.png")
+        launcher.answer_box("y")
+        check(launcher.wait_exit(20) == 0, "Yes ends with exit code 0")
+        done = [p for p in game.rglob("*") if p.is_file() and (launcher.file("game") / p.relative_to(game)).exists()]
+        check(not launcher.file("installed.txt").exists(), "installed.txt not written by the stopped patch")
+
+        server.stop()
+        server.start(rate="0", latest_rate="0")
+        server.clear_log()
+        launcher.start()
+        window = launcher.wait_for_window()
+        window.wait_for(scene.active, "the install offer again", timeout=40)
+        window.click(*scene.button_centre())
+        window.wait_for(lambda s: launcher.file("installed.txt").exists() and scene.active(s), "Ready", timeout=60)
+        fetched = set(server.object_requests())
+        check(not fetched & {object_of(p) for p in done}, f"{len(done)} files in place were not fetched again")
+        missing = {object_of(p) for p in game.rglob("*") if p.is_file() and p not in done}
+        check(fetched == missing, "everything else was fetched")
+        window.close()
+        check(launcher.wait_exit(20) == 0, "closed")
+
+
+def self_update(run):
+    game = run.game("game", [100_000], seed=5)
+    exe = run.bin / "Stonewake Launcher.exe"
+    # Bytes after the end of the image leave the program as it was: a new
+    # launcher file that is the same program.
+    new_launcher = run.work / "new launcher.exe"
+    new_launcher.write_bytes(exe.read_bytes() + b"\0" * 512 + b"a newer launcher")
+    run.publish(game, "2.0", launcher=new_launcher)
+    scene = Scene()
+    with run.desktop() as desktop, run.server():
+        launcher = run.launcher(desktop)
+        launcher.start()
+        window = launcher.wait_for_window()
+        window.wait_for(scene.active, "the install offer", timeout=40)
+        first_window = window.xid
+        window.click(*scene.button_centre())
+        check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
+        check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
+        window = launcher.wait_for_window(timeout=40)
+        shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=40)
+        run.shot(window, "after-self-update")
+        check(scene.error_pixels(shot) == 0, "no error after the self-update")
+        check(not launcher.file("Stonewake Launcher.old").exists(), "the parked launcher was deleted")
+        check(launcher.file("installed.txt").read_bytes() == b"2.0\r\n", "installed 2.0")
+        del first_window
+        window.close()
+        wait_until(lambda: not launcher.main_windows(), "the new launcher's window to close", 20)
+
+
+def high_dpi(run):
+    game = run.game("game", [100_000], seed=6)
+    run.publish(game, "1.0")
+    with run.desktop() as desktop, run.server():
+        desktop.set_dpi(144)
+        try:
+            launcher = run.launcher(desktop)
+            launcher.start()
+            window = launcher.wait_for_window(size=(840, 510))
+            scene = Scene(144)
+            window.wait_for(scene.active, "the install offer at 144 DPI")
+            run.shot(window, "install-offered-144dpi")
+            check(window.size() == (840, 510), "the client area is 840 x 510")
+            window.close()
+            check(launcher.wait_exit(20) == 0, "closed")
+        finally:
+            desktop.set_dpi(96)
+
+
+SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--publisher", required=True)
+    parser.add_argument("--keep", help="keep the work folder (screenshots) here")
+    args = parser.parse_args()
+    if not Path(args.publisher).exists():
+        print("window_test: building the host publisher", flush=True)
+        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
+                       shell=True, cwd=args.source, check=True)
+
+    work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp(prefix=f"window-{args.scenario}-"))
+    if args.keep:
+        shutil.rmtree(work, ignore_errors=True)
+        work.mkdir(parents=True)
+    started = time.monotonic()
+    try:
+        print(f"window_test {args.scenario} in {work}", flush=True)
+        SCENARIOS[args.scenario](Run(args, work))
+    except (Failure, Timeout) as problem:
+        print(f"FAILED: {problem} (screenshots and logs in {work})", flush=True)
+        return 1
+    print(f"passed in {time.monotonic() - started:.0f} s", flush=True)
+    if not args.keep:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
