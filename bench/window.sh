@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The launcher window at rest under Wine on a virtual screen: CPU use while
+# it sits in Ready (30 repaints a second) and while minimised, its memory
+# over that time, and the start-up time to the first painted frame.
+#
+#   bench/window.sh [SECONDS] [RUNS]      (default 30 s per span, 3 runs)
+#
+# STONEWAKE_WINDOWS_BUILD names the Windows build folder (default
+# build/windows); the host build's publisher makes the release.
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+build=${STONEWAKE_WINDOWS_BUILD:-$source_dir/build/windows}
+exec python3 "$source_dir/bench/window_bench.py" --build "$build" --source "$source_dir" \
+  --publisher "$source_dir/build/host/bin/publisher" --seconds "${1:-30}" --runs "${2:-3}"

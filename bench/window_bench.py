@@ -1,0 +1,165 @@
+#!/usr/bin/env python3
+"""The launcher window's cost at rest, under Wine on a virtual screen.
+
+    window_bench.py --build BUILD_DIR --source SOURCE_DIR --publisher PUBLISHER [--seconds 30] [--runs 3]
+
+Prints, for a launcher sitting in Ready (30 repaints a second) and then
+minimised, each for --seconds: the CPU time of the launcher process, of the
+wineserver and of the X server, as a share of one core, and the launcher's
+resident memory at the start and the end of the span. Then the start-up
+time from process start to the first painted frame (warm Wine, median of
+--runs), beside the start of a windowless program through the same path.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "test_support"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "shell" / "testing"))
+from player_session import Desktop, Launcher, ReleaseServer, wait_until, windows_path  # noqa: E402
+from window_test import Run, Scene  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS
+
+
+def rss_kib(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    return 0
+
+
+def pids_where(predicate):
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if predicate(entry):
+                found.append(int(entry.name))
+        except OSError:
+            pass
+    return found
+
+
+def launcher_pid(prefix):
+    """The Linux process of the launcher running in this Wine prefix."""
+    def matches(entry):
+        cmdline = (entry / "cmdline").read_bytes()
+        environ = (entry / "environ").read_bytes()
+        return b"Stonewake Launcher.exe" in cmdline and b"with_env" not in cmdline and \
+            f"WINEPREFIX={prefix}".encode() in environ
+    found = pids_where(matches)
+    return found[0] if found else None
+
+
+def wineserver_pid(prefix):
+    def matches(entry):
+        return (entry / "comm").read_text().strip() == "wineserver" and \
+            f"WINEPREFIX={prefix}".encode() in (entry / "environ").read_bytes()
+    found = pids_where(matches)
+    return found[0] if found else None
+
+
+def xvfb_pid(display):
+    """Xvfb writes its pid into the lock file of its display."""
+    lock = Path(f"/tmp/.X{display.lstrip(':')}-lock")
+    return int(lock.read_text().strip()) if lock.exists() else None
+
+
+def measure(label, seconds, pids, launcher):
+    before = {name: cpu_seconds(pid) for name, pid in pids.items() if pid}
+    rss_start = rss_kib(launcher)
+    start = time.monotonic()
+    time.sleep(seconds)
+    elapsed = time.monotonic() - start
+    after = {name: cpu_seconds(pid) for name, pid in pids.items() if pid}
+    rss_end = rss_kib(launcher)
+    shares = "  ".join(f"{name} {100 * (after[name] - before[name]) / elapsed:5.1f} %" for name in before)
+    print(f"{label:<26} CPU of one core: {shares}   launcher RSS {rss_start / 1024:.1f} -> {rss_end / 1024:.1f} MiB",
+          flush=True)
+
+
+def first_frame_seconds(launcher, scene):
+    started = time.monotonic()
+    launcher.start()
+    window = launcher.wait_for_window(timeout=60)
+    # The first painted frame: the button's face is drawn (never black).
+    window.wait_for(lambda s: scene.button_level(s) > 5, "the first painted frame", timeout=30)
+    return time.monotonic() - started, window
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--publisher", required=True)
+    parser.add_argument("--seconds", type=float, default=30)
+    parser.add_argument("--runs", type=int, default=3)
+    args = parser.parse_args()
+    if not Path(args.publisher).exists():
+        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
+                       shell=True, cwd=args.source, check=True)
+
+    with tempfile.TemporaryDirectory(prefix="window-bench-") as folder:
+        run = Run(args, Path(folder))
+        game = run.game("game", [2_000_000], seed=9)
+        run.publish(game, "1.0")
+        scene = Scene()
+        with run.desktop() as desktop, run.server():
+            launcher = run.launcher(desktop)
+            # Warm Wine and install, so that every later start ends in Ready.
+            launcher.start()
+            window = launcher.wait_for_window(timeout=90)
+            window.wait_for(scene.active, "the install offer", timeout=60)
+            window.click(*scene.button_centre())
+            wait_until(launcher.file("installed.txt").exists, "the install", 60)
+            window.wait_for(scene.active, "Ready", timeout=30)
+            window.close()
+            launcher.wait_exit(30)
+
+            times = []
+            for _ in range(args.runs):
+                seconds, window = first_frame_seconds(launcher, scene)
+                times.append(seconds)
+                window.close()
+                launcher.wait_exit(30)
+            anchors = []
+            for _ in range(args.runs):
+                started = time.monotonic()
+                desktop.wine(run.bin / "with_env.exe", f"LOCALAPPDATA={windows_path(launcher.profile)}", "--",
+                             windows_path(run.bin / "record_start.exe")).wait(timeout=60)
+                anchors.append(time.monotonic() - started)
+
+            launcher.start()
+            window = launcher.wait_for_window(timeout=60)
+            window.wait_for(scene.active, "Ready", timeout=60)
+            pid = launcher_pid(desktop.prefix)
+            pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix), "Xvfb": xvfb_pid(desktop.display)}
+            window.move(5, 5)
+            measure(f"Ready, {args.seconds:.0f} s", args.seconds, pids, pid)
+            window.minimize()
+            time.sleep(1)
+            measure(f"minimised, {args.seconds:.0f} s", args.seconds, pids, pid)
+            desktop.xdotool("windowactivate", "--sync", window.xid)
+            window.close()
+            launcher.wait_exit(30)
+
+        print(f"start to first painted frame (warm, median of {args.runs}): {statistics.median(times):.2f} s "
+              f"(runs {', '.join(f'{t:.2f}' for t in times)}); a windowless program through the same start: "
+              f"{statistics.median(anchors):.2f} s", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
