@@ -83,7 +83,8 @@ class Scene:
         return self.button_level(shot) > 100
 
     def inactive(self, shot):
-        return self.button_level(shot) < 70
+        """The dark button face (a frame not painted yet is black)."""
+        return 5 < self.button_level(shot) < 70
 
     def progress_fill(self, shot):
         """Bright molten fill on the left of an otherwise dark button."""
