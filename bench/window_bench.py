@@ -65,16 +65,10 @@ def launcher_pid(prefix):
 
 def wineserver_pid(prefix):
     def matches(entry):
-        return (entry / "comm").read_text().strip() == "wineserver" and \
+        return (entry / "comm").read_text().startswith("wineserver") and \
             f"WINEPREFIX={prefix}".encode() in (entry / "environ").read_bytes()
     found = pids_where(matches)
     return found[0] if found else None
-
-
-def xvfb_pid(display):
-    """Xvfb writes its pid into the lock file of its display."""
-    lock = Path(f"/tmp/.X{display.lstrip(':')}-lock")
-    return int(lock.read_text().strip()) if lock.exists() else None
 
 
 def measure(label, seconds, pids, launcher):
@@ -145,7 +139,7 @@ def main():
             window = launcher.wait_for_window(timeout=60)
             window.wait_for(scene.active, "Ready", timeout=60)
             pid = launcher_pid(desktop.prefix)
-            pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix), "Xvfb": xvfb_pid(desktop.display)}
+            pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix), "Xvfb": desktop.xvfb_pid}
             window.move(5, 5)
             measure(f"Ready, {args.seconds:.0f} s", args.seconds, pids, pid)
             window.minimize()

@@ -111,6 +111,7 @@ class Desktop:
                                 pass_fds=(write_end,), stdout=log, stderr=log, stdin=subprocess.DEVNULL)
         os.close(write_end)
         self._processes.append(xvfb)
+        self.xvfb_pid = xvfb.pid
         with os.fdopen(read_end) as pipe:
             number = pipe.readline().strip()
         if not number:
@@ -209,13 +210,23 @@ class Window:
 
     def wait_for(self, condition, what, timeout=30):
         """Takes screenshots until `condition(shot)` holds; returns that shot."""
+        last = []
+
         def attempt():
             try:
                 shot = self.pixels()
             except subprocess.SubprocessError:
                 return None
+            last[:] = [shot]
             return shot if condition(shot) else None
-        return wait_until(attempt, what, timeout, interval=0.3)
+        try:
+            return wait_until(attempt, what, timeout, interval=0.3)
+        except Timeout:
+            if last:
+                path = self.desktop.work / f"timeout-{time.monotonic():.0f}.ppm"
+                last[0].save_ppm(path)
+                raise Timeout(f"timed out after {timeout:.0f} s waiting for {what} (last frame: {path})")
+            raise
 
     def move(self, x, y):
         self.desktop.xdotool("mousemove", "--window", self.xid, x, y)
@@ -258,6 +269,9 @@ class Shot:
         header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", raw)
         width, height = int(header.group(1)), int(header.group(2))
         return Shot(width, height, raw[header.end():header.end() + width * height * 3])
+
+    def save_ppm(self, path):
+        Path(path).write_bytes(b"P6 %d %d 255\n" % (self.width, self.height) + self.data)
 
     def pixel(self, x, y):
         i = (y * self.width + x) * 3

@@ -37,6 +37,7 @@ from player_session import Desktop, Launcher, ReleaseServer, Timeout, near, wait
 import subprocess  # noqa: E402
 
 ERROR_TEXT = (0xE8, 0x76, 0x5C)
+STATUS_TEXT = (0xE8, 0xE2, 0xD4)
 STATUS = (28, 232, 532, 254)  # status line, layout units
 
 
@@ -90,12 +91,15 @@ class Scene:
         """Bright molten fill on the left of an otherwise dark button."""
         return sum(self.band(shot, 0.01, 0.06)) / 3 > 90 and sum(self.band(shot, 0.94, 0.99)) / 3 < 70
 
-    def error_pixels(self, shot):
-        return shot.count(*self.status, lambda p: near(p, ERROR_TEXT, 30))
+    def shows_error(self, shot):
+        """The status line in the error colour (a sentence has hundreds of
+        such pixels; a passing spark has a few)."""
+        return shot.count(*self.status, lambda p: near(p, ERROR_TEXT, 30)) > 100
 
-    def status_pixels(self, shot):
-        """The status line's pixels, for telling two sentences apart."""
-        return list(shot.region(*self.status))
+    def text_pixels(self, shot):
+        """How much status text there is in its normal colour: sentences of
+        different lengths tell apart, whatever the sparks behind them do."""
+        return shot.count(*self.status, lambda p: near(p, STATUS_TEXT, 30))
 
 
 def publish(publisher, key, game, version, tree, launcher=None):
@@ -165,11 +169,11 @@ def first_install(run):
         launcher.start()
         window = launcher.wait_for_window()
         shot = window.wait_for(scene.inactive, "the inactive button of Checking")
-        checking = scene.status_pixels(shot)
+        checking = scene.text_pixels(shot)
         run.shot(window, "checking")
-        shot = window.wait_for(scene.active, "the install offer", timeout=60)
-        check(scene.status_pixels(shot) != checking and scene.error_pixels(shot) == 0,
-              "the status line changed from Checking to the install offer, not an error")
+        shot = window.wait_for(lambda s: scene.active(s) and scene.text_pixels(s) > checking * 1.3,
+                               "the install offer: an active button, a longer sentence", timeout=60)
+        check(not scene.shows_error(shot), "the install offer is no error")
         run.shot(window, "install-offered")
         check(not launcher.file("game").exists(), "nothing written before the click")
 
@@ -222,12 +226,12 @@ def offline(run):
         launcher = run.launcher(desktop)
         launcher.start()
         window = launcher.wait_for_window()
-        shot = window.wait_for(lambda s: scene.error_pixels(s) > 30 and scene.inactive(s),
+        shot = window.wait_for(lambda s: scene.shows_error(s) and scene.inactive(s),
                                "Offline: the error in its colour, an inactive button")
         run.shot(window, "offline")
         window.click(*scene.button_centre())
         time.sleep(1)
-        check(scene.error_pixels(window.pixels()) > 30, "a press on the inactive button changed nothing")
+        check(scene.shows_error(window.pixels()), "a press on the inactive button changed nothing")
 
         # The server comes back; a second start brings the minimised first
         # window back, and that activation's probe recovers it at once.
@@ -244,17 +248,17 @@ def offline(run):
         wait_until(launcher.file("installed.txt").exists, "the install to finish", 60)
         shot = window.wait_for(scene.active, "Ready", timeout=30)
         check(launcher.file("installed.txt").read_bytes() == b"1.0\r\n", "installed 1.0")
-        ready = scene.status_pixels(shot)
+        ready = scene.text_pixels(shot)
 
         # A release published while the window sits in Ready is offered by
         # the next 15-second probe.
         server.clear_log()
         newer = run.game("game2", [300_000, 200_000], seed=3)
         run.publish(newer, "1.1")
-        shot = window.wait_for(lambda s: scene.active(s) and scene.status_pixels(s) != ready,
-                               "the patch offer from the probe", timeout=25)
+        wait_until(lambda: "/latest/manifest.txt" in server.requests(), "the probe", 20)
+        window.wait_for(lambda s: scene.active(s) and scene.text_pixels(s) > ready * 1.3,
+                        "the longer sentence of the patch offer", timeout=20)
         run.shot(window, "patch-offered")
-        check("/latest/manifest.txt" in server.requests(), "the probe asked the server")
         check(not server.object_requests(), "nothing downloaded before the click")
         window.close()
         check(launcher.wait_exit(20) == 0, "closing in Patch ends at once with exit code 0")
@@ -275,8 +279,16 @@ def close_patch(run):
         window.close()
         launcher.answer_box("n")
         check(launcher.process.poll() is None and window.exists(), "No keeps the window")
-        before = len(server.object_requests())
-        wait_until(lambda: len(server.object_requests()) > before, "the patch to go on after No", 30)
+        def bytes_on_disk():  # finished files and the download under way
+            total = 0
+            for path in launcher.file("game").rglob("*"):
+                try:
+                    total += path.stat().st_size if path.is_file() else 0
+                except FileNotFoundError:  # a download renamed into place meanwhile
+                    pass
+            return total
+        after_no = bytes_on_disk()
+        wait_until(lambda: bytes_on_disk() > after_no + 200_000, "the download to go on after No", 20)
         shot = window.wait_for(scene.progress_fill, "the progress fill after No", timeout=10)
         run.shot(window, "patching-after-no")
         window.close()
@@ -324,7 +336,7 @@ def self_update(run):
         window = launcher.wait_for_window(timeout=40)
         shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=40)
         run.shot(window, "after-self-update")
-        check(scene.error_pixels(shot) == 0, "no error after the self-update")
+        check(not scene.shows_error(shot), "no error after the self-update")
         check(not launcher.file("Stonewake Launcher.old").exists(), "the parked launcher was deleted")
         check(launcher.file("installed.txt").read_bytes() == b"2.0\r\n", "installed 2.0")
         del first_window
