@@ -20,23 +20,13 @@
 
 #include "release/paths.h"
 #include "release/text.h"
+#include "test_support/gdiplus_environment.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {
 namespace {
 
-class GdiplusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
-  }
-  void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
-
- private:
-  ULONG_PTR token_ = 0;
-};
-[[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+[[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new testing::GdiplusEnvironment);
 
 constexpr int kWidth = 840;
 constexpr int kHeight = 510;

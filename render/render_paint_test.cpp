@@ -14,25 +14,14 @@
 #include "render/button_layout.h"
 #include "render/embedded_assets.h"
 #include "render/scene.h"
+#include "test_support/gdiplus_environment.h"
 
 namespace launcher {
 namespace {
 
-class GdiplusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
-  }
-  void TearDown() override {
-    ReleaseRenderCaches();
-    Gdiplus::GdiplusShutdown(token_);
-  }
-
- private:
-  ULONG_PTR token_ = 0;
-};
-[[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+// The painter's caches go before GDI+ stops, as in the launcher.
+[[maybe_unused]] auto* const kGdiplus =
+    ::testing::AddGlobalTestEnvironment(new testing::GdiplusEnvironment(ReleaseRenderCaches));
 
 struct Size {
   UINT width, height;

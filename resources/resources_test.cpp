@@ -18,25 +18,13 @@
 #include <vector>
 
 #include "release/unique_handle.h"
+#include "test_support/gdiplus_environment.h"
 
 namespace {
 
 using IconHandle = launcher::UniqueHandle<HICON, &DestroyIcon>;
 
-// GDI+ is started once for the whole run and outlives every GDI+ object the
-// tests make.
-class GdiplusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
-  }
-  void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
-
- private:
-  ULONG_PTR token_ = 0;
-};
-[[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+[[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new launcher::testing::GdiplusEnvironment);
 
 struct ComRelease {
   void operator()(IUnknown* object) const { object->Release(); }
