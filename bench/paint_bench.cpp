@@ -111,7 +111,8 @@ GraphicsHandle SceneGraphics(const Canvas& canvas) {
 void Frames(int width, int height, int dpi, int frames) {
   Canvas canvas(width, height);
   const RECT button = Button(dpi);
-  const double ready = MedianMs(frames, [&](int i) { PaintScene(canvas.dc(), canvas.client(), ReadyScreen(dpi, i), button, 0); });
+  const double ready =
+      MedianMs(frames, [&](int i) { PaintScene(canvas.dc(), canvas.client(), ReadyScreen(dpi, i), button, 0); });
   const double patching =
       MedianMs(frames, [&](int i) { PaintScene(canvas.dc(), canvas.client(), PatchingScreen(dpi, i), button, 0); });
   // The floor: a graphics per frame and the ready backdrop drawn 1:1, nothing else.
@@ -122,8 +123,9 @@ void Frames(int width, int height, int dpi, int frames) {
     gdip::GdipDrawImageI(graphics, backdrop, 0, 0);
     gdip::GdipDeleteGraphics(graphics);
   });
-  std::printf("%4d x %3d at %3d DPI  ready %7.2f ms  patching %7.2f ms  backdrop-only floor %6.2f ms  (ready %.1f x floor)\n",
-              width, height, dpi, ready, patching, floor, floor > 0 ? ready / floor : 0);
+  std::printf(
+      "%4d x %3d at %3d DPI  ready %7.2f ms  patching %7.2f ms  backdrop-only floor %6.2f ms  (ready %.1f x floor)\n",
+      width, height, dpi, ready, patching, floor, floor > 0 ? ready / floor : 0);
 }
 
 void Layers(int width, int height, int dpi, int frames) {
@@ -175,7 +177,13 @@ void Layers(int width, int height, int dpi, int frames) {
          PaintButton(g, fonts, PatchingScreen(dpi, i), button, 0);
        }},
   };
-  std::printf("layers at %d x %d, %d DPI (texts and button include the fonts):\n", width, height, dpi);
+  {
+    const FontChoice family = ChooseFontFamily();
+    WCHAR name[LF_FACESIZE] = L"(none)";
+    if (family.family) gdip::GdipGetFamilyName(family.family, name, LANG_NEUTRAL);
+    std::printf("layers at %d x %d, %d DPI, font family %ls (texts and button include the fonts):\n", width, height,
+                dpi, name);
+  }
   for (const Layer& layer : layers) std::printf("  %-28s %7.2f ms\n", layer.name, MedianMs(frames, layer.paint));
 }
 
