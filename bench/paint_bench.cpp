@@ -22,38 +22,12 @@
 #include "render/button_layout.h"
 #include "render/effects.h"
 #include "render/embedded_assets.h"
+#include "render/paint_target.h"
 #include "render/scene.h"
 #include "render/scene_layers.h"
 
 namespace launcher {
 namespace {
-
-// The window paints into an off-screen bitmap compatible with the screen.
-class Canvas {
- public:
-  Canvas(int width, int height) : width_(width), height_(height) {
-    HDC screen = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
-    bitmap_ = CreateCompatibleBitmap(screen, width, height);
-    ReleaseDC(nullptr, screen);
-    previous_ = SelectObject(dc_, bitmap_);
-  }
-  ~Canvas() {
-    SelectObject(dc_, previous_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-  HDC dc() const { return dc_; }
-  RECT client() const { return {0, 0, width_, height_}; }
-
- private:
-  int width_, height_;
-  HDC dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ previous_ = nullptr;
-};
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -100,7 +74,7 @@ RECT Button(int dpi) {
 }
 
 // A graphics on the canvas set up as PaintScene sets its own.
-GraphicsHandle SceneGraphics(const Canvas& canvas) {
+GraphicsHandle SceneGraphics(const PaintTarget& canvas) {
   GraphicsHandle graphics;
   gdip::GdipCreateFromHDC(canvas.dc(), graphics.put());
   gdip::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
@@ -109,12 +83,10 @@ GraphicsHandle SceneGraphics(const Canvas& canvas) {
 }
 
 void Frames(int width, int height, int dpi, int frames) {
-  Canvas canvas(width, height);
-  const RECT button = Button(dpi);
-  const double ready =
-      MedianMs(frames, [&](int i) { PaintScene(canvas.dc(), canvas.client(), ReadyScreen(dpi, i), button, 0); });
-  const double patching =
-      MedianMs(frames, [&](int i) { PaintScene(canvas.dc(), canvas.client(), PatchingScreen(dpi, i), button, 0); });
+  // The window paints into an off-screen bitmap compatible with the screen.
+  PaintTarget canvas(width, height, PixelStore::ScreenCompatible);
+  const double ready = MedianMs(frames, [&](int i) { canvas.Paint(ReadyScreen(dpi, i), 0); });
+  const double patching = MedianMs(frames, [&](int i) { canvas.Paint(PatchingScreen(dpi, i), 0); });
   // The floor: a graphics per frame and the ready backdrop drawn 1:1, nothing else.
   Gdiplus::GpBitmap* backdrop = ScaledBackdrop(width, height);
   const double floor = MedianMs(frames, [&](int) {
@@ -129,7 +101,7 @@ void Frames(int width, int height, int dpi, int frames) {
 }
 
 void Layers(int width, int height, int dpi, int frames) {
-  Canvas canvas(width, height);
+  PaintTarget canvas(width, height, PixelStore::ScreenCompatible);
   GraphicsHandle graphics = SceneGraphics(canvas);
   Gdiplus::GpGraphics* g = graphics.get();
   const RECT button = Button(dpi);

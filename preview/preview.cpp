@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "release/paths.h"
-#include "render/button_layout.h"
 #include "render/gdiplus_handles.h"
-#include "render/scene.h"
+#include "render/paint_target.h"
 #include "shell/ui_state.h"
 
 namespace launcher {
@@ -16,22 +15,6 @@ namespace {
 constexpr int kPreviewDpi = 144;
 constexpr int kPreviewWidth = 560 * kPreviewDpi / 96;
 constexpr int kPreviewHeight = 340 * kPreviewDpi / 96;
-
-using DcHandle = UniqueHandle<HDC, &DeleteDC>;
-using BitmapObject = UniqueHandle<HBITMAP, &DeleteObject>;
-
-// Puts a DC's previous object back when the scope ends.
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~SelectedObject() { SelectObject(dc_, previous_); }
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
 
 // The class id of GDI+'s PNG encoder; a later match wins.
 std::optional<CLSID> PngEncoder() {
@@ -52,26 +35,12 @@ std::optional<CLSID> PngEncoder() {
 bool RenderPreviewFrame(UiState state, int pressed, const std::wstring& folder, const std::wstring& name,
                         const CLSID& encoder) {
   state.dpi = kPreviewDpi;
-  DcHandle dc(CreateCompatibleDC(nullptr));
-  if (!dc) return false;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = kPreviewWidth;
-  info.bmiHeader.biHeight = -kPreviewHeight;  // rows top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  BitmapObject dib(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!dib) return false;
-  {
-    SelectedObject selected(dc.get(), dib.get());
-    const PixelRect b = ButtonRect(kPreviewDpi);
-    PaintScene(dc.get(), RECT{0, 0, kPreviewWidth, kPreviewHeight}, state, RECT{b.left, b.top, b.right, b.bottom},
-               pressed);
-  }
+  PaintTarget target(kPreviewWidth, kPreviewHeight, PixelStore::TopDownDib);
+  if (!target) return false;
+  target.Paint(state, pressed);
+  target.Deselect();
   BitmapHandle picture;
-  if (gdip::GdipCreateBitmapFromHBITMAP(dib.get(), nullptr, picture.put()) != Gdiplus::Ok) return false;
+  if (gdip::GdipCreateBitmapFromHBITMAP(target.bitmap(), nullptr, picture.put()) != Gdiplus::Ok) return false;
   const std::wstring path = JoinPath(folder, name + L".png");
   return gdip::GdipSaveImageToFile(picture.get(), path.c_str(), &encoder, nullptr) == Gdiplus::Ok;
 }

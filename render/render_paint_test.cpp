@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "render/button_layout.h"
 #include "render/embedded_assets.h"
+#include "render/paint_target.h"
 #include "render/scene.h"
 #include "test_support/gdiplus_environment.h"
 
@@ -107,41 +107,16 @@ TEST(EmbeddedAssets, SpritesAndFontsAreThere) {
 // A 32-bit top-down DIB section of the client size to paint into.
 class Canvas {
  public:
-  Canvas(int width, int height) : width_(width), height_(height), dc_(CreateCompatibleDC(nullptr)) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
-    previous_ = SelectObject(dc_, bitmap_);
+  Canvas(int width, int height)
+      : size_(static_cast<size_t>(width) * height), target_(width, height, PixelStore::TopDownDib) {
+    EXPECT_TRUE(target_);
   }
-  ~Canvas() {
-    SelectObject(dc_, previous_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-
-  void Paint(const UiState& state, int pressed) {
-    const PixelRect b = ButtonRect(state.dpi);
-    PaintScene(dc_, RECT{0, 0, width_, height_}, state, RECT{b.left, b.top, b.right, b.bottom}, pressed);
-    GdiFlush();
-  }
-  std::vector<std::uint32_t> Pixels() const {
-    const auto* p = static_cast<const std::uint32_t*>(bits_);
-    return {p, p + static_cast<size_t>(width_) * height_};
-  }
+  void Paint(const UiState& state, int pressed) { target_.Paint(state, pressed); }
+  std::vector<std::uint32_t> Pixels() const { return {target_.pixels(), target_.pixels() + size_}; }
 
  private:
-  int width_, height_;
-  HDC dc_;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ previous_ = nullptr;
-  void* bits_ = nullptr;
+  size_t size_;
+  PaintTarget target_;
 };
 
 UiState Screen(int frame) {
