@@ -208,7 +208,7 @@ class Window:
                            stderr=subprocess.DEVNULL)
             return Shot.from_ppm(path.read_bytes())
 
-    def wait_for(self, condition, what, timeout=30):
+    def wait_for(self, condition, what, timeout=30, interval=0.3):
         """Takes screenshots until `condition(shot)` holds; returns that shot."""
         last = []
 
@@ -220,7 +220,7 @@ class Window:
             last[:] = [shot]
             return shot if condition(shot) else None
         try:
-            return wait_until(attempt, what, timeout, interval=0.3)
+            return wait_until(attempt, what, timeout, interval=interval)
         except Timeout:
             if last:
                 path = self.desktop.work / f"timeout-{time.monotonic():.0f}.ppm"
