@@ -23,7 +23,7 @@
 #include "engine/version_probe.h"
 #include "release/paths.h"
 #include "render/button_layout.h"
-#include "render/scene.h"
+#include "render/paint_target.h"
 #include "shell/post_to_window.h"
 #include "shell/ui_transitions.h"
 
@@ -208,45 +208,17 @@ LauncherUi& Ui() {
 
 // --- Painting and input.
 
-// An off-screen bitmap the size of the client area, selected into a memory
-// device context for as long as it lives, so a frame reaches the screen in
-// one copy and never flickers.
-class PaintBuffer {
- public:
-  PaintBuffer(HDC target, int width, int height)
-      : dc_(CreateCompatibleDC(target)), bitmap_(CreateCompatibleBitmap(target, width, height)) {
-    previous_ = SelectObject(dc_, bitmap_);
-  }
-  ~PaintBuffer() {
-    SelectObject(dc_, previous_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  PaintBuffer(const PaintBuffer&) = delete;
-  PaintBuffer& operator=(const PaintBuffer&) = delete;
-
-  HDC dc() const { return dc_; }
-
- private:
-  HDC dc_;
-  HBITMAP bitmap_;
-  HGDIOBJ previous_ = nullptr;
-};
-
-RECT ButtonRectangle() {
-  const PixelRect button = ButtonRect(Ui().state.dpi);
-  return {button.left, button.top, button.right, button.bottom};
-}
-
 // Pointer positions arrive as two signed 16-bit values: left of or above a
 // window they are negative and must not wrap into large positive ones.
 int HitTest(LPARAM position) {
   const int x = GET_X_LPARAM(position);
   const int y = GET_Y_LPARAM(position);
-  const RECT button = ButtonRectangle();
+  const PixelRect button = ButtonRect(Ui().state.dpi);
   return x >= button.left && x < button.right && y >= button.top && y < button.bottom ? ButtonTarget : 0;
 }
 
+// Every frame is painted off screen and copied in one piece, so the window
+// never shows a half-painted scene or flickers.
 void OnPaint(HWND window) {
   PAINTSTRUCT paint;
   const HDC target = BeginPaint(window, &paint);
@@ -255,9 +227,11 @@ void OnPaint(HWND window) {
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
   {
-    PaintBuffer buffer(target, width, height);
-    PaintScene(buffer.dc(), client, Ui().state, ButtonRectangle(), Window().pressedTarget);
-    BitBlt(target, 0, 0, width, height, buffer.dc(), 0, 0, SRCCOPY);
+    PaintTarget frame(width, height, PixelStore::ScreenCompatible);
+    if (frame) {
+      frame.Paint(Ui().state, Window().pressedTarget);
+      BitBlt(target, 0, 0, width, height, frame.dc(), 0, 0, SRCCOPY);
+    }
   }
   EndPaint(window, &paint);
 }
