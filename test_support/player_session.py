@@ -374,7 +374,11 @@ class ReleaseServer:
 
     def __enter__(self):
         self._lock = open(PORT_LOCK, "w")
-        fcntl.flock(self._lock, fcntl.LOCK_EX)
+        try:
+            fcntl.flock(self._lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f"waiting for port {RELEASE_PORT}: another test run serves releases there", flush=True)
+            fcntl.flock(self._lock, fcntl.LOCK_EX)
         self.start()
         return self
 
