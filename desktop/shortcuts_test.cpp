@@ -8,13 +8,13 @@
 
 #include <objbase.h>
 #include <shlobj.h>
-#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "desktop/testing/desktop_checks.h"
 #include "release/launcher_version.h"
 #include "release/paths.h"
 #include "release/text.h"
@@ -23,46 +23,15 @@
 namespace launcher {
 namespace {
 
+using testing::DesktopShortcut;
 using testing::FileExists;
+using testing::ProgramsShortcut;
 using testing::ReadFileBytes;
+using testing::ReadShortcut;
 using testing::TempFolder;
 using testing::WriteFileBytes;
 
-struct Shortcut {
-  bool read = false;
-  std::wstring target;
-  std::wstring workingFolder;
-  std::wstring iconFile;
-  int iconIndex = -1;
-  std::wstring description;
-};
-
-Shortcut ReadShortcut(const std::wstring& path) {
-  Shortcut shortcut;
-  IShellLinkW* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link)))) {
-    return shortcut;
-  }
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-      wchar_t text[MAX_PATH * 2] = {};
-      shortcut.read = true;
-      if (SUCCEEDED(link->GetPath(text, MAX_PATH * 2, nullptr, SLGP_RAWPATH))) shortcut.target = text;
-      if (SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH * 2))) shortcut.workingFolder = text;
-      if (SUCCEEDED(link->GetIconLocation(text, MAX_PATH * 2, &shortcut.iconIndex))) shortcut.iconFile = text;
-      if (SUCCEEDED(link->GetDescription(text, MAX_PATH * 2))) shortcut.description = text;
-    }
-    file->Release();
-  }
-  link->Release();
-  return shortcut;
-}
-
 std::wstring Known(REFKNOWNFOLDERID folder) { return KnownFolderPath(folder); }
-std::wstring DesktopShortcut() { return JoinPath(Known(FOLDERID_Desktop), L"Stonewake.lnk"); }
-std::wstring ProgramsShortcut() { return JoinPath(Known(FOLDERID_Programs), L"Stonewake.lnk"); }
 
 std::wstring PinnedFolder() {
   std::wstring folder = Known(FOLDERID_RoamingAppData);
@@ -92,14 +61,7 @@ class ShortcutsTest : public ::testing::Test {
   std::wstring Launcher() const { return install / L"Stonewake Launcher.exe"; }
 
   void ExpectOurShortcut(const std::wstring& path) const {
-    SCOPED_TRACE(NarrowLow(path));
-    const Shortcut shortcut = ReadShortcut(path);
-    ASSERT_TRUE(shortcut.read);
-    EXPECT_EQ(shortcut.target, Launcher());
-    EXPECT_EQ(shortcut.workingFolder, install.path());
-    EXPECT_EQ(shortcut.iconFile, Launcher());
-    EXPECT_EQ(shortcut.iconIndex, 0);
-    EXPECT_EQ(shortcut.description, L"Stonewake");
+    testing::ExpectShortcutTo(path, Launcher(), install.path());
   }
 
   TempFolder install;

@@ -8,89 +8,34 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "desktop/testing/desktop_checks.h"
 #include "release/launcher_version.h"
-#include "release/text.h"
 
 namespace launcher {
 namespace {
 
-constexpr wchar_t kKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stonewake";
-
-struct Value {
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-};
-
-Value ReadValue(HKEY key, const wchar_t* name) {
-  Value value;
-  DWORD size = 0;
-  if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return {};
-  value.data.resize(size);
-  RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size);
-  return value;
-}
-
-Value Text(const std::wstring& text) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-  return {REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
-}
-
-Value Number(DWORD number) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(&number);
-  return {REG_DWORD, std::vector<BYTE>(bytes, bytes + sizeof(number))};
-}
+using testing::ExpectUninstallEntry;
+using testing::UninstallKey;
 
 class UninstallEntryTest : public ::testing::Test {
  protected:
-  void SetUp() override { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
-  void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
-
-  // The entry's values by name, and how many values it has.
-  void ExpectEntry(const std::wstring& launcher, const std::wstring& folder) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    struct Expected {
-      const wchar_t* name;
-      Value value;
-    };
-    const Expected values[] = {
-        {L"DisplayName", Text(L"Stonewake")},
-        {L"DisplayIcon", Text(launcher)},
-        {L"DisplayVersion", Text(LauncherVersionText)},
-        {L"Publisher", Text(L"Stonewake")},
-        {L"InstallLocation", Text(folder)},
-        {L"UninstallString", Text(L"\"" + launcher + L"\" --uninstall")},
-        {L"NoModify", Number(1)},
-        {L"NoRepair", Number(1)},
-    };
-    for (const Expected& e : values) {
-      SCOPED_TRACE(NarrowLow(e.name));
-      const Value read = ReadValue(key, e.name);
-      EXPECT_EQ(read.type, e.value.type);
-      EXPECT_EQ(read.data, e.value.data);
-    }
-    DWORD count = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                     nullptr);
-    EXPECT_EQ(count, 8u);
-    RegCloseKey(key);
-  }
+  void SetUp() override { RegDeleteKeyW(HKEY_CURRENT_USER, UninstallKey); }
+  void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, UninstallKey); }
 };
 
 TEST_F(UninstallEntryTest, WritesTheEightValues) {
   const std::wstring folder = L"C:\\users\\Ann Lee\\AppData\\Local\\Stonewake";
   const std::wstring launcher = folder + L"\\Stonewake Launcher.exe";
   WriteUninstallEntry(launcher, folder);
-  ExpectEntry(launcher, folder);
+  ExpectUninstallEntry(launcher, folder, LauncherVersionText);
 }
 
 // A later start rewrites every value, whatever became of them.
 TEST_F(UninstallEntryTest, EveryStartRewritesTheEntry) {
   WriteUninstallEntry(L"C:\\old\\Stonewake Launcher.exe", L"C:\\old");
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, UninstallKey, 0, KEY_WRITE, &key), ERROR_SUCCESS);
   const DWORD zero = 0;
   RegSetValueExW(key, L"NoRepair", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof(zero));
   RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.1"), 4 * sizeof(wchar_t));
@@ -98,7 +43,7 @@ TEST_F(UninstallEntryTest, EveryStartRewritesTheEntry) {
 
   const std::wstring folder = L"D:\\Games\\Stonewake";
   WriteUninstallEntry(folder + L"\\Stonewake Launcher.exe", folder);
-  ExpectEntry(folder + L"\\Stonewake Launcher.exe", folder);
+  ExpectUninstallEntry(folder + L"\\Stonewake Launcher.exe", folder, LauncherVersionText);
 }
 
 TEST(RemovalParameters, OnlyForAFullPathCmdLeavesAlone) {

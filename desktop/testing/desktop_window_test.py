@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""The launcher's message boxes of installation and removal, answered the
+way a player answers them, on a virtual screen (the player-session harness):
+
+  error box        a copy started from a download folder that cannot start
+                   the installed one (a file "Stonewake" where the install
+                   folder belongs) shows an error box and ends with 1
+  uninstall, No    "--uninstall" asks; No changes nothing and ends with 0
+  uninstall, Yes   removes the shortcuts, the uninstall entry and the game
+                   folder at once, and the install folder (launcher included)
+                   after the removal command's two-second wait; nothing
+                   beside the install folder is touched
+  while running    with a launcher window open, "--uninstall" asks nothing,
+                   removes nothing, restores that window and ends with 0
+
+    desktop_window_test.py --build BUILD_DIR [--keep DIR] [SCENARIO...]
+
+Scenarios: error_box uninstall_no uninstall_yes uninstall_while_running
+(all of them by default).
+"""
+import argparse
+import fcntl
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
+from player_session import (PORT_LOCK, Desktop, Launcher, Timeout, wait_until,  # noqa: E402
+                            windows_path)
+
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stonewake"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+    print(f"  ok: {what}", flush=True)
+
+
+class Player:
+    """The prefix's user folders and registry, as the launcher finds them."""
+
+    def __init__(self, desktop):
+        self.desktop = desktop
+        users = [u for u in (desktop.prefix / "drive_c" / "users").iterdir() if u.name != "Public"]
+        self.user = users[0]
+
+    def shortcuts(self):
+        return [self.user / "Desktop" / "Stonewake.lnk",
+                self.user / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Stonewake.lnk"]
+
+    def reg(self, *args):
+        return subprocess.run(["wine", "reg", *args], env=self.desktop.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=60).returncode
+
+    def entry_exists(self):
+        return self.reg("query", UNINSTALL_KEY) == 0
+
+    def forget(self):
+        for shortcut in self.shortcuts():
+            shortcut.unlink(missing_ok=True)
+        self.reg("delete", UNINSTALL_KEY, "/f")
+
+
+def installed_player(desktop, build, work, name):
+    """A launcher installed in a profile of its own, with a game, markers,
+    shortcuts and its uninstall entry, as a few starts leave them."""
+    player = Player(desktop)
+    player.forget()
+    launcher = Launcher(desktop, build / "bin" / "Stonewake Launcher.exe", build / "bin" / "with_env.exe",
+                        work / name / "App Data")
+    for relative, content in [("game/Stonewake.exe", "game"), ("game/data/level 1.pak", "level"),
+                              ("installed.txt", "1.0\r\n"), ("shortcuts.txt", "made\r\n"),
+                              ("icons.txt", "2.5.1\r\n")]:
+        path = launcher.file(relative)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(content)
+    launcher.file("game/data/level 1.pak").chmod(0o444)
+    for shortcut in player.shortcuts():
+        shortcut.parent.mkdir(parents=True, exist_ok=True)
+        shortcut.write_bytes(b"shortcut")
+    player.reg("add", UNINSTALL_KEY, "/v", "DisplayName", "/d", "Stonewake", "/f")
+    (launcher.profile / "Packages").mkdir()
+    return player, launcher
+
+
+def everything_kept(player, launcher):
+    return (all(s.exists() for s in player.shortcuts()) and player.entry_exists()
+            and launcher.file("game/data/level 1.pak").exists() and launcher.exe.exists())
+
+
+def error_box(desktop, build, work):
+    print("error box", flush=True)
+    profile = work / "error" / "App Data"
+    profile.mkdir(parents=True)
+    (profile / "Stonewake").write_text("a file, not a folder")
+    download = work / "error" / "Downloads" / "Stonewake Launcher.exe"
+    download.parent.mkdir(parents=True)
+    shutil.copyfile(build / "bin" / "Stonewake Launcher.exe", download)
+    launcher = Launcher(desktop, None, build / "bin" / "with_env.exe", work / "error" / "unused")
+    launcher.process = desktop.wine(build / "bin" / "with_env.exe", f"LOCALAPPDATA={windows_path(profile)}", "--",
+                                    windows_path(download))
+    launcher.answer_box("Return")
+    check(True, "an error box asked to be acknowledged")
+    check(launcher.wait_exit() == 1, "the launcher ended with 1")
+    check((profile / "Stonewake").read_text() == "a file, not a folder", "the file in the way is unchanged")
+
+
+def uninstall_no(desktop, build, work):
+    print("uninstall, No", flush=True)
+    player, launcher = installed_player(desktop, build, work, "no")
+    launcher.start("--uninstall")
+    launcher.answer_box("n")
+    check(launcher.wait_exit() == 0, "the launcher ended with 0")
+    check(everything_kept(player, launcher), "shortcuts, entry, game and launcher are all still there")
+    player.forget()
+
+
+def uninstall_yes(desktop, build, work):
+    print("uninstall, Yes", flush=True)
+    player, launcher = installed_player(desktop, build, work, "yes")
+    launcher.start("--uninstall")
+    launcher.answer_box("y")
+    check(launcher.wait_exit() == 0, "the launcher ended with 0")
+    ended = time.monotonic()
+    still_there = launcher.exe.exists()
+    if time.monotonic() - ended < 1.5:
+        check(still_there, "right after the launcher ended, the install folder waits for the removal command")
+    check(not any(s.exists() for s in player.shortcuts()), "both shortcuts are gone")
+    check(not player.entry_exists(), "the uninstall entry is gone")
+    check(not launcher.file("game").exists(), "the game folder is gone")
+    wait_until(lambda: not launcher.install.exists(), "the install folder to be removed", 30)
+    check(True, "the install folder is gone, launcher and markers included")
+    check((launcher.profile / "Packages").is_dir(), "the folder beside it is untouched")
+
+
+def uninstall_while_running(desktop, build, work):
+    print("uninstall while a launcher runs", flush=True)
+    # No release server answers while the port is held: the launcher stays
+    # offline and never patches.
+    with open(PORT_LOCK, "w") as port:
+        fcntl.flock(port, fcntl.LOCK_EX)
+        player, launcher = installed_player(desktop, build, work, "running")
+        launcher.start()
+        window = launcher.wait_for_window()
+        window.minimize()
+        wait_until(lambda: not launcher.main_windows(), "the window to be minimised", 20)
+        remover = Launcher(desktop, None, build / "bin" / "with_env.exe", launcher.profile)
+        remover.start("--uninstall")
+        check(remover.wait_exit() == 0, "the uninstall ended with 0 without asking")
+        check(launcher.main_windows(), "the running launcher's window is shown again")
+        check(everything_kept(player, launcher), "shortcuts, entry, game and launcher are all still there")
+        launcher.main_windows()[0].close()
+        check(launcher.wait_exit() == 0, "the running launcher closed normally")
+        player.forget()
+
+
+SCENARIOS = {f.__name__: f for f in (error_box, uninstall_no, uninstall_yes, uninstall_while_running)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--keep", help="keep the work folder (logs) here")
+    parser.add_argument("scenarios", nargs="*", metavar="SCENARIO")
+    args = parser.parse_args()
+    unknown = set(args.scenarios) - set(SCENARIOS)
+    if unknown:
+        parser.error(f"unknown scenario: {', '.join(sorted(unknown))}")
+    build = Path(args.build)
+    work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp(prefix="desktop-window-"))
+    if args.keep:
+        shutil.rmtree(work, ignore_errors=True)
+        work.mkdir(parents=True)
+    try:
+        with Desktop(build / "wine-run", work / "desktop") as desktop:
+            # Wine has no timeout.exe; the removal command waits with it.
+            shutil.copyfile(build / "bin" / "timeout.exe",
+                            desktop.prefix / "drive_c" / "windows" / "system32" / "timeout.exe")
+            for name in args.scenarios or SCENARIOS:
+                SCENARIOS[name](desktop, build, work)
+    except (Failure, Timeout) as problem:
+        print(f"FAILED: {problem} (logs in {work})", flush=True)
+        return 1
+    if not args.keep:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
