@@ -113,22 +113,26 @@ def error_box(desktop, build, work):
     check((profile / "Stonewake").read_text() == "a file, not a folder", "the file in the way is unchanged")
 
 
+def answered_uninstall(desktop, build, work, key):
+    """An installed launcher started with "--uninstall", its question
+    answered with `key`; it has ended with 0."""
+    player, launcher = installed_player(desktop, build, work, key)
+    launcher.start("--uninstall")
+    launcher.answer_box(key)
+    check(launcher.wait_exit() == 0, "the launcher ended with 0")
+    return player, launcher
+
+
 def uninstall_no(desktop, build, work):
     print("uninstall, No", flush=True)
-    player, launcher = installed_player(desktop, build, work, "no")
-    launcher.start("--uninstall")
-    launcher.answer_box("n")
-    check(launcher.wait_exit() == 0, "the launcher ended with 0")
+    player, launcher = answered_uninstall(desktop, build, work, "n")
     check(everything_kept(player, launcher), "shortcuts, entry, game and launcher are all still there")
     player.forget()
 
 
 def uninstall_yes(desktop, build, work):
     print("uninstall, Yes", flush=True)
-    player, launcher = installed_player(desktop, build, work, "yes")
-    launcher.start("--uninstall")
-    launcher.answer_box("y")
-    check(launcher.wait_exit() == 0, "the launcher ended with 0")
+    player, launcher = answered_uninstall(desktop, build, work, "y")
     ended = time.monotonic()
     still_there = launcher.exe.exists()
     if time.monotonic() - ended < 1.5:
