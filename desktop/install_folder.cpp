@@ -88,10 +88,17 @@ int SelfInstall(const std::wstring& ownExecutable, const std::wstring& installFo
                 const std::wstring& installedExecutable) {
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(installFolder), ignored);
-  // A failed copy leaves whatever launcher is installed; starting it is
-  // still the right thing (it may be the running one, in use).
+  // The copy is made beside the installed launcher and renamed over it, so
+  // an interrupted copy never leaves a broken launcher in its place. A
+  // failed copy leaves whatever launcher is installed; starting it is still
+  // the right thing (it may be the running one, in use).
   if (ShouldCopyOver(ownExecutable, installedExecutable)) {
-    CopyFileW(ownExecutable.c_str(), installedExecutable.c_str(), FALSE);
+    const std::wstring partial = installedExecutable + L".partial";
+    if (!CopyFileW(ownExecutable.c_str(), partial.c_str(), FALSE) ||
+        !MoveFileExW(partial.c_str(), installedExecutable.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      DeleteFileW(partial.c_str());
+    }
   }
   try {
     StartProcess(installedExecutable, L"", installFolder, false);

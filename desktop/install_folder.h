@@ -31,7 +31,8 @@ bool IsSameFile(const std::wstring& first, const std::wstring& second);
 // For a launcher started outside the install folder: creates the folder,
 // copies the running executable over `installedExecutable` unless the
 // installed launcher has a strictly higher file version (no installed file,
-// or one whose status cannot be read, is always copied over), then starts
+// or one whose status cannot be read, is always copied over; the copy is
+// written beside it as ".partial" and renamed into place), then starts
 // the installed launcher without arguments in `installFolder`.
 // Folder creation and copy failures are silent. Returns the exit code: 0,
 // or 1 after an error box ("Could not start Stonewake Launcher.exe.") when

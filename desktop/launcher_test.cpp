@@ -137,6 +137,7 @@ TEST_F(LauncherTest, InstallsItselfAndHandsOver) {
 
   EXPECT_TRUE(ReadFileBytes(Installed()) == Launcher251());
   EXPECT_TRUE(ReadFileBytes(Downloaded()) == Launcher251());
+  EXPECT_FALSE(FileExists(Installed() + L".partial"));
   EXPECT_EQ(ReadFileBytes(InInstall(L"shortcuts.txt")), "made\r\n");
   EXPECT_EQ(ReadFileBytes(InInstall(L"icons.txt")), "2.5.1\r\n");
   ExpectShortcutTo(DesktopShortcut(), Installed(), InstallFolder());
