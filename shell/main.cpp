@@ -12,9 +12,12 @@
 
 #include "desktop/install_folder.h"
 #include "desktop/running_launcher.h"
+#include "desktop/shortcuts.h"
+#include "desktop/uninstall.h"
 #include "preview/paint_to_option.h"
 #include "preview/preview.h"
 #include "release/paths.h"
+#include "release/records.h"
 #include "render/scene.h"
 #include "shell/launcher_window.h"
 
@@ -70,8 +73,14 @@ int RunLauncher(HINSTANCE instance, int showCommand, const std::wstring& command
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   // 6. Uninstall mode ("--uninstall").
+  if (commandLine.find(L"--uninstall") != std::wstring::npos) return launcher::Uninstall(installFolder);
 
   // 7. Self-install and hand-over when this is not the installed executable.
+  const std::wstring ownExecutable = launcher::OwnExecutablePath();
+  const std::wstring installedExecutable = launcher::JoinPath(installFolder, launcher::LauncherFileNameWide);
+  if (!launcher::IsSameFile(ownExecutable, installedExecutable)) {
+    return launcher::SelfInstall(ownExecutable, installFolder, installedExecutable);
+  }
 
   // 8. One instance per user.
   if (!TakeSingleInstance(commandLine)) return 0;
@@ -80,8 +89,11 @@ int RunLauncher(HINSTANCE instance, int showCommand, const std::wstring& command
   DeleteFileW(launcher::JoinPath(installFolder, L"Stonewake Launcher.old").c_str());
 
   // 10. Shortcuts, once per installation.
+  launcher::MakeShortcutsOnce(installedExecutable, installFolder);
   // 11. Uninstall entry, at every start.
+  launcher::WriteUninstallEntry(installedExecutable, installFolder);
   // 12. Icon refresh, at every start.
+  launcher::RefreshIcons(installedExecutable, installFolder);
 
   // 13-18. The window, sized for the system DPI.
   launcher::RegisterLauncherWindowClass(instance);
