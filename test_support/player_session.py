@@ -50,6 +50,17 @@ class Timeout(Exception):
     pass
 
 
+class Failure(Exception):
+    """A check of a scenario that did not hold."""
+
+
+def check(condition, what):
+    """Raises Failure naming `what` unless `condition`; prints it when it holds."""
+    if not condition:
+        raise Failure(what)
+    print(f"  ok: {what}", flush=True)
+
+
 def wait_until(condition, what, timeout, interval=0.2):
     """Polls `condition` until it returns something true, which is returned."""
     deadline = time.monotonic() + timeout

@@ -28,20 +28,10 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
-from player_session import (PORT_LOCK, Desktop, Launcher, Timeout, wait_until,  # noqa: E402
-                            windows_path)
+from player_session import (PORT_LOCK, Desktop, Failure, Launcher, Timeout, check,  # noqa: E402
+                            wait_until, windows_path)
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stonewake"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-    print(f"  ok: {what}", flush=True)
 
 
 class Player:

@@ -32,23 +32,14 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
-from player_session import Desktop, Launcher, ReleaseServer, Timeout, near, wait_until  # noqa: E402
+from player_session import (Desktop, Failure, Launcher, ReleaseServer, Timeout, check, near,  # noqa: E402
+                            wait_until)
 
 import subprocess  # noqa: E402
 
 ERROR_TEXT = (0xE8, 0x76, 0x5C)
 STATUS_TEXT = (0xE8, 0xE2, 0xD4)
 STATUS = (28, 232, 532, 254)  # status line, layout units
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-    print(f"  ok: {what}", flush=True)
 
 
 def scaled(box, dpi):
