@@ -13,6 +13,8 @@ packages=(
   # Signing the openssl-to-CNG interop fixtures at build time.
   openssl python3
   xvfb openbox xdotool imagemagick
+  # xprop: the windowed tests wait for the window manager with it.
+  x11-utils
   libssl-dev nginx-light curl
   python3-pil python3-numpy
   # Wine's own fonts (the generic sans-serif family among them), which
