@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""The launcher's message boxes of installation and removal, answered the
-way a player answers them, on a virtual screen (the player-session harness):
+"""The launcher's installation and removal on a virtual screen, its message
+boxes answered the way a player answers them (the player-session harness):
 
+  hand over        a copy started from a download folder installs itself,
+                   ends with 0 without a window of its own, and the window
+                   that shows is the installed copy's
   error box        a copy started from a download folder that cannot start
                    the installed one (a file "Stonewake" where the install
                    folder belongs) shows an error box and ends with 1
@@ -15,7 +18,7 @@ way a player answers them, on a virtual screen (the player-session harness):
 
     desktop_window_test.py --build BUILD_DIR [--keep DIR] [SCENARIO...]
 
-Scenarios: error_box uninstall_no uninstall_yes uninstall_while_running
+Scenarios: hand_over error_box uninstall_no uninstall_yes uninstall_while_running
 (all of them by default).
 """
 import argparse
@@ -86,17 +89,52 @@ def everything_kept(player, launcher):
             and launcher.file("game/data/level 1.pak").exists() and launcher.exe.exists())
 
 
+def start_downloaded(desktop, build, work, name):
+    """Starts a launcher copied into a download folder, for a player whose
+    profile is `work`/`name`/App Data; returns the profile and the
+    Launcher whose process is that start."""
+    profile = work / name / "App Data"
+    profile.mkdir(parents=True, exist_ok=True)
+    download = work / name / "Downloads" / "Stonewake Launcher.exe"
+    download.parent.mkdir(parents=True)
+    shutil.copyfile(build / "bin" / "Stonewake Launcher.exe", download)
+    stray = Launcher(desktop, None, build / "bin" / "with_env.exe", work / name / "unused")
+    stray.process = desktop.wine(build / "bin" / "with_env.exe", f"LOCALAPPDATA={windows_path(profile)}", "--",
+                                 windows_path(download))
+    return profile, stray
+
+
+def hand_over(desktop, build, work):
+    print("hand over", flush=True)
+    Player(desktop).forget()
+    # No release server answers while the port is held: the launcher stays
+    # offline.
+    with open(PORT_LOCK, "w") as port:
+        fcntl.flock(port, fcntl.LOCK_EX)
+        profile, stray = start_downloaded(desktop, build, work, "hand-over")
+        check(stray.wait_exit() == 0, "the downloaded copy ended with 0")
+        installed = Launcher(desktop, None, build / "bin" / "with_env.exe", profile)
+        check(installed.exe.read_bytes() == (build / "bin" / "Stonewake Launcher.exe").read_bytes(),
+              "the install folder holds a byte-identical copy")
+        window = installed.wait_for_window()
+        check(len(installed.main_windows()) == 1, "one launcher window shows, the installed copy's")
+        # A window that has only just appeared may miss the first Alt+F4.
+        def closed():
+            if installed.main_windows():
+                window.close()
+                time.sleep(1)
+            return not installed.main_windows()
+        wait_until(closed, "the installed launcher's window to close", 30)
+        check(installed.file("icons.txt").read_bytes() == b"2.5.1\r\n", "the installed copy did its upkeep")
+    Player(desktop).forget()
+
+
 def error_box(desktop, build, work):
     print("error box", flush=True)
     profile = work / "error" / "App Data"
     profile.mkdir(parents=True)
     (profile / "Stonewake").write_text("a file, not a folder")
-    download = work / "error" / "Downloads" / "Stonewake Launcher.exe"
-    download.parent.mkdir(parents=True)
-    shutil.copyfile(build / "bin" / "Stonewake Launcher.exe", download)
-    launcher = Launcher(desktop, None, build / "bin" / "with_env.exe", work / "error" / "unused")
-    launcher.process = desktop.wine(build / "bin" / "with_env.exe", f"LOCALAPPDATA={windows_path(profile)}", "--",
-                                    windows_path(download))
+    _, launcher = start_downloaded(desktop, build, work, "error")
     launcher.answer_box("Return")
     check(True, "an error box asked to be acknowledged")
     check(launcher.wait_exit() == 1, "the launcher ended with 1")
@@ -156,7 +194,7 @@ def uninstall_while_running(desktop, build, work):
         player.forget()
 
 
-SCENARIOS = {f.__name__: f for f in (error_box, uninstall_no, uninstall_yes, uninstall_while_running)}
+SCENARIOS = {f.__name__: f for f in (hand_over, error_box, uninstall_no, uninstall_yes, uninstall_while_running)}
 
 
 def main():
