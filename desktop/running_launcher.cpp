@@ -7,8 +7,12 @@
 namespace launcher {
 
 bool LauncherIsRunning() {
-  UniqueHandle<HANDLE, &CloseHandle> mutex(OpenMutexW(SYNCHRONIZE, FALSE, SingleInstanceMutexName));
-  return static_cast<bool>(mutex);
+  const HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, SingleInstanceMutexName);
+  const DWORD error = GetLastError();
+  UniqueHandle<HANDLE, &CloseHandle> mutex(opened);
+  // The mutex of an instance this process may not open (an elevated one)
+  // refuses access: that instance runs too.
+  return mutex || error == ERROR_ACCESS_DENIED;
 }
 
 void BringLauncherWindowToFront() {

@@ -8,8 +8,8 @@ namespace launcher {
 inline constexpr wchar_t SingleInstanceMutexName[] = L"StonewakeLauncherOneAtATime";
 inline constexpr wchar_t LauncherWindowClass[] = L"StonewakeLauncher";
 
-// True when a windowed launcher of this user runs (its mutex exists). The
-// mutex is only looked at, never taken.
+// True when a windowed launcher of this user runs: its mutex exists, even
+// one this process may not open. The mutex is only looked at, never taken.
 bool LauncherIsRunning();
 
 // Restores the running launcher's window and brings it to the front;
