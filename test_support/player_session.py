@@ -226,10 +226,12 @@ class Window:
         def attempt():
             try:
                 shot = self.pixels()
-            except subprocess.SubprocessError:
+                last[:] = [shot]
+                return shot if condition(shot) else None
+            except (subprocess.SubprocessError, IndexError, ZeroDivisionError):
+                # No picture, or a cut one (a window being minimised,
+                # restored or closed): not yet.
                 return None
-            last[:] = [shot]
-            return shot if condition(shot) else None
         try:
             return wait_until(attempt, what, timeout, interval=interval)
         except Timeout:

@@ -176,7 +176,8 @@ def first_install(run):
         # A fill near its end lights the whole button: the finished patch
         # shows first in the install folder.
         wait_until(launcher.file("installed.txt").exists, "the patch to finish", 120)
-        shot = window.wait_for(scene.active, "Ready after the patch", timeout=30)
+        window.wait_for(scene.active, "Ready after the patch", timeout=30)
+        time.sleep(1.5)  # the patch's last report and result reach the window after the record
         run.shot(window, "ready")
         objects = server.object_requests()
         expected = sorted(object_of(p) for p in game.rglob("*") if p.is_file())
@@ -232,14 +233,18 @@ def offline(run):
         started = time.monotonic()
         second.start()
         check(second.wait_exit(40) == 0, "the second start ended with exit code 0")
+        wait_until(window.exists, "the first window restored", 20)
         window.wait_for(scene.active, "the restored window to recover from Offline", timeout=30)
         check(time.monotonic() - started < 14, "recovered by the activation, before the probe timer")
         check(len(launcher.main_windows()) == 1, "still one launcher window")
         window.click(*scene.button_centre())
         wait_until(launcher.file("installed.txt").exists, "the install to finish", 60)
-        shot = window.wait_for(scene.active, "Ready", timeout=30)
+        window.wait_for(scene.active, "Ready", timeout=30)
         check(launcher.file("installed.txt").read_bytes() == b"1.0\r\n", "installed 1.0")
-        ready = scene.text_pixels(shot)
+        # The record is written before the patch's last report and result
+        # reach the window: let them arrive before reading the sentence.
+        time.sleep(1.5)
+        ready = scene.text_pixels(window.pixels())
 
         # A release published while the window sits in Ready is offered by
         # the next 15-second probe.
