@@ -23,8 +23,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "test_support"))
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "shell" / "testing"))
-from player_session import Window, wait_until, windows_path  # noqa: E402
-from window_test import Run, Scene  # noqa: E402
+from player_session import Scene, Window, wait_until, windows_path  # noqa: E402
+from window_test import Run  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 

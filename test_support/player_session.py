@@ -43,7 +43,15 @@ from pathlib import Path
 
 LAUNCHER_NAME = "Stonewake Launcher.exe"
 RELEASE_PORT = 18080
-PORT_LOCK = Path(tempfile.gettempdir()) / f"stonewake-release-port-{RELEASE_PORT}.lock"
+
+
+def port_lock_path(port):
+    """The machine-wide lock of a release port: test runs of several
+    checkouts take turns instead of answering each other's launchers."""
+    return Path(tempfile.gettempdir()) / f"stonewake-release-port-{port}.lock"
+
+
+PORT_LOCK = port_lock_path(RELEASE_PORT)
 
 
 class Timeout(Exception):
@@ -90,13 +98,24 @@ class Desktop:
     openbox window manager (without one every DestroyWindow stalls and focus
     follows the pointer), and a wineserver for the windowed-test prefix."""
 
-    def __init__(self, wine_run, work, size=(1280, 1024)):
+    def __init__(self, wine_run, work, size=(1280, 1024), prefix=None, display=None):
+        """`wine_run` is a build's wrapper, whose prefix gives the place of
+        the windowed-test prefix; or None with `prefix`, a prefix of the
+        caller's own (created on first use). With `display` the programs
+        appear on that X display (a person's screen) and no virtual screen
+        or window manager is started."""
         self.work = Path(work)
         self.work.mkdir(parents=True, exist_ok=True)
-        build_prefix, home = wine_settings(wine_run)
-        self.prefix = build_prefix.parent / "window-prefix"
-        self.wrapper = Path(wine_run).resolve()
+        if wine_run is not None:
+            build_prefix, home = wine_settings(wine_run)
+            self.prefix = build_prefix.parent / "window-prefix"
+            self.wrapper = Path(wine_run).resolve()
+        else:
+            self.prefix = Path(prefix).resolve()
+            home = self.prefix.parent / "home"
+            self.wrapper = None
         self.size = size
+        self.given_display = display
         self._processes = []
         self.env = dict(os.environ)
         self.env.update(WINEPREFIX=str(self.prefix), STONEWAKE_WINE_HOME=str(home), HOME=str(home),
@@ -115,6 +134,11 @@ class Desktop:
         self.stop()
 
     def _start(self):
+        if self.given_display:
+            self.display = self.given_display
+            self.env["DISPLAY"] = self.display
+            subprocess.run([str(self._wine_run_sh()), "--start"], env=self.env, check=True, timeout=300)
+            return
         read_end, write_end = os.pipe()
         log = open(self.work / "xvfb.log", "wb")
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
@@ -138,6 +162,8 @@ class Desktop:
         subprocess.run([str(self._wine_run_sh()), "--start"], env=self.env, check=True, timeout=300)
 
     def _wine_run_sh(self):
+        if self.wrapper is None:
+            return Path(__file__).resolve().parents[1] / "tools" / "wine" / "wine-run.sh"
         text = self.wrapper.read_text()
         return Path(re.search(r"exec '([^']*wine-run\.sh)'", text).group(1))
 
@@ -375,10 +401,12 @@ class ReleaseServer:
     """nginx serving a release tree at http://127.0.0.1:18080, the server
     test builds of the launcher trust."""
 
-    def __init__(self, serve_sh, tree, state, rate=None, latest_rate=None):
+    def __init__(self, serve_sh, tree, state, rate=None, latest_rate=None, port=RELEASE_PORT):
         """`rate` and `latest_rate` limit each connection to objects/ and
         to latest/ (nginx limit_rate values: "200k", "150"; None or "0" for
-        no limit)."""
+        no limit). `port`: where the launchers to be served were built to
+        look (test builds: 18080)."""
+        self.port = port
         self.serve_sh = str(serve_sh)
         self.tree = Path(tree)
         self.state = Path(state)
@@ -386,11 +414,11 @@ class ReleaseServer:
         self._lock = None
 
     def __enter__(self):
-        self._lock = open(PORT_LOCK, "w")
+        self._lock = open(port_lock_path(self.port), "w")
         try:
             fcntl.flock(self._lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:
-            print(f"waiting for port {RELEASE_PORT}: another test run serves releases there", flush=True)
+            print(f"waiting for port {self.port}: another test run serves releases there", flush=True)
             fcntl.flock(self._lock, fcntl.LOCK_EX)
         self.start()
         return self
@@ -408,7 +436,7 @@ class ReleaseServer:
             self.rates["STONEWAKE_NGINX_LATEST_RATE"] = latest_rate
         env = dict(os.environ)
         env.update({name: str(value) for name, value in self.rates.items() if value})
-        subprocess.run([self.serve_sh, "start", str(self.tree), str(self.state), str(RELEASE_PORT)], env=env,
+        subprocess.run([self.serve_sh, "start", str(self.tree), str(self.state), str(self.port)], env=env,
                        check=True, stdout=subprocess.DEVNULL, timeout=60)
 
     def stop(self):
@@ -433,3 +461,60 @@ class ReleaseServer:
         pid = int((self.state / "nginx.pid").read_text().strip())
         os.kill(pid, signal.SIGUSR1)
         wait_until(log.exists, "nginx to reopen its log", 10, interval=0.05)
+
+
+# What a player reads off the launcher window, by its layout.
+ERROR_TEXT = (0xE8, 0x76, 0x5C)
+STATUS_TEXT = (0xE8, 0xE2, 0xD4)
+STATUS = (28, 232, 532, 254)  # status line, layout units
+
+
+def scaled(box, dpi):
+    return tuple(round(v * dpi / 96) for v in box)
+
+
+class Scene:
+    """What a player reads off a screenshot, by the window's layout."""
+
+    def __init__(self, dpi=96):
+        self.dpi = dpi
+        self.button = scaled((28, 258, 532, 308), dpi)
+        self.status = scaled(STATUS, dpi)
+
+    def button_centre(self):
+        left, top, right, bottom = self.button
+        return (left + right) // 2, (top + bottom) // 2
+
+    def band(self, shot, x0, x1):
+        """Mean colour of a band of the button's face between fractions of
+        its width, avoiding the caption in the middle."""
+        left, top, right, bottom = self.button
+        width = right - left
+        middle = (top + bottom) // 2
+        return shot.mean(left + int(width * x0), middle - 8, left + int(width * x1), middle + 8)
+
+    def button_level(self, shot):
+        a = self.band(shot, 0.03, 0.25)
+        b = self.band(shot, 0.75, 0.97)
+        return (sum(a) + sum(b)) / 6
+
+    def active(self, shot):
+        return self.button_level(shot) > 100
+
+    def inactive(self, shot):
+        """The dark button face (a frame not painted yet is black)."""
+        return 5 < self.button_level(shot) < 70
+
+    def progress_fill(self, shot):
+        """Bright molten fill on the left of an otherwise dark button."""
+        return sum(self.band(shot, 0.01, 0.06)) / 3 > 90 and sum(self.band(shot, 0.94, 0.99)) / 3 < 70
+
+    def shows_error(self, shot):
+        """The status line in the error colour (a sentence has hundreds of
+        such pixels; a passing spark has a few)."""
+        return shot.count(*self.status, lambda p: near(p, ERROR_TEXT, 30)) > 100
+
+    def text_pixels(self, shot):
+        """How much status text there is in its normal colour: sentences of
+        different lengths tell apart, whatever the sparks behind them do."""
+        return shot.count(*self.status, lambda p: near(p, STATUS_TEXT, 30))

@@ -32,66 +32,10 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
-from player_session import (Desktop, Failure, Launcher, ReleaseServer, Timeout, check, near,  # noqa: E402
+from player_session import (Desktop, Failure, Launcher, ReleaseServer, Scene, Timeout, check,  # noqa: E402
                             wait_until)
 
 import subprocess  # noqa: E402
-
-ERROR_TEXT = (0xE8, 0x76, 0x5C)
-STATUS_TEXT = (0xE8, 0xE2, 0xD4)
-STATUS = (28, 232, 532, 254)  # status line, layout units
-
-
-def scaled(box, dpi):
-    return tuple(round(v * dpi / 96) for v in box)
-
-
-class Scene:
-    """What a player reads off a screenshot, by the window's layout."""
-
-    def __init__(self, dpi=96):
-        self.dpi = dpi
-        self.button = scaled((28, 258, 532, 308), dpi)
-        self.status = scaled(STATUS, dpi)
-
-    def button_centre(self):
-        left, top, right, bottom = self.button
-        return (left + right) // 2, (top + bottom) // 2
-
-    def band(self, shot, x0, x1):
-        """Mean colour of a band of the button's face between fractions of
-        its width, avoiding the caption in the middle."""
-        left, top, right, bottom = self.button
-        width = right - left
-        middle = (top + bottom) // 2
-        return shot.mean(left + int(width * x0), middle - 8, left + int(width * x1), middle + 8)
-
-    def button_level(self, shot):
-        a = self.band(shot, 0.03, 0.25)
-        b = self.band(shot, 0.75, 0.97)
-        return (sum(a) + sum(b)) / 6
-
-    def active(self, shot):
-        return self.button_level(shot) > 100
-
-    def inactive(self, shot):
-        """The dark button face (a frame not painted yet is black)."""
-        return 5 < self.button_level(shot) < 70
-
-    def progress_fill(self, shot):
-        """Bright molten fill on the left of an otherwise dark button."""
-        return sum(self.band(shot, 0.01, 0.06)) / 3 > 90 and sum(self.band(shot, 0.94, 0.99)) / 3 < 70
-
-    def shows_error(self, shot):
-        """The status line in the error colour (a sentence has hundreds of
-        such pixels; a passing spark has a few)."""
-        return shot.count(*self.status, lambda p: near(p, ERROR_TEXT, 30)) > 100
-
-    def text_pixels(self, shot):
-        """How much status text there is in its normal colour: sentences of
-        different lengths tell apart, whatever the sparks behind them do."""
-        return shot.count(*self.status, lambda p: near(p, STATUS_TEXT, 30))
-
 
 def publish(publisher, key, game, version, tree, launcher=None):
     args = [publisher, "release", "--game", game, "--version", version, "--key", key, "--out", tree]
