@@ -23,6 +23,10 @@ if(STONEWAKE_TEST_BUILD)
     set(STONEWAKE_RELEASE_BASE_URL "http://127.0.0.1:18080")
   endif()
 else()
+  if(STONEWAKE_BUILD_TESTS)
+    message(FATAL_ERROR "The test programs need a test build (STONEWAKE_TEST_BUILD=ON); "
+                        "a build for players sets STONEWAKE_BUILD_TESTS=OFF.")
+  endif()
   if(stonewake_key STREQUAL "")
     message(FATAL_ERROR "Set STONEWAKE_RELEASE_PUBLIC_KEY to the release public key "
                         "(the 128 hex digits that `publisher keygen` prints), or configure a test build.")

@@ -1,11 +1,19 @@
 # Test registration shared by every folder.
 #
+# With STONEWAKE_BUILD_TESTS off (the players' build) no test program, test
+# helper, benchmark or fuzz target is built or registered: folders put their
+# test targets inside `if(STONEWAKE_BUILD_TESTS)`.
+#
 # In the windows build each test program runs under Wine through the
 # wrapper set as CMAKE_CROSSCOMPILING_EMULATOR; all of them share one Wine
 # prefix in the build folder, started once by the wine_prefix fixture and
 # stopped when the run ends.
 
-if(WIN32)
+if(STONEWAKE_BUILD_TESTS)
+  enable_testing()
+endif()
+
+if(WIN32 AND STONEWAKE_BUILD_TESTS)
   set(STONEWAKE_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
   set(STONEWAKE_WINE_HOME ${CMAKE_BINARY_DIR}/wine/home)
   configure_file(${CMAKE_SOURCE_DIR}/tools/wine/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
@@ -20,10 +28,18 @@ if(WIN32)
 endif()
 
 # stonewake_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>])
-# Builds a GoogleTest program and registers it as one test.
+# Builds a GoogleTest program and registers it as one test. Test code may
+# include anything in the source tree. With tests off the program is only
+# declared (never built, never registered), so a folder that names it in
+# add_dependencies still configures.
 function(stonewake_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS" ${ARGN})
+  if(NOT STONEWAKE_BUILD_TESTS)
+    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
   add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
   if(WIN32)

@@ -11,6 +11,7 @@
 #include "engine/stale_files.h"
 #include "release/file_handle.h"
 #include "release/paths.h"
+#include "release/text.h"
 
 namespace launcher {
 namespace {
@@ -31,8 +32,6 @@ void FlushToDisk(const std::wstring& path) {
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) FlushFileBuffers(file.get());
 }
-
-bool IsLauncherEntry(const ManifestFile& file) { return file.path == LauncherFileName; }
 
 void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry, std::uint64_t done,
                      const ReleaseStatus& status, const PatchProgress& progress, std::wstring_view baseUrl) {
@@ -56,7 +55,15 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
     throw LauncherError{L"The launcher could not be updated. Try again."};
   }
 
-  StartProcess(dest, L"--updated", std::wstring(installFolder), false);
+  try {
+    StartProcess(dest, L"--updated", std::wstring(installFolder), false);
+  } catch (const LauncherError&) {
+    // A launcher that does not start must not stay in place with the working
+    // one parked under the name the next start deletes: the player could
+    // not start the launcher again. The working one takes its place back.
+    if (parked) MoveIntoPlace(old, dest);
+    throw;
+  }
 }
 
 }  // namespace
@@ -64,6 +71,12 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
 bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
                   std::wstring_view baseUrl) {
   progress(L"Preparing the update...", 0);
+  // A release the check ignored lists no files; applied anyway, its empty
+  // keep set would make the cleanup delete every game file.
+  if (status.files.empty()) {
+    progress(L"Up to date.", 100);
+    return false;
+  }
 
   std::uint64_t done = 0;
   for (const ManifestFile& entry : status.fetch) {
@@ -79,8 +92,12 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
   }
 
   std::set<std::wstring> keep;
-  for (const ManifestFile& file : status.files) keep.insert(LowerAsciiPath(LocalPathFor(installFolder, file)));
+  for (const ManifestFile& file : status.files) keep.insert(LowerAscii(LocalPathFor(installFolder, file)));
   RemoveStaleFiles(JoinPath(installFolder, L"game"), keep);
+  // The cleanup walks only the game folder; a cut launcher download beside
+  // it would otherwise stay for good. A launcher entry still to come
+  // downloads it afresh below.
+  DeleteFileW((JoinPath(installFolder, LauncherFileNameWide) + L".partial").c_str());
 
   WriteInstalledVersion(installFolder, status.version);
 

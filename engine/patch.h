@@ -13,11 +13,13 @@ namespace launcher {
 
 // Applies `status` to `installFolder` in a fixed order: every game file of
 // `fetch` is downloaded, verified and moved into place (list order); files
-// under "game" that the release does not list are removed; installed.txt
+// under "game" that the release does not list are removed, and so is a
+// leftover "Stonewake Launcher.exe.partial"; installed.txt
 // records `status.version`; last, a launcher entry in `fetch` replaces
 // "Stonewake Launcher.exe" (the previous file is parked as
 // "Stonewake Launcher.old") and the new launcher is started with "--updated"
-// in the install folder.
+// in the install folder. A status whose `files` is empty (a release the
+// check ignored) changes nothing on disk.
 //
 // Reports ("Preparing the update...", 0), the download progress, and
 // ("Up to date.", 100) at the end. Returns true when a new launcher was put
@@ -25,7 +27,8 @@ namespace launcher {
 // patch is complete without one.
 //
 // Throws LauncherError with FetchChecked's and WriteInstalledVersion's
-// messages, StartProcess's message for the new launcher, and
+// messages, StartProcess's message for the new launcher (the previous
+// launcher is moved back over it first), and
 //   "Stonewake is still running. Close it, then update again."
 //       (a game file cannot be replaced: the files before it stay replaced)
 //   "The launcher could not be updated. Close other copies of it and try again."

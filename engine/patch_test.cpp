@@ -125,6 +125,48 @@ TestRelease GameRelease(std::string version, unsigned seed) {
                                      });
 }
 
+// A release the check ignored (older, no rollback line) has no files; the
+// engine applies it as nothing at all, whoever calls it.
+TEST_F(ApplyReleaseTest, AnUntakenReleaseChangesNothing) {
+  const TestRelease installed = GameRelease("1.5", 60);
+  WriteInstall(install.path(), installed, "1.5");
+  WriteFileBytes(Path("game/stray.dat"), "not listed anywhere");
+  WriteFileBytes(Path("Stonewake Launcher.exe.partial"), "a cut launcher download");
+  PublishRelease(server, GameRelease("1.4", 70));
+
+  const ReleaseStatus status = Check();
+  ASSERT_TRUE(status.files.empty());
+  EXPECT_EQ(Apply(status), L"");
+  EXPECT_EQ(replaced, false);
+
+  ExpectInstalled(installed);
+  EXPECT_EQ(ReadFileBytes(Path("game/stray.dat")), "not listed anywhere");
+  EXPECT_EQ(ReadFileBytes(Path("Stonewake Launcher.exe.partial")), "a cut launcher download");
+  EXPECT_EQ(Installed(), "1.5\r\n");
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports.back().text, L"Up to date.");
+  EXPECT_EQ(reports.back().percent, 100);
+}
+
+// A launcher download cut short beside the game folder goes once a patch
+// completes, with or without a launcher of its own.
+TEST_F(ApplyReleaseTest, LeftoverLauncherPartialGoesWithThePatch) {
+  for (const bool withLauncher : {false, true}) {
+    SCOPED_TRACE(withLauncher ? "the release replaces the launcher" : "game files only");
+    TestRelease release = GameRelease(withLauncher ? "2.1" : "2.0", withLauncher ? 90 : 80);
+    if (withLauncher) release.files.push_back({"Stonewake Launcher.exe", RecordingProgram()});
+    PublishRelease(server, release);
+    WriteFileBytes(Path("Stonewake Launcher.exe"), "the running launcher");
+    WriteFileBytes(Path("Stonewake Launcher.exe.partial"), "a cut launcher download");
+
+    EXPECT_EQ(Apply(Check()), L"");
+    EXPECT_EQ(replaced, withLauncher);
+    EXPECT_FALSE(FileExists(Path("Stonewake Launcher.exe.partial")));
+    ExpectInstalled(release);
+    if (withLauncher) WaitForStartRecord(Path("Stonewake Launcher.exe.started"));
+  }
+}
+
 // From nothing to a whole install: files in place, strays under "game"
 // gone, files the release does not own kept, the version recorded, and the
 // reports in their order.
@@ -367,16 +409,18 @@ TEST_F(ApplyReleaseTest, LauncherReplacementFailures) {
     const char* name;
     std::string newLauncher;
     std::wstring message;
-    std::string launcherAfter;  // "new" or "old"
-    bool parked;                // the old launcher is left as ".old"
+    bool verifiedPartialStays;  // the downloaded launcher stays for the next attempt
   };
   const Case kCases[] = {
       // Something else holds the running launcher's file without delete
       // sharing, as a second copy of an old launcher can.
-      {"the running launcher cannot be parked", "", kCloseOtherCopies, "old", false},
+      {"the running launcher cannot be parked", "", kCloseOtherCopies, true},
       // A scanner opens the freshly downloaded launcher just before the move.
-      {"the new launcher cannot be moved into place", "", kLauncherNotUpdated, "old", false},
-      {"the new launcher does not start", "not a program", L"Could not start Stonewake Launcher.exe.", "new", true},
+      {"the new launcher cannot be moved into place", "", kLauncherNotUpdated, true},
+      // The working launcher goes back in place over the one that does not
+      // start, rather than staying parked under the name the next start
+      // deletes.
+      {"the new launcher does not start", "not a program", L"Could not start Stonewake Launcher.exe.", false},
   };
   unsigned seed = 400;
   for (const auto& c : kCases) {
@@ -411,17 +455,16 @@ TEST_F(ApplyReleaseTest, LauncherReplacementFailures) {
 
     EXPECT_TRUE(ReadFileBytes(Path("game/a.pak")) == release.files[0].content);
     EXPECT_EQ(Installed(), "5.0\r\n");
-    if (c.launcherAfter == "old") {
-      EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == "the running launcher");
-      // The verified download stays for the next attempt to overwrite.
+    EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == "the running launcher");
+    EXPECT_FALSE(FileExists(Path("Stonewake Launcher.old")));
+    if (c.verifiedPartialStays) {
       EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe.partial")) == newLauncher);
     } else {
-      EXPECT_TRUE(ReadFileBytes(Path("Stonewake Launcher.exe")) == newLauncher);
+      EXPECT_FALSE(FileExists(Path("Stonewake Launcher.exe.partial")));
     }
-    EXPECT_EQ(FileExists(Path("Stonewake Launcher.old")), c.parked);
 
-    // The next check fetches the launcher alone when it is still the old one.
-    EXPECT_EQ(Check().fetch.size(), c.launcherAfter == "old" ? 1u : 0u);
+    // The next check fetches the launcher alone.
+    EXPECT_EQ(Check().fetch.size(), 1u);
   }
 }
 

@@ -4,18 +4,13 @@
 
 #include "engine/folder_walk.h"
 #include "engine/installed_version.h"
+#include "engine/verified_manifest.h"
 #include "engine/version_probe.h"
 #include "release/file_digest.h"
 #include "release/paths.h"
-#include "release/signature.h"
 #include "release/text.h"
 
 namespace launcher {
-namespace {
-
-bool IsLauncherEntry(const ManifestFile& file) { return file.path == LauncherFileName; }
-
-}  // namespace
 
 ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view baseUrl) {
   const Manifest manifest = FetchVerifiedManifest(baseUrl, L"The release could not be verified, so nothing was changed.");

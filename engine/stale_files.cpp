@@ -5,16 +5,9 @@
 #include <vector>
 
 #include "engine/folder_walk.h"
+#include "release/text.h"
 
 namespace launcher {
-
-std::wstring LowerAsciiPath(std::wstring_view path) {
-  std::wstring lowered(path);
-  for (wchar_t& unit : lowered) {
-    if (unit >= L'A' && unit <= L'Z') unit = static_cast<wchar_t>(unit - L'A' + L'a');
-  }
-  return lowered;
-}
 
 void RemoveStaleFiles(const std::wstring& gameFolder, const std::set<std::wstring>& keep) {
   if (!IsExistingFolder(gameFolder)) return;
@@ -25,7 +18,7 @@ void RemoveStaleFiles(const std::wstring& gameFolder, const std::set<std::wstrin
   WalkRegularFiles(gameFolder, [&](const WalkedFile& file) {
     // The game writes its window layout there; no release owns it.
     if (file.name == L"imgui.ini") return;
-    if (!keep.contains(LowerAsciiPath(file.path))) stale.push_back(file.path);
+    if (!keep.contains(LowerAscii(file.path))) stale.push_back(file.path);
   });
 
   for (const std::wstring& path : stale) {

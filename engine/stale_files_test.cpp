@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "release/text.h"
 #include "test_support/held_file.h"
 #include "test_support/sealed_folder.h"
 #include "test_support/temp_folder.h"
@@ -22,21 +23,13 @@ using testing::Sharing;
 using testing::TempFolder;
 using testing::WriteFileBytes;
 
-TEST(LowerAsciiPath, FoldsOnlyAsciiCapitals) {
-  EXPECT_EQ(LowerAsciiPath(L"C:\\Stonewake\\GAME\\Data.PAK"), L"c:\\stonewake\\game\\data.pak");
-  // The neighbours of 'A'-'Z' and 'a'-'z' stay, and so does every non-ASCII
-  // letter, whatever its case.
-  EXPECT_EQ(LowerAsciiPath(L"@AZ[`az{"), L"@az[`az{");
-  EXPECT_EQ(LowerAsciiPath(L"\u00c9\u00e9\u0130\uff21"), L"\u00c9\u00e9\u0130\uff21");
-}
-
 class RemoveStaleFilesTest : public ::testing::Test {
  protected:
   // Writes a file at a manifest path and lists it in the keep set the way
   // patch application builds it.
   void Listed(const std::string& manifestPath) {
     WriteFileBytes(InstallPath(folder.path(), manifestPath), "listed");
-    keep.insert(LowerAsciiPath(InstallPath(folder.path(), manifestPath)));
+    keep.insert(LowerAscii(InstallPath(folder.path(), manifestPath)));
   }
   std::wstring Stray(std::wstring_view relative) {
     const std::wstring path = folder / relative;
@@ -54,11 +47,11 @@ TEST_F(RemoveStaleFilesTest, DeletesWhatTheReleaseDoesNotList) {
   Listed("game/data/sub/level 1.pak");
   // On disk in other capitals than listed: the same file to Windows.
   WriteFileBytes(folder / L"game/data/Data.PAK", "listed");
-  keep.insert(LowerAsciiPath(InstallPath(folder.path(), "game/data/data.pak")));
-  keep.insert(LowerAsciiPath(InstallPath(folder.path(), "Stonewake Launcher.exe")));
+  keep.insert(LowerAscii(InstallPath(folder.path(), "game/data/data.pak")));
+  keep.insert(LowerAscii(InstallPath(folder.path(), "Stonewake Launcher.exe")));
   // A listed name with a non-ASCII letter: its capital on disk is another
   // file as far as the keep set goes.
-  keep.insert(LowerAsciiPath(folder / L"game/\u00e9t\u00e9.pak"));
+  keep.insert(LowerAscii(folder / L"game/\u00e9t\u00e9.pak"));
 
   const std::wstring kept[] = {
       Stray(L"game/imgui.ini"),

@@ -1,7 +1,7 @@
 #include "engine/version_probe.h"
 
 #include "engine/installed_version.h"
-#include "release/signature.h"
+#include "engine/verified_manifest.h"
 #include "release/text.h"
 #include "release/version.h"
 

@@ -13,4 +13,11 @@ std::string HexLower(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+std::optional<std::uint8_t> HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
+  return std::nullopt;
+}
+
 }  // namespace launcher

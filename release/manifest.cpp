@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace launcher {
 namespace {
@@ -99,23 +100,26 @@ ManifestFile ParseFileLine(Fields& fields) {
   if (!size) Reject();
   fields.SkipWhite();
   const std::string_view path = fields.Rest();
-  if (!IsManifestPathAllowed(path)) Reject();
+  if (CheckInstallPath(path).fault != PathFault::None) Reject();
   return ManifestFile{std::string(path), std::string(digest), *size};
 }
 
-}  // namespace
-
-bool IsManifestPathAllowed(std::string_view path) {
-  if (path.empty()) return false;
-  if (path.front() == '/') return false;
-  if (path.find_first_of("\\:") != std::string_view::npos) return false;
-  for (char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte > 0x7F) return false;
+// Paths that each can be installed may still not go together: the download
+// of one would overwrite or need to be another, so every patch would fetch
+// them again for ever. The same file listed twice with one digest is fine.
+bool PathsGoTogether(const std::vector<ManifestFile>& files) {
+  std::vector<std::string> paths;
+  paths.reserve(files.size());
+  for (const ManifestFile& file : files) paths.push_back(file.path);
+  for (const PathClash& clash : FindPathClashes(paths)) {
+    if (clash.kind != PathClash::Kind::SameFile || files[clash.first].sha256 != files[clash.second].sha256) {
+      return false;
+    }
   }
-  if (path.find("..") != std::string_view::npos) return false;
-  return path == LauncherFileName || path.starts_with("game/");
+  return true;
 }
+
+}  // namespace
 
 Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
   const std::string_view body(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -129,7 +133,7 @@ Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
     const std::optional<std::string_view> line = lines.Next();
     if (!line) Reject();  // the end line is missing
     if (*line == kEnd) {
-      if (manifest.version.empty() || manifest.files.empty()) Reject();
+      if (manifest.version.empty() || manifest.files.empty() || !PathsGoTogether(manifest.files)) Reject();
       return manifest;
     }
     Fields fields(*line);

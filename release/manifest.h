@@ -12,6 +12,7 @@
 #include <span>
 #include <string_view>
 
+#include "release/install_paths.h"
 #include "release/records.h"
 
 namespace launcher {
@@ -20,12 +21,12 @@ inline constexpr std::wstring_view kManifestUnreadable = L"The release informati
 
 // Parses the manifest's bytes. Throws LauncherError
 // "The release information could not be read." on any rejection; no partial
-// manifest escapes.
+// manifest escapes. Besides the grammar, a manifest is refused when a path
+// cannot be installed on Windows as written (CheckInstallPath), or when two
+// paths clash (FindPathClashes): the same file listed with different
+// digests, a file beside its own ".partial" name, a file that another
+// path needs as a folder. The same path listed twice with the same digest
+// is allowed.
 Manifest ParseManifest(std::span<const std::uint8_t> bytes);
-
-// True when `path` may be named by a release: not empty, not starting with
-// '/', no '\' or ':', only bytes 0x20-0x7F, no "..", and either exactly
-// LauncherFileName or beginning with "game/".
-bool IsManifestPathAllowed(std::string_view path);
 
 }  // namespace launcher

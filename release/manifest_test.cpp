@@ -77,10 +77,8 @@ TEST(ParseManifest, AcceptedVariants) {
       {"bare rollback", Wrap("rollback\nversion 1\n" + file), "1", true, "game/a.dat", 5, 1},
       {"size glued to path", Wrap("version 1\nfile " + kDigestA + " 5game/a.dat\n"), "1", false, "game/a.dat", 5, 1},
       {"inner spaces in path", Wrap("version 1\n" + FileLine("game/My Saves/a.dat") + "\n"), "1", false, "game/My Saves/a.dat", 5, 1},
-      {"trailing space belongs to path", Wrap("version 1\n" + FileLine("game/a.dat ") + "\n"), "1", false, "game/a.dat ", 5, 1},
       {"several blanks before path", Wrap("version 1\nfile " + kDigestA + "\t 7 \t game/a\n"), "1", false, "game/a", 7, 1},
       {"launcher path", Wrap("version 1\n" + FileLine("Stonewake Launcher.exe") + "\n"), "1", false, "Stonewake Launcher.exe", 5, 1},
-      {"game/ itself", Wrap("version 1\n" + FileLine("game/") + "\n"), "1", false, "game/", 5, 1},
       {"duplicates kept", Wrap("version 1\n" + file + file), "1", false, "game/a.dat", 5, 2},
       {"max size", Wrap("version 1\n" + FileLine("game/a", "18446744073709551615") + "\n"), "1", false, "game/a", 18446744073709551615u, 1},
       {"zero size", Wrap("version 1\n" + FileLine("game/a", "0") + "\n"), "1", false, "game/a", 0, 1},
@@ -134,10 +132,54 @@ TEST(ParseManifest, Rejections) {
       {"empty path", Wrap("version 1\nfile " + kDigestA + " 5\n")},
       {"only blanks after size", Wrap("version 1\nfile " + kDigestA + " 5   \n")},
       {"bad path", Wrap("version 1\n" + FileLine("game\\a") + "\n")},
+      // The blank belongs to the path, and Windows would store the name
+      // without it.
+      {"trailing space in path", Wrap("version 1\n" + FileLine("game/a.dat ") + "\n")},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_TRUE(Rejects(c.text));
+  }
+}
+
+// Signed manifests whose files a player's install cannot hold as written:
+// refused before anything is fetched, so no download goes to a device or
+// to a name Windows changes, and no patch repeats for ever.
+TEST(ParseManifest, RefusesWhatWindowsCannotInstall) {
+  const auto line = [](const std::string& digest, const std::string& path) {
+    return "file " + digest + " 5 " + path + "\n";
+  };
+  const std::string longName(247, 'n');
+  struct Case {
+    const char* name;
+    std::string files;
+    bool accepted;
+  };
+  const Case kCases[] = {
+      {"device name", line(kDigestA, "game/aux.txt"), false},
+      {"device name as a folder", line(kDigestA, "game/data/lpt1"), false},
+      {"device name in capitals", line(kDigestA, "game/COM1.bin"), false},
+      {"console device", line(kDigestA, "game/conout$"), false},
+      {"empty name", line(kDigestA, "game//x"), false},
+      {"dot name", line(kDigestA, "game/./x"), false},
+      {"the game folder itself", line(kDigestA, "game/"), false},
+      {"name ending in a dot", line(kDigestA, "game/x."), false},
+      {"folder ending in a dot", line(kDigestA, "game/sub./x"), false},
+      {"character Windows refuses", line(kDigestA, "game/a?b"), false},
+      {"name too long for its .partial", line(kDigestA, "game/" + longName + "x"), false},
+      {"longest name that downloads", line(kDigestA, "game/" + longName), true},
+      {"same file in two spellings, two digests", line(kDigestA, "game/a.pak") + line(kDigestB, "game/A.PAK"), false},
+      {"same path, two digests", line(kDigestA, "game/a.pak") + line(kDigestB, "game/a.pak"), false},
+      {"same path, one digest", line(kDigestA, "game/a.pak") + line(kDigestA, "game/a.pak"), true},
+      {"same file in two spellings, one digest", line(kDigestA, "game/a.pak") + line(kDigestA, "game/A.pak"), true},
+      {"file beside its .partial", line(kDigestA, "game/a.pak") + line(kDigestB, "game/A.pak.partial"), false},
+      {"file that is another's folder", line(kDigestA, "game/data") + line(kDigestB, "game/Data/x"), false},
+      {"names that only look alike", line(kDigestA, "game/com10") + line(kDigestB, "game/auxiliary.txt"), true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = Wrap("version 1\n" + c.files);
+    EXPECT_EQ(Rejects(text), !c.accepted);
   }
 }
 

@@ -21,6 +21,9 @@ struct ManifestFile {
   std::uint64_t size = 0;  // published size; used for totals and progress only
 };
 
+// True for the entry that names the launcher's own executable.
+inline bool IsLauncherEntry(const ManifestFile& file) { return file.path == LauncherFileName; }
+
 // A parsed release manifest.
 struct Manifest {
   std::string version;  // never empty after a successful parse

@@ -5,14 +5,11 @@
 #include <bcrypt.h>
 
 #include <array>
-#include <string>
-#include <vector>
 
-#include "release/manifest.h"
+#include "release/records.h"
 #include "release/release_config.h"
 #include "release/sha256.h"
 #include "release/signature_file.h"
-#include "transfer/body_fetch.h"
 
 namespace launcher {
 namespace {
@@ -62,17 +59,6 @@ bool VerifyManifestSignature(std::span<const std::uint8_t> manifest, std::span<c
   // status that is merely not an error.
   return BCryptVerifySignature(key.get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
                                const_cast<PUCHAR>(signature.data()), static_cast<ULONG>(signature.size()), 0) == 0;
-}
-
-Manifest FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage) {
-  // Both files arrive before either is looked at; the manifest is parsed
-  // only once its signature holds, so the parser never sees unsigned bytes.
-  const std::wstring base(baseUrl);
-  const std::vector<std::uint8_t> manifest = FetchBody(base + L"/latest/manifest.txt");
-  const std::vector<std::uint8_t> signatureFile = FetchBody(base + L"/latest/manifest.sig");
-  const std::vector<std::uint8_t> signature = ParseSignatureFile(signatureFile);
-  if (!VerifyManifestSignature(manifest, signature)) throw LauncherError{std::wstring(failureMessage)};
-  return ParseManifest(manifest);
 }
 
 }  // namespace launcher

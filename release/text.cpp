@@ -25,4 +25,20 @@ std::string NarrowLow(std::wstring_view text) {
   return narrow;
 }
 
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerAscii(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) c = LowerAscii(c);
+  return lowered;
+}
+
+std::wstring LowerAscii(std::wstring_view text) {
+  std::wstring lowered(text);
+  for (wchar_t& unit : lowered) {
+    if (unit >= L'A' && unit <= L'Z') unit = static_cast<wchar_t>(unit - L'A' + L'a');
+  }
+  return lowered;
+}
+
 }  // namespace launcher

@@ -15,4 +15,11 @@ std::wstring WidenAscii(std::string_view text);
 // Each UTF-16 unit becomes one byte: its low 8 bits.
 std::string NarrowLow(std::wstring_view text);
 
+// 'A'-'Z' become 'a'-'z'; every other byte or unit stays (the C locale's
+// rule, so a non-ASCII case variant is never folded). Windows file names
+// compare equal under it, so it is the key of "the same file".
+char LowerAscii(char c);
+std::string LowerAscii(std::string_view text);
+std::wstring LowerAscii(std::wstring_view text);
+
 }  // namespace launcher

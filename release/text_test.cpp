@@ -26,5 +26,14 @@ TEST(WidenAscii, NarrowingGivesBackEveryByte) {
   EXPECT_EQ(NarrowLow(WidenAscii("")), "");
 }
 
+TEST(LowerAscii, FoldsOnlyAsciiCapitals) {
+  EXPECT_EQ(LowerAscii(L"C:\\Stonewake\\GAME\\Data.PAK"), L"c:\\stonewake\\game\\data.pak");
+  // The neighbours of 'A'-'Z' and 'a'-'z' stay, and so does every non-ASCII
+  // letter, whatever its case.
+  EXPECT_EQ(LowerAscii(L"@AZ[`az{"), L"@az[`az{");
+  EXPECT_EQ(LowerAscii(L"\u00c9\u00e9\u0130\uff21"), L"\u00c9\u00e9\u0130\uff21");
+  EXPECT_EQ(LowerAscii(std::string_view("@AZ[`az{ \xC9")), "@az[`az{ \xC9");
+}
+
 }  // namespace
 }  // namespace launcher

@@ -30,10 +30,9 @@ using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, &DestroyKey>;
 
 std::vector<std::uint8_t> FromHex(std::string_view hex) {
   auto digit = [](char c) -> std::uint8_t {
-    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-    throw std::invalid_argument("not a hex digit");
+    const std::optional<std::uint8_t> value = HexDigitValue(c);
+    if (!value) throw std::invalid_argument("not a hex digit");
+    return *value;
   };
   std::vector<std::uint8_t> bytes;
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {

@@ -87,6 +87,13 @@ HttpRequest OpenGet(std::wstring_view url) {
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                             cracked.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!exchange.request) Fail(L"The launcher could not make a request to the release server.");
+  // Wine's WinHttpSetTimeouts leaves the wait for the response headers
+  // unbounded, so a server that takes the request and stays silent would hold
+  // a check for ever. Windows already applies the receive time-out there;
+  // naming it again changes nothing on Windows.
+  DWORD responseTimeout = kReceiveTimeoutMs;
+  WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                   sizeof(responseTimeout));
 
   if (!WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !WinHttpReceiveResponse(exchange.request.get(), nullptr)) {

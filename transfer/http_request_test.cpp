@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <set>
 
@@ -186,6 +187,19 @@ TEST_F(OpenGetTest, HoldsTheConnectionUntilReleased) {
   exchange = HttpRequest{};
   EXPECT_FALSE(exchange.request);
   EXPECT_TRUE(server.WaitUntilIdle(kCloseLimit));
+}
+
+// A server that takes the request and then says nothing: the wait for the
+// response headers ends with the offline sentence at the 30-second receive
+// time-out, not whenever the server pleases (here after two minutes).
+TEST_F(OpenGetTest, SilentServerEndsOffline) {
+  TestResponse silent = TestResponse::Ok("late");
+  silent.stallBeforeHeaders = std::chrono::minutes(2);
+  server.Set("/latest/manifest.txt", silent);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { OpenGet(server.Url("/latest/manifest.txt")); }),
+            L"Can't reach the update server. Check your internet connection. Trying again...");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
 TEST(OpenGet, UnreachableServer) {

@@ -35,11 +35,13 @@ void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress
 
 }  // namespace
 
-void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteProgress& progress) {
+bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit,
+                    const ByteProgress& progress) {
   // The server must have answered 200 before anything on disk is touched, so
   // a missing object never truncates an earlier ".partial" file.
   const HttpRequest exchange = OpenGet(url);
   const HINTERNET request = exchange.request.get();
+  if (exchange.contentLength > limit) return false;
 
   FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -56,6 +58,9 @@ void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteP
     chunk.resize(ready);
     const DWORD read = ReadBytes(request, chunk.data(), ready);
     if (read == 0) break;
+    // Over plain HTTP anyone on the way can append without end; a body past
+    // its signed size can never match, so it is neither stored nor read on.
+    if (read > limit - written) return false;
     if (!writeFailed && !WriteAll(file.get(), chunk.data(), read)) writeFailed = true;
     written += read;
     progress(written, exchange.contentLength);
@@ -66,6 +71,7 @@ void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteP
   if (writeFailed || (exchange.contentLength != 0 && written != exchange.contentLength)) {
     throw LauncherError{L"The download was cut short. Check your internet connection and try again."};
   }
+  return true;
 }
 
 std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
@@ -80,11 +86,9 @@ std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, c
   const ByteProgress report = [&](std::uint64_t written, std::uint64_t) {
     ReportDownload(doneBefore + written, total, progress);
   };
-  DownloadToFile(url, partial, report);
-
   // The digest is taken from the file as it lies on disk, not from the bytes
   // as they arrived, so what gets moved into place is what was verified.
-  if (FileSha256(partial) != file.sha256) {
+  if (!DownloadToFile(url, partial, file.size, report) || FileSha256(partial) != file.sha256) {
     DeleteFileW(partial.c_str());
     throw LauncherError{L"A downloaded file did not match the release, so it was thrown away. Try again."};
   }

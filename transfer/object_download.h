@@ -18,16 +18,20 @@ using ByteProgress = std::function<void(std::uint64_t written, std::uint64_t con
 using PatchProgress = std::function<void(const std::wstring& text, std::int32_t percent)>;
 
 // GETs `url` into `path` (created or truncated), reporting after every chunk
-// written. Throws OpenGet's messages,
+// written. Returns false, having read no further, as soon as the body turns
+// out longer than `limit` bytes (a named Content-Length over `limit` is
+// refused before `path` is touched); `path` then holds at most `limit` bytes.
+// Throws OpenGet's messages,
 //   "Could not write <file name>."
 //   "The download was interrupted. Check your internet connection and try again."
 //   "The download was cut short. Check your internet connection and try again."
-void DownloadToFile(std::wstring_view url, const std::wstring& path, const ByteProgress& progress);
+bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit, const ByteProgress& progress);
 
 // Fetches baseUrl + "/objects/" + file.sha256 into destination + ".partial",
 // creating missing folders, reporting "Downloading: D of T MB" with the whole
 // patch's percent, and returns the ".partial" path once its digest matches.
-// A mismatching download is deleted and throws
+// A download that runs past `file.size` (the signed size) is stopped there;
+// it and a mismatching download are deleted and throw
 //   "A downloaded file did not match the release, so it was thrown away. Try again."
 // Does not touch `destination` itself.
 std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,

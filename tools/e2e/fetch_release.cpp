@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/verified_manifest.h"
 #include "release/paths.h"
-#include "release/signature.h"
 #include "release/text.h"
 #include "transfer/object_download.h"
 

@@ -73,13 +73,6 @@ void CoordinateBytes(const PrivateKey& key, const char* name, std::uint8_t* out)
   }
 }
 
-std::optional<std::uint8_t> HexDigit(char c) {
-  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-  if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-  return std::nullopt;
-}
-
 // The public key as an OpenSSL key object, which also proves the point lies
 // on the curve.
 OpenSslKey OpenSslPublicKey(const PublicKey& key) {
@@ -211,8 +204,8 @@ PublicKey ParsePublicKeyHex(std::string_view hex) {
   }
   PublicKey key;
   for (std::size_t i = 0; i < key.size(); ++i) {
-    const auto high = HexDigit(hex[2 * i]);
-    const auto low = HexDigit(hex[2 * i + 1]);
+    const auto high = launcher::HexDigitValue(hex[2 * i]);
+    const auto low = launcher::HexDigitValue(hex[2 * i + 1]);
     if (!high || !low) throw PublishError("A public key is 128 hex digits (X then Y); this one has other characters");
     key[i] = static_cast<std::uint8_t>(*high << 4 | *low);
   }

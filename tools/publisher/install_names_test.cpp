@@ -9,9 +9,10 @@ namespace publisher {
 namespace {
 
 TEST(PathProblem, AcceptsWhatInstallsOnWindows) {
-  for (const char* path :
-       {"Stonewake Launcher.exe", "game/Stonewake.exe", "game/My Saves/a.dat", "game/.hidden", "game/CONSOLE.txt",
-        "game/COM10", "game/LPT", "game/xCON", "game/a.b.c", "game/ a", "game/a~1", "game/x.partial", "game/del\x7f"}) {
+  for (const std::string& path :
+       std::vector<std::string>{"Stonewake Launcher.exe", "game/Stonewake.exe", "game/My Saves/a.dat", "game/.hidden",
+                                "game/CONSOLE.txt", "game/COM10", "game/LPT", "game/xCON", "game/a.b.c", "game/ a",
+                                "game/a~1", "game/x.partial", "game/del\x7f", "game/a/" + std::string(247, 'n')}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(PathProblem(path), "");
   }
@@ -54,6 +55,9 @@ TEST(PathProblem, RefusesWithTheReason) {
       {"angle", "game/a<b", "contains '<'"},
       {"pipe", "game/a|b", "contains '|'"},
       {"quote", "game/a\"b", "contains '\"'"},
+      // Downloaded beside itself as "<name>.partial", which must fit too.
+      {"name too long for its download", "game/" + std::string(248, 'n'), "has 248 characters"},
+      {"folder name too long", "game/" + std::string(256, 'f') + "/a", "has 256 characters"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

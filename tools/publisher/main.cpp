@@ -58,7 +58,8 @@ release
   Refused, naming each file, before anything is written: paths the launcher
   does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
   cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
-  case, names ending in a dot or a space, < > " | ? *), names equal but for
+  case, names ending in a dot or a space, < > " | ? *, names over 255
+  characters or file names over 247), names equal but for
   letter case, a file whose path is a folder of another file, a file X next
   to X.partial, links and special files, an empty game folder, the
   launcher's own file inside the game folder, a manifest larger than the

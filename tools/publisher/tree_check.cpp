@@ -84,7 +84,9 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key) {
   try {
     summary.manifest = launcher::ParseManifest(Bytes(*manifestText));
   } catch (const launcher::LauncherError&) {
-    problems.push_back("latest/manifest.txt: signed, but the launcher cannot read it as a manifest");
+    problems.push_back(
+        "latest/manifest.txt: signed, but the launcher refuses it: it breaks the manifest grammar, or names paths a "
+        "player's install cannot hold as written (publish it again with this publisher to see which)");
     Fail(tree, problems);
   }
 

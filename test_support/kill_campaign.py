@@ -365,7 +365,7 @@ def main():
 
     if not os.path.exists(args.publisher):
         print("kill campaign: building the host publisher", flush=True)
-        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         subprocess.run(["cmake", "--preset", "host"], cwd=source, check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "host", "--target", "publisher"], cwd=source, check=True,
                        stdout=subprocess.DEVNULL)

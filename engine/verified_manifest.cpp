@@ -1,0 +1,24 @@
+#include "engine/verified_manifest.h"
+
+#include <string>
+#include <vector>
+
+#include "release/manifest.h"
+#include "release/signature.h"
+#include "release/signature_file.h"
+#include "transfer/body_fetch.h"
+
+namespace launcher {
+
+Manifest FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage) {
+  // Both files arrive before either is looked at; the manifest is parsed
+  // only once its signature holds, so the parser never sees unsigned bytes.
+  const std::wstring base(baseUrl);
+  const std::vector<std::uint8_t> manifest = FetchBody(base + L"/latest/manifest.txt");
+  const std::vector<std::uint8_t> signatureFile = FetchBody(base + L"/latest/manifest.sig");
+  const std::vector<std::uint8_t> signature = ParseSignatureFile(signatureFile);
+  if (!VerifyManifestSignature(manifest, signature)) throw LauncherError{std::wstring(failureMessage)};
+  return ParseManifest(manifest);
+}
+
+}  // namespace launcher

@@ -1,0 +1,136 @@
+#include "engine/verified_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support/error_message.h"
+#include "test_support/signed_manifests.h"
+#include "test_support/test_server.h"
+
+namespace launcher {
+namespace {
+
+using testing::kMalformed;
+using testing::kManifestA;
+using testing::kManifestB;
+using testing::kSignatureA;
+using testing::kSignatureAOtherKey;
+using testing::kSignatureMalformed;
+using testing::SignatureFile;
+using testing::TestResponse;
+using testing::TestServer;
+using testing::Upper;
+using testing::WithCrLf;
+
+const std::wstring kCheckFailure = L"The release could not be verified, so nothing was changed.";
+const std::wstring kProbeFailure = L"The release could not be verified.";
+
+class FetchVerifiedManifestTest : public ::testing::Test {
+ protected:
+  void Serve(const TestResponse& manifest, const TestResponse& signature) {
+    server.Set("/latest/manifest.txt", manifest);
+    server.Set("/latest/manifest.sig", signature);
+  }
+
+  // The error FetchVerifiedManifest throws, or "(no error)".
+  std::wstring ErrorOf(std::wstring_view failureMessage = kCheckFailure) {
+    return testing::ErrorMessageOf([&] { FetchVerifiedManifest(server.baseUrl(), failureMessage); });
+  }
+
+  TestServer server;
+};
+
+TEST_F(FetchVerifiedManifestTest, ReturnsTheVerifiedManifest) {
+  struct Case {
+    const char* name;
+    std::string signatureFile;
+  };
+  const Case kCases[] = {
+      {"lower case, LF", SignatureFile(kSignatureA)},
+      {"upper case, CR LF", "ecdsa-p256-sha256 " + Upper(kSignatureA) + "\r\n"},
+      {"exactly 146 bytes", "ecdsa-p256-sha256 " + kSignatureA},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Serve(TestResponse::Ok(kManifestA), TestResponse::Ok(c.signatureFile));
+    const Manifest manifest = FetchVerifiedManifest(server.baseUrl(), kProbeFailure);
+    EXPECT_EQ(manifest.version, "1.4.2");
+    EXPECT_EQ(manifest.commit, "9f3c2e1");
+    ASSERT_EQ(manifest.files.size(), 2u);
+    EXPECT_EQ(manifest.files[1].path, "Stonewake Launcher.exe");
+  }
+  // Each call fetches both files afresh, manifest first.
+  const std::vector<testing::RecordedRequest> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 6u);
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].path, i % 2 == 0 ? "/latest/manifest.txt" : "/latest/manifest.sig");
+  }
+}
+
+TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
+  TestResponse cutShort = TestResponse::Ok(kManifestA);
+  cutShort.closeAfter = kManifestA.size() - 4;
+  TestResponse oversized;
+  oversized.fillerBytes = 1048577;
+  struct Case {
+    const char* name;
+    TestResponse manifest;
+    TestResponse signature;
+    std::wstring message;
+  };
+  const Case kCases[] = {
+      {"manifest missing", TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA)),
+       L"The release server did not have what the launcher asked for."},
+      {"manifest over 1 MiB", oversized, TestResponse::Ok(SignatureFile(kSignatureA)),
+       L"The release server sent more than expected."},
+      // Both files are fetched before either is examined.
+      {"signature missing, manifest malformed", TestResponse::Ok(kMalformed), TestResponse::Status(404),
+       L"The release server did not have what the launcher asked for."},
+      // The signature file is read before any cryptography runs.
+      {"signature of 145 bytes, manifest changed", TestResponse::Ok(WithCrLf(kManifestA)),
+       TestResponse::Ok("ecdsa-p256-sha256 " + kSignatureA.substr(1)), L"The release signature could not be read."},
+      {"signature prefix in upper case", TestResponse::Ok(kManifestA),
+       TestResponse::Ok("ECDSA-P256-SHA256 " + kSignatureA + "\n"), L"The release signature could not be read."},
+      {"signature prefix with two spaces", TestResponse::Ok(kManifestA),
+       TestResponse::Ok("ecdsa-p256-sha256  " + kSignatureA + "\n"), L"The release signature could not be read."},
+      {"signature with a non-hex digit", TestResponse::Ok(kManifestA),
+       TestResponse::Ok("ecdsa-p256-sha256 " + kSignatureA.substr(0, 127) + "g\n"),
+       L"The release signature could not be read."},
+      // Changes that still parse are caught by the signature alone.
+      {"manifest with CR LF line ends", TestResponse::Ok(WithCrLf(kManifestA)),
+       TestResponse::Ok(SignatureFile(kSignatureA)), kCheckFailure},
+      {"manifest with one byte changed", TestResponse::Ok(kManifestB), TestResponse::Ok(SignatureFile(kSignatureA)),
+       kCheckFailure},
+      {"manifest cut short", cutShort, TestResponse::Ok(SignatureFile(kSignatureA)), kCheckFailure},
+      {"another key", TestResponse::Ok(kManifestA), TestResponse::Ok(SignatureFile(kSignatureAOtherKey)),
+       kCheckFailure},
+      // The grammar is checked only after the signature holds.
+      {"malformed manifest, another manifest's signature", TestResponse::Ok(kMalformed),
+       TestResponse::Ok(SignatureFile(kSignatureA)), kCheckFailure},
+      {"malformed manifest, valid signature", TestResponse::Ok(kMalformed),
+       TestResponse::Ok(SignatureFile(kSignatureMalformed)), L"The release information could not be read."},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Serve(c.manifest, c.signature);
+    EXPECT_EQ(ErrorOf(), c.message);
+  }
+}
+
+TEST_F(FetchVerifiedManifestTest, FailedManifestFetchLeavesTheSignatureAlone) {
+  Serve(TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA)));
+  EXPECT_EQ(ErrorOf(), L"The release server did not have what the launcher asked for.");
+  EXPECT_EQ(server.RequestCount("/latest/manifest.txt"), 1u);
+  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 0u);
+}
+
+TEST_F(FetchVerifiedManifestTest, ThrowsTheCallersMessage) {
+  Serve(TestResponse::Ok(kManifestB), TestResponse::Ok(SignatureFile(kSignatureA)));
+  EXPECT_EQ(ErrorOf(kCheckFailure), kCheckFailure);
+  EXPECT_EQ(ErrorOf(kProbeFailure), kProbeFailure);
+}
+
+}  // namespace
+}  // namespace launcher
