@@ -27,12 +27,6 @@ namespace fs = std::filesystem;
 
 constexpr std::size_t kChunkBytes = 1 << 20;
 
-struct SourceFile {
-  std::string path;  // as it will appear in the manifest
-  fs::path source;
-  std::uint64_t size = 0;  // from the walk; the copy measures it again
-};
-
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
@@ -43,16 +37,9 @@ std::string ListProblems(const std::string& heading, const std::vector<std::stri
   return message;
 }
 
-std::string AsciiLowered(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
 // What the launcher keeps beside the game folder, never inside it.
 bool IsLauncherOwnName(const std::string& name) {
-  const std::string lowered = AsciiLowered(name);
+  const std::string lowered = launcher::LowerAscii(name);
   return lowered == "stonewake launcher.exe" || lowered == "stonewake launcher.old";
 }
 
@@ -64,8 +51,8 @@ bool IsInside(const fs::path& inner, const fs::path& outer) {
 // Every regular file under the game folder. Anything else a player's install
 // could not reproduce is a problem: links (the launcher writes plain files),
 // devices, pipes and sockets.
-std::vector<SourceFile> WalkGameFolder(const fs::path& folder, std::vector<std::string>& problems) {
-  std::vector<SourceFile> files;
+std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std::string>& problems) {
+  std::vector<PlannedFile> files;
   std::error_code error;
   fs::recursive_directory_iterator it(folder, error);
   if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
@@ -192,11 +179,83 @@ struct Progress {
   std::uint64_t bytesTotal = 0;
 };
 
-// Puts the content of `source` at objects/<digest>. An object already there
-// with that content is kept untouched: objects are immutable, and a CDN or a
-// player may be reading it right now.
-PublishStep::Kind PlaceObject(const fs::path& objects, const fs::path& source, const FileDigest& digest,
-                              const PublishReport& report) {
+[[noreturn]] void NoLongerThere(const PlannedFile& file) {
+  throw PublishError(file.source.string() +
+                     " is no longer the regular file the walk of the game folder found (a link, a special file or "
+                     "gone now); publish again when nothing changes the game folder");
+}
+
+// Opens a planned file for its one read. Below the game folder no step may
+// be a link: each folder on the way is opened relative to the one before
+// without following one, and so is the file. O_NONBLOCK keeps a pipe put in
+// its place from holding the open until a writer comes. The launcher was
+// named by the studio and may be a link.
+Descriptor OpenPlannedFile(const fs::path& gameFolder, const PlannedFile& file) {
+  constexpr int kFileFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+  Descriptor in;
+  if (!file.path.starts_with("game/")) {
+    in.reset(::open(file.source.c_str(), kFileFlags));
+  } else {
+    Descriptor folder(::open(gameFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) throw PublishError("Cannot open the game folder " + gameFolder.string() + ": " + std::strerror(errno));
+    std::string_view rest = std::string_view(file.path).substr(5);
+    for (std::size_t slash; (slash = rest.find('/')) != std::string_view::npos; rest.remove_prefix(slash + 1)) {
+      folder.reset(::openat(folder.get(), std::string(rest.substr(0, slash)).c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!folder) NoLongerThere(file);
+    }
+    in.reset(::openat(folder.get(), std::string(rest).c_str(), kFileFlags | O_NOFOLLOW));
+  }
+  struct stat status {};
+  if (!in || ::fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode)) NoLongerThere(file);
+  return in;
+}
+
+bool SameContentAs(const struct stat& a, const struct stat& b) {
+  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Reads a planned file once, hashing it and copying it beside the objects
+// under a temporary name, then puts the copy at objects/<digest>. An object
+// already there with that content is kept untouched (the copy is dropped):
+// objects are immutable, and a CDN or a player may be reading it right now.
+// Nothing when this run placed an object of that digest already.
+std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
+                                             const PlannedFile& file, std::set<std::string>& placed, FileDigest& digest,
+                                             const PublishReport& report) {
+  const Descriptor in = OpenPlannedFile(gameFolder, file);
+  struct stat before {};
+  ::fstat(in.get(), &before);
+  StagedFile staged(objects / "object");
+  Sha256 hash;
+  std::vector<std::uint8_t> buffer(kChunkBytes);
+  std::string head;  // the first bytes, to check the launcher's
+  digest.size = 0;
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw PublishError("Cannot read " + file.source.string() + ": " + std::strerror(errno));
+    if (n == 0) break;
+    const std::span<const std::uint8_t> chunk(buffer.data(), static_cast<std::size_t>(n));
+    hash.Update(chunk);
+    staged.Write(chunk);
+    if (head.size() < 2)
+      head.append(reinterpret_cast<const char*>(chunk.data()), std::min<std::size_t>(2, chunk.size()));
+    digest.size += static_cast<std::uint64_t>(n);
+  }
+  digest.sha256 = hash.Finish();
+  struct stat after {};
+  // A file written to meanwhile may have been read half old, half new.
+  if (::fstat(in.get(), &after) != 0 || !SameContentAs(before, after)) {
+    throw PublishError(file.source.string() +
+                       " changed while it was being published; publish again when nothing writes "
+                       "to the game folder");
+  }
+  if (file.path == launcher::LauncherFileName && !head.starts_with("MZ")) {
+    throw PublishError(file.source.string() + ": the launcher is not a Windows executable");
+  }
+
+  if (!placed.insert(digest.sha256).second) return std::nullopt;
   const fs::path object = objects / digest.sha256;
   struct stat existing {};
   if (::lstat(object.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
@@ -204,40 +263,19 @@ PublishStep::Kind PlaceObject(const fs::path& objects, const fs::path& source, c
     if (DigestFile(object).sha256 == digest.sha256) return PublishStep::Kind::ObjectKept;
     if (report.warning) report.warning("objects/" + digest.sha256 + " had other content; it is replaced");
   }
-
-  StagedFile staged(object);
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) throw PublishError("Cannot open " + source.string() + ": " + std::strerror(errno));
-  Sha256 hash;
-  std::uint64_t size = 0;
-  std::vector<std::uint8_t> buffer(kChunkBytes);
-  for (;;) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int saved = errno;
-      ::close(in);
-      throw PublishError("Cannot read " + source.string() + ": " + std::strerror(saved));
-    }
-    if (n == 0) break;
-    const std::span<const std::uint8_t> chunk(buffer.data(), static_cast<std::size_t>(n));
-    hash.Update(chunk);
-    staged.Write(chunk);
-    size += static_cast<std::uint64_t>(n);
-  }
-  ::close(in);
-  // The digest came from an earlier read; a file that changed since would
-  // put content under a name that does not describe it.
-  if (hash.Finish() != digest.sha256 || size != digest.size) {
-    throw PublishError(source.string() +
-                       " changed while it was being published; publish again when nothing writes "
-                       "to the game folder");
-  }
   // Flushed all at once before the manifest is written; an object cut short
   // by a crash before that is named in no manifest, and is found by its
   // content and replaced by the next run.
-  staged.Commit(StagedFile::Flush::Later);
+  staged.CommitAs(object, StagedFile::Flush::Later);
   return PublishStep::Kind::ObjectWritten;
+}
+
+// The manifest of a plan with every digest still unknown: its final length
+// and grammar.
+launcher::Manifest UndigestedManifest(const ReleasePlan& plan) {
+  launcher::Manifest manifest{plan.input.version, plan.input.commit, plan.input.rollback, {}};
+  for (const PlannedFile& file : plan.files) manifest.files.push_back({file.path, std::string(64, '0'), file.size});
+  return manifest;
 }
 
 void RemoveStaleTemps(const fs::path& folder) {
@@ -270,8 +308,8 @@ std::string ManifestText(const launcher::Manifest& manifest) {
   return text;
 }
 
-PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const fs::path& tree,
-                             const PublishReport& report) {
+ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const fs::path& tree,
+                        const PublishReport& report) {
   const PublicKey publicKey = PublicKeyOf(key);
 #ifdef STONEWAKE_TEST_PUBLIC_KEY
   if (PublicKeyHex(publicKey) == STONEWAKE_TEST_PUBLIC_KEY && report.warning) {
@@ -297,7 +335,7 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
                        input.gameFolder.string() + "; put it elsewhere. Nothing was written");
   }
 
-  std::vector<SourceFile> files = WalkGameFolder(input.gameFolder, problems);
+  std::vector<PlannedFile> files = WalkGameFolder(input.gameFolder, problems);
   if (files.empty()) problems.push_back(input.gameFolder.string() + ": the game folder has no files");
   if (!input.launcherExe.empty()) {
     const fs::file_status status = fs::status(input.launcherExe, error);
@@ -313,26 +351,20 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
   }
   // Byte order of the manifest paths: stable whatever order the file system
   // lists a folder in.
-  std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
+  std::sort(files.begin(), files.end(), [](const PlannedFile& a, const PlannedFile& b) { return a.path < b.path; });
 
   std::vector<std::string> paths;
-  for (const SourceFile& file : files) paths.push_back(file.path);
+  for (const PlannedFile& file : files) paths.push_back(file.path);
   for (std::string& problem : InstallPathProblems(paths)) problems.push_back(std::move(problem));
   if (!problems.empty()) throw PublishError(ListProblems("Refused; nothing was written:", problems));
 
   // The same manifest with every digest still unknown has the final length
   // and grammar, so refuse it now rather than after writing objects.
-  launcher::Manifest manifest{input.version, input.commit, input.rollback, {}};
-  Progress progress;
-  progress.filesTotal = files.size();
-  for (const SourceFile& file : files) {
-    manifest.files.push_back({file.path, std::string(64, '0'), file.size});
-    progress.bytesTotal += file.size;
-  }
-  CheckedManifestText(manifest);
+  ReleasePlan plan{input, std::move(files)};
+  CheckedManifestText(UndigestedManifest(plan));
   CheckAgainstCurrentRelease(input, publicKey, tree, report);
 
-  for (const SourceFile& file : files) {
+  for (const PlannedFile& file : plan.files) {
     if (file.path.ends_with("/imgui.ini")) {
       if (report.warning)
         report.warning(
@@ -340,10 +372,22 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
             ": players' launchers keep their own imgui.ini, but will replace it with this one whenever it differs");
     }
   }
-  if (std::none_of(files.begin(), files.end(), [](const SourceFile& f) { return f.path == "game/Stonewake.exe"; }) &&
+  if (std::none_of(plan.files.begin(), plan.files.end(),
+                   [](const PlannedFile& f) { return f.path == "game/Stonewake.exe"; }) &&
       report.warning) {
     report.warning("the release has no game/Stonewake.exe, the program the launcher starts");
   }
+  return plan;
+}
+
+PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const fs::path& tree,
+                           const PublishReport& report) {
+  const PublicKey publicKey = PublicKeyOf(key);
+  const std::vector<PlannedFile>& files = plan.files;
+  launcher::Manifest manifest = UndigestedManifest(plan);
+  Progress progress;
+  progress.filesTotal = files.size();
+  for (const PlannedFile& file : files) progress.bytesTotal += file.size;
 
   const fs::path objects = tree / "objects";
   const fs::path latest = tree / "latest";
@@ -357,15 +401,14 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
   PublishResult result;
   std::set<std::string> placed;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const FileDigest digest = DigestFile(files[i].source);
+    FileDigest digest;
+    const std::optional<PublishStep::Kind> placedNow =
+        PlaceObject(plan.input.gameFolder, objects, files[i], placed, digest, report);
     manifest.files[i].sha256 = digest.sha256;
     manifest.files[i].size = digest.size;
     progress.bytesTotal += digest.size - files[i].size;
-    PublishStep::Kind kind = PublishStep::Kind::ObjectKept;
-    if (placed.insert(digest.sha256).second) {
-      kind = PlaceObject(objects, files[i].source, digest, report);
-      ++(kind == PublishStep::Kind::ObjectWritten ? result.objectsWritten : result.objectsKept);
-    }
+    const PublishStep::Kind kind = placedNow.value_or(PublishStep::Kind::ObjectKept);
+    if (placedNow) ++(kind == PublishStep::Kind::ObjectWritten ? result.objectsWritten : result.objectsKept);
     ++progress.filesDone;
     progress.bytesDone += digest.size;
     if (report.step) {
@@ -397,6 +440,11 @@ PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, c
   result.manifest = std::move(manifest);
   result.bytes = progress.bytesDone;
   return result;
+}
+
+PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const fs::path& tree,
+                             const PublishReport& report) {
+  return WriteRelease(PlanRelease(input, key, tree, report), key, tree, report);
 }
 
 }  // namespace publisher

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "release/records.h"
 #include "tools/publisher/crypto.h"
@@ -56,9 +57,36 @@ struct PublishResult {
   std::uint64_t bytes = 0;  // sum of the listed files' sizes
 };
 
-// Checks the words and every input file, then writes the release into
-// `tree`. Throws PublishError; when the input is refused, the message lists
-// every offending file and nothing has been written to `tree`.
+// One file a release will carry, as the walk of the game folder found it.
+struct PlannedFile {
+  std::string path;              // as it will appear in the manifest
+  std::filesystem::path source;  // where it is read from
+  std::uint64_t size = 0;        // as the walk saw it; the read measures it again
+};
+
+// A release checked and ready to be written: nothing has been read from the
+// files yet, and nothing written.
+struct ReleasePlan {
+  ReleaseInput input;
+  std::vector<PlannedFile> files;  // manifest order
+};
+
+// Checks the words, every input file's name and kind, and the tree's current
+// release. Writes nothing. Throws PublishError; when the input is refused,
+// the message lists every offending file.
+ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
+                        const PublishReport& report);
+
+// Writes a planned release into `tree`. Each game file is read exactly once,
+// through one descriptor opened without following a link at any step below
+// the game folder and without waiting on a pipe, and must then be a regular
+// file: a file swapped for a link or a special file since the walk is
+// refused, so nothing outside the game folder gets signed. Its digest and
+// its object come from that one read. Throws PublishError.
+PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const std::filesystem::path& tree,
+                           const PublishReport& report);
+
+// PlanRelease, then WriteRelease.
 PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
                              const PublishReport& report);
 

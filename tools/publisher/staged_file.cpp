@@ -20,6 +20,13 @@ constexpr std::string_view kTempMark = ".tmp-";
 
 std::string Reason(int error) { return std::strerror(error); }
 
+// Flushes `folder` with `sync` (fsync or syncfs) through a descriptor of it.
+void SyncThrough(const std::filesystem::path& folder, int (*sync)(int)) {
+  const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) throw PublishError("Cannot open " + folder.string() + ": " + Reason(errno));
+  if (sync(fd.get()) != 0) throw PublishError("Cannot flush " + folder.string() + ": " + Reason(errno));
+}
+
 }  // namespace
 
 StagedFile::StagedFile(std::filesystem::path target) : target_(std::move(target)) {
@@ -28,34 +35,34 @@ StagedFile::StagedFile(std::filesystem::path target) : target_(std::move(target)
   // (or a crashed earlier run) from ever sharing a name.
   temp_ = target_.parent_path() / ("." + target_.filename().string() + std::string(kTempMark) +
                                    std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw PublishError("Cannot create " + temp_.string() + ": " + Reason(errno));
-  ::fchmod(fd_, 0644);  // whatever the umask: the web server must read it
+  fd_.reset(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+  if (!fd_) throw PublishError("Cannot create " + temp_.string() + ": " + Reason(errno));
+  ::fchmod(fd_.get(), 0644);  // whatever the umask: the web server must read it
 }
 
 StagedFile::~StagedFile() {
-  if (fd_ >= 0) ::close(fd_);
+  fd_.reset();
   if (!committed_) ::unlink(temp_.c_str());
 }
 
 void StagedFile::Write(std::span<const std::uint8_t> bytes) {
   std::size_t written = 0;
   while (written < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + written, bytes.size() - written);
+    const ssize_t n = ::write(fd_.get(), bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw PublishError("Cannot write " + temp_.string() + ": " + Reason(n < 0 ? errno : ENOSPC));
     written += static_cast<std::size_t>(n);
   }
 }
 
-void StagedFile::Commit(Flush flush) {
-  if (flush == Flush::Now && ::fsync(fd_) != 0)
+void StagedFile::Commit(Flush flush) { CommitAs(target_, flush); }
+
+void StagedFile::CommitAs(const std::filesystem::path& target, Flush flush) {
+  if (flush == Flush::Now && ::fsync(fd_.get()) != 0)
     throw PublishError("Cannot write " + temp_.string() + ": " + Reason(errno));
-  const int result = ::close(fd_);
-  fd_ = -1;
-  if (result != 0) throw PublishError("Cannot write " + temp_.string() + ": " + Reason(errno));
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-    throw PublishError("Cannot put " + target_.string() + " in place: " + Reason(errno));
+  if (::close(fd_.release()) != 0) throw PublishError("Cannot write " + temp_.string() + ": " + Reason(errno));
+  if (::rename(temp_.c_str(), target.c_str()) != 0) {
+    throw PublishError("Cannot put " + target.string() + " in place: " + Reason(errno));
   }
   committed_ = true;
 }
@@ -70,23 +77,9 @@ bool IsStagedTempName(std::string_view fileName) {
   return fileName.starts_with('.') && fileName.find(kTempMark) != std::string_view::npos;
 }
 
-void SyncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw PublishError("Cannot open " + folder.string() + ": " + Reason(errno));
-  const int result = ::fsync(fd);
-  const int error = errno;
-  ::close(fd);
-  if (result != 0) throw PublishError("Cannot flush " + folder.string() + ": " + Reason(error));
-}
+void SyncFolder(const std::filesystem::path& folder) { SyncThrough(folder, ::fsync); }
 
-void SyncFileSystem(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw PublishError("Cannot open " + folder.string() + ": " + Reason(errno));
-  const int result = ::syncfs(fd);
-  const int error = errno;
-  ::close(fd);
-  if (result != 0) throw PublishError("Cannot flush " + folder.string() + ": " + Reason(error));
-}
+void SyncFileSystem(const std::filesystem::path& folder) { SyncThrough(folder, ::syncfs); }
 
 void MakeFolders(const std::filesystem::path& folder) {
   if (folder.empty()) return;
@@ -103,17 +96,11 @@ void MakeFolders(const std::filesystem::path& folder) {
 
 TreeLock::TreeLock(const std::filesystem::path& tree) {
   const std::filesystem::path file = tree / ".publisher.lock";
-  fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw PublishError("Cannot create " + file.string() + ": " + Reason(errno));
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd_);
-    fd_ = -1;
+  fd_.reset(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!fd_) throw PublishError("Cannot create " + file.string() + ": " + Reason(errno));
+  if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
     throw PublishError("Another publisher is writing to " + tree.string() + "; try again when it is done");
   }
-}
-
-TreeLock::~TreeLock() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace publisher

@@ -4,12 +4,23 @@
 // never a part of one.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <span>
 #include <string_view>
 
+#include "release/unique_handle.h"
+
 namespace publisher {
+
+inline void CloseDescriptor(int fd) { ::close(fd); }
+struct NoDescriptor {
+  static int Get() noexcept { return -1; }
+};
+// Owner of one file descriptor, closed when the owner goes; move-only.
+using Descriptor = launcher::UniqueHandle<int, &CloseDescriptor, NoDescriptor>;
 
 class StagedFile {
  public:
@@ -27,11 +38,14 @@ class StagedFile {
   // the content on disk; Flush::Later leaves that to one SyncFileSystem for
   // many files (one flush per file costs milliseconds each).
   void Commit(Flush flush = Flush::Now);
+  // The same onto `target`, a name in the same folder chosen once the
+  // content is known (an object is named by its digest).
+  void CommitAs(const std::filesystem::path& target, Flush flush = Flush::Now);
 
  private:
   std::filesystem::path target_;
   std::filesystem::path temp_;
-  int fd_ = -1;
+  Descriptor fd_;
   bool committed_ = false;
 };
 
@@ -55,12 +69,9 @@ void MakeFolders(const std::filesystem::path& folder);
 class TreeLock {
  public:
   explicit TreeLock(const std::filesystem::path& tree);
-  ~TreeLock();
-  TreeLock(const TreeLock&) = delete;
-  TreeLock& operator=(const TreeLock&) = delete;
 
  private:
-  int fd_ = -1;
+  Descriptor fd_;
 };
 
 }  // namespace publisher
