@@ -45,6 +45,7 @@ printf 'pak' >game/data/a.pak
 printf 'MZ launcher' >launcher.exe
 run 0 release --game game --launcher launcher.exe --version 1.2 --commit=abc --key key.pem --out tree
 contains out "published version 1.2"
+contains out "no release in the tree yet: players will fetch 3 files"
 run 0 verify --tree tree --public-key "$key"
 contains out "valid release, version 1.2, commit abc; 3 files"
 run 0 verify --tree tree --public-key-file key.hex
@@ -54,6 +55,29 @@ contains err "not a point on the P-256 curve"
 "$publisher" keygen --out other.pem >other.hex 2>/dev/null
 run 1 verify --tree tree --public-key-file other.hex
 contains err "not a valid signature"
+
+# What players on 1.2 will download for the next release: a dry run writes
+# nothing, a real run prints the same before its manifest.
+printf 'pak 2' >game/data/a.pak
+printf 'new' >game/data/b.pak
+rm game/Stonewake.exe
+printf 'MZ game 2' >game/Game.exe
+snapshot() { (cd tree && find . -type f -printf '%p %s\n' | sort && cat latest/manifest.txt); }
+snapshot >tree.before
+run 0 release --game game --launcher launcher.exe --version 1.3 --key key.pem --out tree --dry-run --list-changes
+contains out "players on 1.2 will fetch 3 files, 0.0 MiB (2 new, 1 changed, 1 removed)"
+contains out "  new      game/Game.exe"
+contains out "  new      game/data/b.pak"
+contains out "  changed  game/data/a.pak"
+contains out "  removed  game/Stonewake.exe"
+contains out "dry run: nothing was written"
+snapshot >tree.after
+cmp -s tree.before tree.after || fail "a dry run changed the tree"
+run 0 release --game game --launcher launcher.exe --version 1.3 --key key.pem --out tree
+contains out "players on 1.2 will fetch 3 files, 0.0 MiB (2 new, 1 changed, 1 removed); the manifest of 1.3 is"
+contains out "published version 1.3"
+grep -q "  new " out && fail "the file list was printed without --list-changes"
+mv game/Game.exe game/Stonewake.exe
 
 printf 'x' >game/AUX.dat
 run 1 release --game game --version 1.3 --key key.pem --out tree2

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/publisher/crypto.h"
+#include "tools/publisher/patch_summary.h"
 #include "tools/publisher/publish_error.h"
 #include "tools/publisher/release_tree.h"
 #include "tools/publisher/staged_file.h"
@@ -26,7 +27,8 @@ constexpr const char* kHelp = R"(publisher - sign and publish Stonewake releases
 Usage:
   publisher keygen --out KEY.pem [--public-out KEY.pub.hex]
   publisher release --game DIR [--launcher EXE] --version WORD [--commit WORD]
-                    [--rollback] [--new-key] --key KEY.pem --out TREE
+                    [--rollback] [--new-key] [--dry-run] [--list-changes]
+                    --key KEY.pem --out TREE
   publisher verify --tree TREE (--public-key HEX | --public-key-file FILE)
   publisher --help
 
@@ -55,6 +57,13 @@ release
                      version orders before the one they have
     --new-key        sign although another key signed the release now in
                      TREE (only when players' launchers carry this key)
+    --dry-run        read and check everything, print what players would
+                     download, and write nothing
+    --list-changes   also list each new, changed and removed file
+  Before the manifest is written (and with --dry-run instead of writing),
+  prints what players on the published release will download: how many
+  files and MiB, how many are new, changed and removed, and the size of the
+  manifest, which every open launcher fetches every 15 seconds.
   Refused, naming each file, before anything is written: paths the launcher
   does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
   cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
@@ -196,7 +205,20 @@ int Release(const Arguments& args) {
   PublishReport report;
   report.step = [&](const PublishStep& step) { progress(step); };
   report.warning = [](const std::string& text) { std::cerr << "publisher: warning: " << text << "\n"; };
-  const PublishResult result = PublishRelease(input, key, tree, report);
+  const ReleasePlan plan = PlanRelease(input, key, tree, report);
+  const launcher::Manifest published = plan.published.value_or(launcher::Manifest{});
+  const bool listFiles = args.Has("list-changes");
+
+  if (args.Has("dry-run")) {
+    const launcher::Manifest next = DigestRelease(plan);
+    std::cout << PatchSummaryText(SummarisePatch(published, next, ManifestText(next).size()), listFiles)
+              << "dry run: nothing was written to " << tree.string() << "\n";
+    return 0;
+  }
+  report.beforeManifest = [&](const launcher::Manifest& next, std::size_t manifestBytes) {
+    std::cout << PatchSummaryText(SummarisePatch(published, next, manifestBytes), listFiles) << std::flush;
+  };
+  const PublishResult result = WriteRelease(plan, key, tree, report);
 
   std::cout << "published version " << result.manifest.version << " to " << tree.string() << ": "
             << result.manifest.files.size() << " files, " << Mebibytes(result.bytes) << "; " << result.objectsWritten
@@ -246,8 +268,8 @@ int Run(int argc, char** argv) {
   }
   if (command == "keygen") return Keygen(Arguments(argc, argv, {"out", "public-out"}, {}));
   if (command == "release") {
-    return Release(
-        Arguments(argc, argv, {"game", "launcher", "version", "commit", "key", "out"}, {"rollback", "new-key"}));
+    return Release(Arguments(argc, argv, {"game", "launcher", "version", "commit", "key", "out"},
+                             {"rollback", "new-key", "dry-run", "list-changes"}));
   }
   if (command == "verify") return VerifyCommand(Arguments(argc, argv, {"tree", "public-key", "public-key-file"}, {}));
   throw UsageError{"unknown command \"" + command + "\""};

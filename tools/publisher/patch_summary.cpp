@@ -48,13 +48,15 @@ PatchSummary SummarisePatch(const launcher::Manifest& published, const launcher:
 }
 
 std::string PatchSummaryText(const PatchSummary& s, bool listFiles) {
-  std::string text = "players on " + s.fromVersion + " will fetch " + Files(s.added.size() + s.changed.size()) +
-                     ", " + MiB(s.fetchBytes) + " (" + std::to_string(s.added.size()) + " new, " +
-                     std::to_string(s.changed.size()) + " changed, " + std::to_string(s.removed.size()) +
-                     " removed); the manifest of " + s.toVersion + " is " + std::to_string(s.manifestBytes) +
-                     " bytes, fetched by every open launcher every 15 seconds\n";
+  const std::string who = s.fromVersion.empty() ? "no release in the tree yet: players will fetch "
+                                                : "players on " + s.fromVersion + " will fetch ";
+  std::string text = who + Files(s.added.size() + s.changed.size()) + ", " + MiB(s.fetchBytes) + " (" +
+                     std::to_string(s.added.size()) + " new, " + std::to_string(s.changed.size()) + " changed, " +
+                     std::to_string(s.removed.size()) + " removed); the manifest of " + s.toVersion + " is " +
+                     std::to_string(s.manifestBytes) + " bytes, fetched by every open launcher every 15 seconds\n";
   if (listFiles) {
-    for (const launcher::ManifestFile& file : s.added) text += "  new      " + file.path + " (" + MiB(file.size) + ")\n";
+    for (const launcher::ManifestFile& file : s.added)
+      text += "  new      " + file.path + " (" + MiB(file.size) + ")\n";
     for (const launcher::ManifestFile& file : s.changed) {
       text += "  changed  " + file.path + " (" + MiB(file.size) + ")\n";
     }

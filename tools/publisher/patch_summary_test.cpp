@@ -10,16 +10,20 @@ launcher::ManifestFile File(const std::string& path, char digit, std::uint64_t s
 }
 
 TEST(PatchSummary, ComparesByPathAsALauncherWould) {
-  const launcher::Manifest published{"1.0.0", "", false,
+  const launcher::Manifest published{"1.0.0",
+                                     "",
+                                     false,
                                      {File("Stonewake Launcher.exe", 'a', 10), File("game/a.pak", 'b', 100),
                                       File("game/b.pak", 'c', 200), File("game/old.txt", 'd', 5)}};
   // A changed file, an unchanged one listed twice, a new one, a moved one
   // (same content under a new path is still a download), and the launcher
   // no longer carried (never removed by a release).
-  const launcher::Manifest next{"1.1.0", "", false,
-                                {File("game/a.pak", 'e', 150), File("game/b.pak", 'c', 200),
-                                 File("game/b.pak", 'c', 200), File("game/new.pak", 'f', 1048576),
-                                 File("game/moved.txt", 'd', 5)}};
+  const launcher::Manifest next{
+      "1.1.0",
+      "",
+      false,
+      {File("game/a.pak", 'e', 150), File("game/b.pak", 'c', 200), File("game/b.pak", 'c', 200),
+       File("game/new.pak", 'f', 1048576), File("game/moved.txt", 'd', 5)}};
   const PatchSummary s = SummarisePatch(published, next, 321);
 
   ASSERT_EQ(s.added.size(), 2u);

@@ -129,11 +129,12 @@ std::optional<std::string> ReadWholeFile(const fs::path& file, std::size_t limit
 // What the players' launchers will make of this release next to the one
 // already in the tree: they ignore an older version unless it is a
 // rollback, and they trust only the key that signed what they have.
-void CheckAgainstCurrentRelease(const ReleaseInput& input, const PublicKey& key, const fs::path& tree,
-                                const PublishReport& report) {
+// Returns the release the tree holds now, when there is one that can be read.
+std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput& input, const PublicKey& key,
+                                                             const fs::path& tree, const PublishReport& report) {
   const fs::path manifestFile = tree / "latest" / "manifest.txt";
   std::error_code error;
-  if (!fs::exists(fs::symlink_status(manifestFile, error))) return;
+  if (!fs::exists(fs::symlink_status(manifestFile, error))) return std::nullopt;
   const std::optional<std::string> text = ReadWholeFile(manifestFile, kMaxManifestBytes);
   std::optional<launcher::Manifest> current;
   try {
@@ -142,7 +143,7 @@ void CheckAgainstCurrentRelease(const ReleaseInput& input, const PublicKey& key,
   }
   if (!current) {
     if (report.warning) report.warning(manifestFile.string() + " cannot be read as a manifest; it will be replaced");
-    return;
+    return std::nullopt;
   }
 
   if (!input.rollback &&
@@ -170,6 +171,7 @@ void CheckAgainstCurrentRelease(const ReleaseInput& input, const PublicKey& key,
                        "refuse this release. Sign with that key, or pass --new-key if the launchers players run "
                        "carry the new key; nothing was written");
   }
+  return current;
 }
 
 struct Progress {
@@ -215,22 +217,18 @@ bool SameContentAs(const struct stat& a, const struct stat& b) {
   return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Reads a planned file once, hashing it and copying it beside the objects
-// under a temporary name, then puts the copy at objects/<digest>. An object
-// already there with that content is kept untouched (the copy is dropped):
-// objects are immutable, and a CDN or a player may be reading it right now.
-// Nothing when this run placed an object of that digest already.
-std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
-                                             const PlannedFile& file, std::set<std::string>& placed, FileDigest& digest,
-                                             const PublishReport& report) {
+// Reads a planned file once through OpenPlannedFile, handing each chunk to
+// `sink`, and returns its digest. Refuses a file written to meanwhile and a
+// launcher that is not a Windows executable.
+FileDigest ReadPlannedFile(const fs::path& gameFolder, const PlannedFile& file,
+                           const std::function<void(std::span<const std::uint8_t>)>& sink) {
   const Descriptor in = OpenPlannedFile(gameFolder, file);
   struct stat before {};
   ::fstat(in.get(), &before);
-  StagedFile staged(objects / "object");
   Sha256 hash;
   std::vector<std::uint8_t> buffer(kChunkBytes);
   std::string head;  // the first bytes, to check the launcher's
-  digest.size = 0;
+  FileDigest digest;
   for (;;) {
     const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
@@ -238,7 +236,7 @@ std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const f
     if (n == 0) break;
     const std::span<const std::uint8_t> chunk(buffer.data(), static_cast<std::size_t>(n));
     hash.Update(chunk);
-    staged.Write(chunk);
+    sink(chunk);
     if (head.size() < 2)
       head.append(reinterpret_cast<const char*>(chunk.data()), std::min<std::size_t>(2, chunk.size()));
     digest.size += static_cast<std::uint64_t>(n);
@@ -254,6 +252,19 @@ std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const f
   if (file.path == launcher::LauncherFileName && !head.starts_with("MZ")) {
     throw PublishError(file.source.string() + ": the launcher is not a Windows executable");
   }
+  return digest;
+}
+
+// Reads a planned file once, hashing it and copying it beside the objects
+// under a temporary name, then puts the copy at objects/<digest>. An object
+// already there with that content is kept untouched (the copy is dropped):
+// objects are immutable, and a CDN or a player may be reading it right now.
+// Nothing when this run placed an object of that digest already.
+std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
+                                             const PlannedFile& file, std::set<std::string>& placed, FileDigest& digest,
+                                             const PublishReport& report) {
+  StagedFile staged(objects / "object");
+  digest = ReadPlannedFile(gameFolder, file, [&](std::span<const std::uint8_t> chunk) { staged.Write(chunk); });
 
   if (!placed.insert(digest.sha256).second) return std::nullopt;
   const fs::path object = objects / digest.sha256;
@@ -360,9 +371,9 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
 
   // The same manifest with every digest still unknown has the final length
   // and grammar, so refuse it now rather than after writing objects.
-  ReleasePlan plan{input, std::move(files)};
+  ReleasePlan plan{input, std::move(files), std::nullopt};
   CheckedManifestText(UndigestedManifest(plan));
-  CheckAgainstCurrentRelease(input, publicKey, tree, report);
+  plan.published = CheckAgainstCurrentRelease(input, publicKey, tree, report);
 
   for (const PlannedFile& file : plan.files) {
     if (file.path.ends_with("/imgui.ini")) {
@@ -421,6 +432,7 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   SyncFileSystem(objects);
 
   const std::string text = CheckedManifestText(manifest);
+  if (report.beforeManifest) report.beforeManifest(manifest, text.size());
   const RawSignature signature = Sign(key, Bytes(text));
   if (!Verify(publicKey, Bytes(text), signature))
     throw PublishError("The new signature does not verify; nothing was published");
@@ -440,6 +452,18 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   result.manifest = std::move(manifest);
   result.bytes = progress.bytesDone;
   return result;
+}
+
+launcher::Manifest DigestRelease(const ReleasePlan& plan) {
+  launcher::Manifest manifest = UndigestedManifest(plan);
+  for (std::size_t i = 0; i < plan.files.size(); ++i) {
+    const FileDigest digest =
+        ReadPlannedFile(plan.input.gameFolder, plan.files[i], [](std::span<const std::uint8_t>) {});
+    manifest.files[i].sha256 = digest.sha256;
+    manifest.files[i].size = digest.size;
+  }
+  CheckedManifestText(manifest);
+  return manifest;
 }
 
 PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const fs::path& tree,

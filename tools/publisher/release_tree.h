@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ struct PublishStep {
 struct PublishReport {
   std::function<void(const PublishStep&)> step;     // after each object, the manifest and the signature
   std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
+  // Once every object is in place, just before the manifest players will
+  // see is written: that manifest and the size of its text.
+  std::function<void(const launcher::Manifest&, std::size_t)> beforeManifest;
 };
 
 struct PublishResult {
@@ -68,7 +72,8 @@ struct PlannedFile {
 // files yet, and nothing written.
 struct ReleasePlan {
   ReleaseInput input;
-  std::vector<PlannedFile> files;  // manifest order
+  std::vector<PlannedFile> files;               // manifest order
+  std::optional<launcher::Manifest> published;  // the release the tree holds now, if it can be read
 };
 
 // Checks the words, every input file's name and kind, and the tree's current
@@ -85,6 +90,10 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
 // its object come from that one read. Throws PublishError.
 PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const std::filesystem::path& tree,
                            const PublishReport& report);
+
+// The manifest WriteRelease would write for `plan`, digests included, with
+// each file read the same way and nothing written anywhere.
+launcher::Manifest DigestRelease(const ReleasePlan& plan);
 
 // PlanRelease, then WriteRelease.
 PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
