@@ -54,6 +54,13 @@ def sha256_of(path):
     return digest.hexdigest()
 
 
+def read_or_none(path):
+    try:
+        return path.read_bytes()
+    except OSError:
+        return None
+
+
 def pattern_bytes(seed, size):
     return random.Random(seed).randbytes(size)
 
@@ -96,9 +103,11 @@ class Journey:
         if out.returncode != 0:
             raise StageFailed(f"the publisher refused {version}")
 
-    def make_game(self, version, changes=None):
+    def make_game(self, version, patched=False):
         """The game folder of a release: the sample game and data files
-        large enough that the download's progress can be seen."""
+        large enough that the download's progress can be seen. A patched
+        release no longer has music.pak and has a maps.pak of its own (and
+        a readme naming it)."""
         folder = self.games / version
         if folder.exists():
             shutil.rmtree(folder)
@@ -109,8 +118,9 @@ class Journey:
             (folder / "data" / name).write_bytes(pattern_bytes(name, (mib << 20) * share // 10))
         (folder / "data" / "credits.txt").write_text("The Stonewake team\r\n")
         (folder / "readme.txt").write_text(f"Stonewake {version}\r\n")
-        if changes:
-            changes(folder)
+        if patched:
+            (folder / "data" / "music.pak").unlink()
+            (folder / "data" / "maps.pak").write_bytes(pattern_bytes(f"maps {version}", 3 << 20))
         return folder
 
     def user_folder(self):
@@ -179,6 +189,14 @@ class Journey:
         window.wait_for(finished, f"the patch to {version}", self.args.timeout * 4)
         if not seen:
             self.log("  the patch went too fast for a screenshot of its progress")
+
+    def play(self, window, version):
+        """Play starts the game at `version` and the launcher closes."""
+        self.click_button(window, "click Play")
+        game_window = self.game_window(version, self.args.timeout)
+        wait_until(lambda: not window.exists(), "the launcher closing", self.args.timeout)
+        self.shot(game_window, f"game-{version}")
+        game_window.close()
 
     def start_launcher(self, *command):
         out = open(self.work / "launcher.out", "ab")
@@ -255,18 +273,11 @@ class Journey:
         (self.install_folder() / "game" / "imgui.ini").write_bytes(player_files["game/imgui.ini"])
 
         with self.stage("Play starts the game 1.0.0"):
-            self.click_button(window, "click Play")
-            game_window = self.game_window("1.0.0", timeout)
-            wait_until(lambda: not window.exists(), "the launcher closing", timeout)
-            self.shot(game_window, "game-1.0.0")
-            game_window.close()
+            self.play(window, "1.0.0")
 
         with self.stage("publish 1.1.0: a changed, a removed, a new file"):
-            def changes(folder):
-                (folder / "data" / "music.pak").unlink()
-                (folder / "data" / "maps.pak").write_bytes(pattern_bytes("maps 1.1.0", 3 << 20))
             previous = game
-            game = self.make_game("1.1.0", changes)
+            game = self.make_game("1.1.0", patched=True)
             self.publish(game, "1.1.0", a.launcher)
 
         with self.stage("start from the desktop shortcut, patch offered"):
@@ -289,10 +300,7 @@ class Journey:
             self.shot(window, "ready-1.1.0")
 
         with self.stage("1.1.1 with launcher 2.5.2, noticed by the probe"):
-            def changes(folder):
-                (folder / "data" / "music.pak").unlink()
-                (folder / "data" / "maps.pak").write_bytes(pattern_bytes("maps 1.1.1", 3 << 20))
-            game = self.make_game("1.1.1", changes)
+            game = self.make_game("1.1.1", patched=True)
             ready_text = self.scene.text_pixels(window.pixels())
             self.publish(game, "1.1.1", a.launcher_next)
             published = time.monotonic()
@@ -307,7 +315,9 @@ class Journey:
         with self.stage("the patch replaces the launcher, which restarts"):
             self.click_button(window, "click Patch")
             new_launcher = pathlib.Path(a.launcher_next).read_bytes()
-            wait_until(lambda: (self.install_folder() / LAUNCHER_NAME).read_bytes() == new_launcher,
+            # For a moment during the swap the old launcher is parked and
+            # the new one not yet in place.
+            wait_until(lambda: read_or_none(self.install_folder() / LAUNCHER_NAME) == new_launcher,
                        "the new launcher in place", timeout * 4)
             wait_until(lambda: not window.exists(), "the old launcher window closing", timeout)
             window = self.launcher_window(timeout)
@@ -315,11 +325,7 @@ class Journey:
             self.shot(window, "ready-1.1.1-launcher-2.5.2")
 
         with self.stage("Play starts the game 1.1.1"):
-            self.click_button(window, "click Play")
-            game_window = self.game_window("1.1.1", timeout)
-            wait_until(lambda: not window.exists(), "the launcher closing", timeout)
-            self.shot(game_window, "game-1.1.1")
-            game_window.close()
+            self.play(window, "1.1.1")
 
         with self.stage("the install is identical to the release"):
             self.verify_install(player_files)

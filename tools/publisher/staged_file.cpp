@@ -33,8 +33,13 @@ StagedFile::StagedFile(std::filesystem::path target) : target_(std::move(target)
   static std::atomic<unsigned> counter{0};
   // A leading dot keeps it out of sight; pid and counter keep two writers
   // (or a crashed earlier run) from ever sharing a name.
-  temp_ = target_.parent_path() / ("." + target_.filename().string() + std::string(kTempMark) +
-                                   std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  // Appended piece by piece: GCC 12 warns, wrongly, about overlapping
+  // copies in "." + std::string&& at -O2.
+  std::string name = ".";
+  name += target_.filename().string();
+  name += kTempMark;
+  name += std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  temp_ = target_.parent_path() / name;
   fd_.reset(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (!fd_) throw PublishError("Cannot create " + temp_.string() + ": " + Reason(errno));
   ::fchmod(fd_.get(), 0644);  // whatever the umask: the web server must read it
