@@ -6,9 +6,13 @@
 
 #include <string>
 
+#include "release/unique_handle.h"
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"StonewakeSampleGame";
+
+using GdiObject = launcher::UniqueHandle<HGDIOBJ, &DeleteObject>;
 
 // The word after "--launcher ", or empty when the launcher did not start us.
 std::wstring LauncherVersion(const std::wstring& commandLine) {
@@ -35,35 +39,34 @@ void Paint(HWND window) {
   HDC dc = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
-  HBRUSH background = CreateSolidBrush(RGB(24, 20, 17));
-  FillRect(dc, &client, background);
-  DeleteObject(background);
+  const GdiObject background(CreateSolidBrush(RGB(24, 20, 17)));
+  FillRect(dc, &client, static_cast<HBRUSH>(background.get()));
 
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  HFONT large = CreateFontW(-MulDiv(20, dpi, 72), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                            CLEARTYPE_QUALITY, 0, L"Segoe UI");
-  HFONT small = CreateFontW(-MulDiv(10, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0,
-                            CLEARTYPE_QUALITY, 0, L"Segoe UI");
+  const GdiObject largeFont(CreateFontW(-MulDiv(20, dpi, 72), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0,
+                                        0, CLEARTYPE_QUALITY, 0, L"Segoe UI"));
+  const GdiObject smallFont(CreateFontW(-MulDiv(10, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                        0, 0, CLEARTYPE_QUALITY, 0, L"Segoe UI"));
   SetBkMode(dc, TRANSPARENT);
   const int margin = MulDiv(24, dpi, 96);
   RECT box = {client.left + margin, client.top + margin, client.right - margin, client.bottom - margin};
 
-  HGDIOBJ previous = SelectObject(dc, large);
+  // The fonts are deleted only after the previous one is selected back.
+  const HGDIOBJ previous = SelectObject(dc, largeFont.get());
   SetTextColor(dc, RGB(242, 178, 92));
-  const std::wstring title = Text().version.empty() ? L"Stonewake (started without the launcher)"
-                                                    : L"Stonewake " + Text().version;
+  const std::wstring title =
+      Text().version.empty() ? L"Stonewake (started without the launcher)" : L"Stonewake " + Text().version;
   box.top += DrawTextW(dc, title.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
   box.top += margin / 2;
 
-  SelectObject(dc, small);
+  SelectObject(dc, smallFont.get());
   SetTextColor(dc, RGB(226, 216, 196));
-  const std::wstring body = L"This is the sample game that the release ships until the studio's game takes its "
-                            L"place.\n\nCommand line:\n" +
-                            Text().commandLine;
+  const std::wstring body =
+      L"This is the sample game that the release ships until the studio's game takes its "
+      L"place.\n\nCommand line:\n" +
+      Text().commandLine;
   DrawTextW(dc, body.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
   SelectObject(dc, previous);
-  DeleteObject(large);
-  DeleteObject(small);
   EndPaint(window, &paint);
 }
 

@@ -19,6 +19,17 @@
 
 #include <string>
 
+#include "release/unique_handle.h"
+
+namespace {
+
+using Handle = launcher::UniqueHandle<HANDLE, &CloseHandle>;
+
+void FreeArguments(wchar_t** args) { LocalFree(args); }
+using Arguments = launcher::UniqueHandle<wchar_t**, &FreeArguments>;
+
+}  // namespace
+
 int wmain() {
   const std::wstring line = GetCommandLineW();
   const std::size_t separator = line.find(L" -- ");
@@ -26,18 +37,14 @@ int wmain() {
   std::wstring child = line.substr(separator + 4);
 
   int count = 0;
-  wchar_t** args = CommandLineToArgvW(line.substr(0, separator).c_str(), &count);
+  const Arguments args(CommandLineToArgvW(line.substr(0, separator).c_str(), &count));
   if (!args) return 2;
   for (int i = 1; i < count; ++i) {
-    const std::wstring pair = args[i];
+    const std::wstring pair = args.get()[i];
     const std::size_t equals = pair.find(L'=');
-    if (equals == std::wstring::npos || equals == 0) {
-      LocalFree(args);
-      return 2;
-    }
+    if (equals == std::wstring::npos || equals == 0) return 2;
     SetEnvironmentVariableW(pair.substr(0, equals).c_str(), pair.substr(equals + 1).c_str());
   }
-  LocalFree(args);
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -45,10 +52,10 @@ int wmain() {
   if (!CreateProcessW(nullptr, child.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     return 3;
   }
-  CloseHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, INFINITE);
+  const Handle thread(process.hThread);
+  const Handle childProcess(process.hProcess);
+  WaitForSingleObject(childProcess.get(), INFINITE);
   DWORD code = 3;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(childProcess.get(), &code);
   return static_cast<int>(code);
 }

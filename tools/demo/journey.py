@@ -242,7 +242,7 @@ class Journey:
         with self.stage("publish 1.0.0, serve it with nginx"):
             game = self.make_game("1.0.0")
             self.publish(game, "1.0.0", a.launcher)
-            self.server.__enter__()
+            self.cleanup.enter_context(self.server)
 
         with self.stage("the downloaded launcher installs itself"):
             downloads = self.user_folder() / "Downloads"
@@ -360,20 +360,16 @@ class Journey:
         display = os.environ.get("DISPLAY") if self.args.interactive else None
         self.server = ReleaseServer(ROOT / "tools" / "nginx" / "serve.sh", self.tree, self.work / "nginx",
                                     rate=self.args.rate, port=self.args.port)
-        try:
-            with self.stage("a fresh Wine prefix and a desktop"):
-                self.desktop = Desktop(None, self.work / "desktop", prefix=self.work / "wine" / "prefix",
-                                       display=display)
-                self.desktop.__enter__()
-            self.story()
-            ok = True
-        except StageFailed as failure:
-            self.log(f"FAILED: {failure}")
-        finally:
-            if self.server._lock is not None:
-                self.server.__exit__(None, None, None)
-            if self.desktop is not None:
-                self.desktop.stop()
+        # Whatever was started is stopped, the server before the desktop.
+        with contextlib.ExitStack() as self.cleanup:
+            try:
+                with self.stage("a fresh Wine prefix and a desktop"):
+                    self.desktop = self.cleanup.enter_context(
+                        Desktop(None, self.work / "desktop", prefix=self.work / "wine" / "prefix", display=display))
+                self.story()
+                ok = True
+            except StageFailed as failure:
+                self.log(f"FAILED: {failure}")
         self.table()
         sheet = self.contact_sheet()
         if self.shot_files:

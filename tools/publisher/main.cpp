@@ -136,12 +136,6 @@ class Arguments {
   std::map<std::string, std::string> values_;
 };
 
-std::string Mebibytes(std::uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  return text;
-}
-
 int Keygen(const Arguments& args) {
   const fs::path out = args.Required("out");
   const fs::path publicOut = args.Get("public-out");

@@ -7,15 +7,15 @@
 namespace publisher {
 namespace {
 
-std::string MiB(std::uint64_t bytes) {
+std::string Files(std::size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+}  // namespace
+
+std::string Mebibytes(std::uint64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
   return text;
 }
-
-std::string Files(std::size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
-
-}  // namespace
 
 PatchSummary SummarisePatch(const launcher::Manifest& published, const launcher::Manifest& next,
                             std::size_t nextManifestBytes) {
@@ -50,15 +50,15 @@ PatchSummary SummarisePatch(const launcher::Manifest& published, const launcher:
 std::string PatchSummaryText(const PatchSummary& s, bool listFiles) {
   const std::string who = s.fromVersion.empty() ? "no release in the tree yet: players will fetch "
                                                 : "players on " + s.fromVersion + " will fetch ";
-  std::string text = who + Files(s.added.size() + s.changed.size()) + ", " + MiB(s.fetchBytes) + " (" +
+  std::string text = who + Files(s.added.size() + s.changed.size()) + ", " + Mebibytes(s.fetchBytes) + " (" +
                      std::to_string(s.added.size()) + " new, " + std::to_string(s.changed.size()) + " changed, " +
                      std::to_string(s.removed.size()) + " removed); the manifest of " + s.toVersion + " is " +
                      std::to_string(s.manifestBytes) + " bytes, fetched by every open launcher every 15 seconds\n";
   if (listFiles) {
     for (const launcher::ManifestFile& file : s.added)
-      text += "  new      " + file.path + " (" + MiB(file.size) + ")\n";
+      text += "  new      " + file.path + " (" + Mebibytes(file.size) + ")\n";
     for (const launcher::ManifestFile& file : s.changed) {
-      text += "  changed  " + file.path + " (" + MiB(file.size) + ")\n";
+      text += "  changed  " + file.path + " (" + Mebibytes(file.size) + ")\n";
     }
     for (const std::string& path : s.removed) text += "  removed  " + path + "\n";
   }

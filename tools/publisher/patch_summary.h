@@ -21,6 +21,9 @@ struct PatchSummary {
   std::size_t manifestBytes = 0;                // fetched by every open launcher at each probe
 };
 
+// Sizes in the publisher's reports: "12.3 MiB".
+std::string Mebibytes(std::uint64_t bytes);
+
 // Compares by path, as a player's launcher does with an install that matches
 // `published`: a path whose content differs is fetched again, a path the new
 // release no longer lists is removed (only under "game/": the launcher's own
