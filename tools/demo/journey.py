@@ -138,13 +138,15 @@ class Journey:
         except OSError:
             return None
 
+    def launcher_windows(self):
+        """Visible launcher windows (message boxes share the title, not the
+        size)."""
+        return [Window(self.desktop, xid) for xid in self.desktop.windows_named("Stonewake")
+                if self.desktop.geometry(xid) == CLIENT_SIZE]
+
     def launcher_window(self, timeout):
-        def found():
-            for xid in self.desktop.windows_named("Stonewake"):
-                if self.desktop.geometry(xid) == CLIENT_SIZE:
-                    return Window(self.desktop, xid)
-            return None
-        return wait_until(found, "the launcher window", timeout)
+        found = wait_until(self.launcher_windows, "the launcher window", timeout)
+        return found[0]
 
     def game_window(self, version, timeout):
         title = f"Stonewake sample game {version}"
@@ -319,9 +321,17 @@ class Journey:
             # the new one not yet in place.
             wait_until(lambda: read_or_none(self.install_folder() / LAUNCHER_NAME) == new_launcher,
                        "the new launcher in place", timeout * 4)
-            wait_until(lambda: not window.exists(), "the old launcher window closing", timeout)
+            # X reuses window ids across processes, so the old window's id
+            # may come back as the new launcher's. The new launcher deletes
+            # the parked "Stonewake Launcher.old" once its predecessor has
+            # ended: after that the one launcher window is the new one.
+            parked = self.install_folder() / "Stonewake Launcher.old"
+            wait_until(lambda: not parked.exists() and len(self.launcher_windows()) == 1,
+                       "the old launcher gone and the new one shown", timeout)
             window = self.launcher_window(timeout)
             self.wait_offer(window, "1.1.1", "Play from the new launcher")
+            if len(self.launcher_windows()) != 1:
+                raise StageFailed("the old launcher window is still open")
             self.shot(window, "ready-1.1.1-launcher-2.5.2")
 
         with self.stage("Play starts the game 1.1.1"):
