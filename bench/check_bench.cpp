@@ -26,14 +26,14 @@
 #include <string>
 #include <vector>
 
+#include "core/paths.h"
+#include "core/records.h"
+#include "core/text.h"
 #include "engine/release_check.h"
 #include "engine/version_probe.h"
+#include "files/file_handle.h"
 #include "release/file_digest.h"
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/records.h"
 #include "release/sha256.h"
-#include "release/text.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"
 

@@ -22,6 +22,7 @@
 #include "render/button_layout.h"
 #include "render/effects.h"
 #include "render/embedded_assets.h"
+#include "render/gdiplus_session.h"
 #include "render/paint_target.h"
 #include "render/scene.h"
 #include "render/scene_layers.h"
@@ -164,14 +165,10 @@ void Layers(int width, int height, int dpi, int frames) {
 
 int wmain(int argc, wchar_t** argv) {
   const int frames = argc > 1 ? std::max(1, _wtoi(argv[1])) : 300;
-  Gdiplus::GdiplusStartupInput input;
-  ULONG_PTR token = 0;
-  Gdiplus::GdiplusStartup(&token, &input, nullptr);
+  const launcher::GdiplusSession gdiplus;
   std::printf("PaintScene per frame, median of %d frames:\n", frames);
   launcher::Frames(840, 510, 144, frames);
   launcher::Frames(560, 340, 96, frames);
   launcher::Layers(840, 510, 144, frames);
-  launcher::ReleaseRenderCaches();
-  Gdiplus::GdiplusShutdown(token);
   return 0;
 }

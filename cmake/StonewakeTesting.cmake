@@ -28,8 +28,8 @@ if(WIN32 AND STONEWAKE_BUILD_TESTS)
 endif()
 
 # stonewake_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>])
-# Builds a GoogleTest program and registers it as one test. Test code may
-# include anything in the source tree. With tests off the program is only
+# Builds a GoogleTest program and registers it as one test. Test code sees
+# the folders of the libraries it links. With tests off the program is only
 # declared (never built, never registered), so a folder that names it in
 # add_dependencies still configures.
 function(stonewake_add_test name)
@@ -39,7 +39,6 @@ function(stonewake_add_test name)
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
   add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
   if(WIN32)

@@ -6,12 +6,12 @@
 #include <system_error>
 #include <vector>
 
+#include "core/paths.h"
+#include "core/records.h"
 #include "desktop/system_text.h"
-#include "engine/folder_walk.h"
 #include "engine/process_start.h"
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/records.h"
+#include "files/file_handle.h"
+#include "files/folder_walk.h"
 
 namespace launcher {
 namespace {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "release/paths.h"
+#include "core/paths.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <thread>
 
+#include "core/paths.h"
+#include "core/unique_handle.h"
 #include "desktop/install_folder.h"
 #include "desktop/testing/desktop_checks.h"
-#include "release/paths.h"
-#include "release/unique_handle.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {

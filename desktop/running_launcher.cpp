@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "release/unique_handle.h"
+#include "core/unique_handle.h"
 
 namespace launcher {
 

@@ -7,12 +7,13 @@
 #include <fstream>
 #include <string>
 
-#include "engine/folder_walk.h"
-#include "release/file_handle.h"
-#include "release/launcher_version.h"
-#include "release/paths.h"
-#include "release/text.h"
-#include "release/unique_handle.h"
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "core/unique_handle.h"
+#include "files/file_handle.h"
+#include "files/folder_walk.h"
+#include "resources/launcher_version.h"
 
 namespace launcher {
 namespace {
@@ -23,11 +24,8 @@ void ReleaseInterface(Interface* object) {
 }
 using ShellLink = UniqueHandle<IShellLinkW*, &ReleaseInterface<IShellLinkW>>;
 using PersistFile = UniqueHandle<IPersistFile*, &ReleaseInterface<IPersistFile>>;
-using FindHandle = UniqueHandle<HANDLE, &FindClose, InvalidHandleValue>;
 
 constexpr wchar_t kShortcutName[] = L"Stonewake.lnk";
-constexpr wchar_t kShortcutMarker[] = L"shortcuts.txt";
-constexpr wchar_t kIconMarker[] = L"icons.txt";
 
 void MakeShortcut(const std::wstring& shortcut, const std::wstring& target, const std::wstring& workingFolder) {
   ShellLink link;
@@ -68,18 +66,15 @@ std::vector<std::wstring> PinnedShortcuts() {
   for (const wchar_t* part : {L"Microsoft", L"Internet Explorer", L"Quick Launch", L"User Pinned", L"TaskBar"}) {
     folder = JoinPath(folder, part);
   }
-  WIN32_FIND_DATAW entry{};
-  FindHandle find(
-      FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
-  if (!find) return found;
-  do {
-    if (IsPinnedShortcutName(entry.cFileName)) found.push_back(JoinPath(folder, entry.cFileName));
-  } while (FindNextFileW(find.get(), &entry));
+  ForEachFolderEntry(folder, [&](const std::wstring& name, std::uint32_t) {
+    if (IsPinnedShortcutName(name)) found.push_back(JoinPath(folder, name));
+  });
   return found;
 }
 
 void Announce(const std::wstring& launcherExecutable, const std::wstring& installFolder) {
-  std::vector<std::wstring> paths{launcherExecutable, JoinPath(JoinPath(installFolder, L"game"), L"Stonewake.exe")};
+  std::vector<std::wstring> paths{launcherExecutable,
+                                  JoinPath(JoinPath(installFolder, GameFolderName), GameExecutableName)};
   for (const std::wstring& shortcut : ShortcutPaths()) paths.push_back(shortcut);
   for (const std::wstring& pinned : PinnedShortcuts()) paths.push_back(pinned);
   for (const std::wstring& path : paths) {
@@ -122,7 +117,7 @@ bool IsPinnedShortcutName(std::wstring_view name) {
 // The upkeep runs at every start before the window exists; nothing that
 // goes wrong in it may end the program, so it swallows whatever is thrown.
 void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
-  const std::wstring marker = JoinPath(installFolder, kShortcutMarker);
+  const std::wstring marker = JoinPath(installFolder, ShortcutMarkerName);
   if (PathStatusReadable(marker)) return;
   MakeShortcuts(launcherExecutable, installFolder, false);
   WriteMarker(marker, "made");
@@ -130,7 +125,7 @@ void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstrin
 }
 
 void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
-  const std::wstring marker = JoinPath(installFolder, kIconMarker);
+  const std::wstring marker = JoinPath(installFolder, IconMarkerName);
   const std::string version = NarrowLow(LauncherVersionText);
   std::string line;
   if (ReadFirstLine(marker, line) && line == version) return;

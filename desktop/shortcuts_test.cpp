@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "core/paths.h"
+#include "core/text.h"
 #include "desktop/testing/desktop_checks.h"
-#include "release/launcher_version.h"
-#include "release/paths.h"
-#include "release/text.h"
+#include "resources/launcher_version.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {

@@ -6,19 +6,20 @@
 
 #include <string_view>
 
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/unique_handle.h"
 #include "desktop/running_launcher.h"
 #include "desktop/shortcuts.h"
 #include "desktop/system_text.h"
-#include "release/file_handle.h"
-#include "release/launcher_version.h"
-#include "release/paths.h"
-#include "release/unique_handle.h"
+#include "files/file_handle.h"
+#include "files/folder_walk.h"
+#include "resources/launcher_version.h"
 
 namespace launcher {
 namespace {
 
 using RegistryKey = UniqueHandle<HKEY, &RegCloseKey>;
-using FindHandle = UniqueHandle<HANDLE, &FindClose, InvalidHandleValue>;
 
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Stonewake";
 
@@ -58,16 +59,9 @@ void RemoveEntry(const std::wstring& path, DWORD attributes) {
     return;
   }
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW entry{};
-    FindHandle find(
-        FindFirstFileExW(JoinPath(path, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
-    if (find) {
-      do {
-        const std::wstring_view name(entry.cFileName);
-        if (name == L"." || name == L"..") continue;
-        RemoveEntry(JoinPath(path, name), entry.dwFileAttributes);
-      } while (FindNextFileW(find.get(), &entry));
-    }
+    ForEachFolderEntry(path, [&](const std::wstring& name, std::uint32_t entryAttributes) {
+      RemoveEntry(JoinPath(path, name), entryAttributes);
+    });
   }
   RemoveDirectoryW(path.c_str());
 }
@@ -125,7 +119,7 @@ int Uninstall(const std::wstring& installFolder) {
   const std::optional<std::wstring> parameters = RemovalParameters(installFolder);
   const std::wstring systemFolder = SystemFolder();
   if (!parameters || systemFolder.empty()) return 0;
-  RemoveFolder(JoinPath(installFolder, L"game"));
+  RemoveFolder(JoinPath(installFolder, GameFolderName));
   // cmd runs in the system folder: a command whose current folder is the
   // install folder would keep that folder from being removed.
   ShellExecuteW(nullptr, L"open", JoinPath(systemFolder, L"cmd.exe").c_str(), parameters->c_str(), systemFolder.c_str(),

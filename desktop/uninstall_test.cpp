@@ -10,7 +10,7 @@
 #include <string>
 
 #include "desktop/testing/desktop_checks.h"
-#include "release/launcher_version.h"
+#include "resources/launcher_version.h"
 
 namespace launcher {
 namespace {

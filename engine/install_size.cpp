@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "engine/folder_walk.h"
-#include "release/paths.h"
-#include "release/records.h"
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/records.h"
+#include "files/folder_walk.h"
 
 namespace launcher {
 
 std::wstring InstallSizeText(std::wstring_view installFolder) {
-  const std::wstring gameFolder = JoinPath(installFolder, L"game");
+  const std::wstring gameFolder = JoinPath(installFolder, GameFolderName);
   if (!IsExistingFolder(gameFolder)) return {};
 
   std::uint64_t total = 0;

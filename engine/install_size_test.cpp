@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "release/file_handle.h"
-#include "release/paths.h"
+#include "core/paths.h"
+#include "files/file_handle.h"
 #include "test_support/sealed_folder.h"
 #include "test_support/temp_folder.h"
 

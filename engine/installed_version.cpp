@@ -4,22 +4,21 @@
 
 #include <string>
 
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/records.h"
-#include "release/text.h"
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/records.h"
+#include "core/text.h"
+#include "files/file_handle.h"
 
 namespace launcher {
 namespace {
-
-constexpr wchar_t kRecordName[] = L"installed.txt";
 
 bool IsTrailingBlank(char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 
 }  // namespace
 
 std::wstring ReadInstalledVersion(std::wstring_view installFolder) {
-  const std::wstring path = JoinPath(installFolder, kRecordName);
+  const std::wstring path = JoinPath(installFolder, InstalledRecordName);
   // Read as bytes rather than through a text-mode stream: a Ctrl-Z (0x1A)
   // would end a text-mode read early, and the version word must come back
   // exactly as it was written. CR LF needs no conversion, since trailing
@@ -45,15 +44,15 @@ std::wstring ReadInstalledVersion(std::wstring_view installFolder) {
 }
 
 void WriteInstalledVersion(std::wstring_view installFolder, std::wstring_view version) {
-  const std::wstring path = JoinPath(installFolder, kRecordName);
-  const std::wstring partial = path + L".partial";
+  const std::wstring path = JoinPath(installFolder, InstalledRecordName);
+  const std::wstring partial = path + std::wstring(kPartialSuffixWide);
   // Written beside the record and renamed over it, so a launcher killed or a
   // disk filled half-way never leaves an empty or cut record behind: that
   // would read as nothing installed, and the next check would then take an
   // older release that is no rollback.
   {
-    FileHandle file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    FileHandle file(
+        CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw LauncherError{L"Could not record the installed version."};
     const std::string bytes = NarrowLow(version) + "\r\n";
     DWORD written = 0;

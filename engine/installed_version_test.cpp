@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "release/records.h"
-#include "release/text.h"
+#include "core/records.h"
+#include "core/text.h"
 #include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"

@@ -21,10 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/paths.h"
+#include "core/text.h"
 #include "engine/patch.h"
 #include "engine/release_check.h"
-#include "release/paths.h"
-#include "release/text.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"
 

@@ -5,18 +5,17 @@
 #include <set>
 #include <string>
 
-#include "engine/folder_walk.h"
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "engine/installed_version.h"
 #include "engine/process_start.h"
 #include "engine/stale_files.h"
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/text.h"
+#include "files/file_handle.h"
+#include "files/folder_walk.h"
 
 namespace launcher {
 namespace {
-
-constexpr std::wstring_view kParkedLauncherName = L"Stonewake Launcher.old";
 
 // Replaces `target` in one step; the call returns once the move is on disk.
 bool MoveIntoPlace(const std::wstring& from, const std::wstring& target) {
@@ -39,7 +38,7 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
   const std::wstring partial = FetchChecked(baseUrl, entry, dest, done, status.fetchBytes, progress);
   FlushToDisk(partial);
 
-  const std::wstring old = JoinPath(installFolder, kParkedLauncherName);
+  const std::wstring old = JoinPath(installFolder, ParkedLauncherName);
   DeleteFileW(old.c_str());
 
   // The running launcher's own file can be renamed but not replaced or
@@ -93,11 +92,11 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
 
   std::set<std::wstring> keep;
   for (const ManifestFile& file : status.files) keep.insert(LowerAscii(LocalPathFor(installFolder, file)));
-  RemoveStaleFiles(JoinPath(installFolder, L"game"), keep);
+  RemoveStaleFiles(JoinPath(installFolder, GameFolderName), keep);
   // The cleanup walks only the game folder; a cut launcher download beside
   // it would otherwise stay for good. A launcher entry still to come
   // downloads it afresh below.
-  DeleteFileW((JoinPath(installFolder, LauncherFileNameWide) + L".partial").c_str());
+  DeleteFileW((JoinPath(installFolder, LauncherFileNameWide) + std::wstring(kPartialSuffixWide)).c_str());
 
   WriteInstalledVersion(installFolder, status.version);
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "release/records.h"
+#include "core/records.h"
 #include "release/release_config.h"
 #include "transfer/object_download.h"
 

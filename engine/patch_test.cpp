@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/paths.h"
 #include "engine/release_check.h"
-#include "release/file_handle.h"
-#include "release/paths.h"
+#include "files/file_handle.h"
 #include "test_support/held_file.h"
 #include "test_support/pattern_bytes.h"
 #include "test_support/temp_folder.h"

@@ -4,8 +4,9 @@
 
 #include <vector>
 
-#include "release/paths.h"
-#include "release/records.h"
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/records.h"
 
 namespace launcher {
 namespace {
@@ -59,8 +60,8 @@ void StartProcess(const std::wstring& program, const std::wstring& arguments, co
 }
 
 void StartGame(std::wstring_view installFolder, std::wstring_view version) {
-  const std::wstring gameFolder = JoinPath(installFolder, L"game");
-  StartProcess(JoinPath(gameFolder, L"Stonewake.exe"), L"--launcher " + std::wstring(version), gameFolder, true);
+  const std::wstring gameFolder = JoinPath(installFolder, GameFolderName);
+  StartProcess(JoinPath(gameFolder, GameExecutableName), L"--launcher " + std::wstring(version), gameFolder, true);
 }
 
 }  // namespace launcher

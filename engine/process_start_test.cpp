@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "release/paths.h"
-#include "release/records.h"
+#include "core/paths.h"
+#include "core/records.h"
 #include "test_support/error_message.h"
 #include "test_support/temp_folder.h"
 

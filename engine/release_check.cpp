@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "engine/folder_walk.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "engine/installed_version.h"
 #include "engine/verified_manifest.h"
 #include "engine/version_probe.h"
+#include "files/folder_walk.h"
 #include "release/file_digest.h"
-#include "release/paths.h"
-#include "release/text.h"
 
 namespace launcher {
 

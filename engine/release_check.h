@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "release/records.h"
+#include "core/records.h"
 #include "release/release_config.h"
 
 namespace launcher {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/paths.h"
 #include "engine/version_probe.h"
-#include "release/paths.h"
 #include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/sealed_folder.h"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/unique_handle.h"
+#include "core/paths.h"
+#include "core/unique_handle.h"
+#include "files/file_handle.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"

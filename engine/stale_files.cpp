@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "engine/folder_walk.h"
-#include "release/text.h"
+#include "core/text.h"
+#include "files/folder_walk.h"
 
 namespace launcher {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "release/text.h"
+#include "core/text.h"
 #include "test_support/held_file.h"
 #include "test_support/sealed_folder.h"
 #include "test_support/temp_folder.h"

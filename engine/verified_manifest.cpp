@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "release/manifest.h"
+#include "core/manifest.h"
+#include "core/signature_file.h"
 #include "release/signature.h"
-#include "release/signature_file.h"
 #include "transfer/body_fetch.h"
 
 namespace launcher {

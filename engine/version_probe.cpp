@@ -1,9 +1,9 @@
 #include "engine/version_probe.h"
 
+#include "core/text.h"
+#include "core/version.h"
 #include "engine/installed_version.h"
 #include "engine/verified_manifest.h"
-#include "release/text.h"
-#include "release/version.h"
 
 namespace launcher {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "release/records.h"
+#include "core/records.h"
 #include "release/release_config.h"
 
 namespace launcher {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "release/manifest.h"
+#include "core/manifest.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   try {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "release/records.h"
-#include "release/signature_file.h"
+#include "core/records.h"
+#include "core/signature_file.h"
 
 namespace {
 

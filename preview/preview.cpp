@@ -4,10 +4,10 @@
 #include <optional>
 #include <vector>
 
-#include "release/paths.h"
+#include "core/paths.h"
 #include "render/gdiplus_handles.h"
 #include "render/paint_target.h"
-#include "shell/ui_state.h"
+#include "ui/ui_state.h"
 
 namespace launcher {
 namespace {

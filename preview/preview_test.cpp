@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "release/paths.h"
-#include "release/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "test_support/gdiplus_environment.h"
 #include "test_support/temp_folder.h"
 

@@ -4,10 +4,10 @@
 
 #include <vector>
 
-#include "release/file_handle.h"
-#include "release/hex.h"
-#include "release/paths.h"
-#include "release/records.h"
+#include "core/hex.h"
+#include "core/paths.h"
+#include "core/records.h"
+#include "files/file_handle.h"
 #include "release/sha256.h"
 
 namespace launcher {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "release/records.h"
+#include "core/records.h"
 #include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"

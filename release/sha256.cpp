@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "release/records.h"
+#include "core/records.h"
 
 namespace launcher {
 

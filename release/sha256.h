@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "release/unique_handle.h"
+#include "core/unique_handle.h"
 
 namespace launcher {
 

@@ -6,10 +6,10 @@
 
 #include <array>
 
-#include "release/records.h"
+#include "core/records.h"
+#include "core/signature_file.h"
 #include "release/release_config.h"
 #include "release/sha256.h"
-#include "release/signature_file.h"
 
 namespace launcher {
 namespace {

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/signature_file.h"
 #include "release/signature.h"
-#include "release/signature_file.h"
 
 namespace launcher {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "render/colour.h"
-#include "shell/ui_state.h"
+#include "ui/ui_state.h"
 
 namespace launcher {
 

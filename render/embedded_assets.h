@@ -8,15 +8,16 @@
 #pragma once
 
 #include "render/gdiplus_handles.h"
+#include "resources/resource_ids.h"
 
 namespace launcher {
 
 // Resource ids (RT_RCDATA) of what the painter loads.
-inline constexpr WORD kBackdropResource = 101;
-inline constexpr WORD kStripResource = 102;
-inline constexpr WORD kWispResource = 103;
-inline constexpr WORD kGelasioRegularResource = 104;
-inline constexpr WORD kGelasioBoldResource = 105;
+inline constexpr WORD kBackdropResource = STONEWAKE_BACKDROP_RESOURCE;
+inline constexpr WORD kStripResource = STONEWAKE_STRIP_RESOURCE;
+inline constexpr WORD kWispResource = STONEWAKE_WISP_RESOURCE;
+inline constexpr WORD kGelasioRegularResource = STONEWAKE_GELASIO_REGULAR_RESOURCE;
+inline constexpr WORD kGelasioBoldResource = STONEWAKE_GELASIO_BOLD_RESOURCE;
 
 // Resource `id` of this program decoded and drawn into a premultiplied ARGB
 // bitmap of width x height (its natural size when width <= 0, whatever the

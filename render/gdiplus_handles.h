@@ -10,7 +10,7 @@
 
 #include <gdiplus.h>
 
-#include "release/unique_handle.h"
+#include "core/unique_handle.h"
 
 namespace launcher {
 

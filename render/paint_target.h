@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "release/unique_handle.h"
-#include "shell/ui_state.h"
+#include "core/unique_handle.h"
+#include "ui/ui_state.h"
 
 namespace launcher {
 

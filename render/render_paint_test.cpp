@@ -20,8 +20,7 @@ namespace launcher {
 namespace {
 
 // The painter's caches go before GDI+ stops, as in the launcher.
-[[maybe_unused]] auto* const kGdiplus =
-    ::testing::AddGlobalTestEnvironment(new testing::GdiplusEnvironment(ReleaseRenderCaches));
+[[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new testing::GdiplusEnvironment);
 
 struct Size {
   UINT width, height;

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "release/launcher_version.h"
 #include "render/colour.h"
 #include "render/effect_math.h"
 #include "render/effects.h"
 #include "render/scene_layers.h"
+#include "resources/launcher_version.h"
 
 namespace launcher {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "shell/ui_state.h"
+#include "ui/ui_state.h"
 
 namespace launcher {
 

@@ -7,7 +7,7 @@
 
 #include "render/embedded_assets.h"
 #include "render/gdiplus_handles.h"
-#include "shell/ui_state.h"
+#include "ui/ui_state.h"
 
 namespace launcher {
 

@@ -17,7 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "release/unique_handle.h"
+#include "core/unique_handle.h"
+#include "resources/resource_ids.h"
 #include "test_support/gdiplus_environment.h"
 
 namespace {
@@ -78,9 +79,9 @@ TEST(EmbeddedPictures, DecodeToTheirSizes) {
     bool alpha;
   };
   const Case kCases[] = {
-      {"background", 101, 1120, 680, false},
-      {"molten strip", 102, 172, 21, true},
-      {"wisp", 103, 128, 128, true},
+      {"background", STONEWAKE_BACKDROP_RESOURCE, 1120, 680, false},
+      {"molten strip", STONEWAKE_STRIP_RESOURCE, 172, 21, true},
+      {"wisp", STONEWAKE_WISP_RESOURCE, 128, 128, true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -100,7 +101,7 @@ TEST(EmbeddedPictures, DecodeToTheirSizes) {
 // when the sprite itself is white; and it is scaled freely, so any alpha left
 // at its border would show as a hard edge.
 TEST(EmbeddedPictures, WispIsWhiteWithItsShapeInAlphaAlone) {
-  auto wisp = Decode(ResourceBytes(103, RT_RCDATA));
+  auto wisp = Decode(ResourceBytes(STONEWAKE_WISP_RESOURCE, RT_RCDATA));
   ASSERT_TRUE(wisp);
   const UINT width = wisp->GetWidth();
   const UINT height = wisp->GetHeight();
@@ -126,7 +127,7 @@ TEST(EmbeddedPictures, WispIsWhiteWithItsShapeInAlphaAlone) {
 // the lower band of the picture in light colours; a bright band would swallow
 // them.
 TEST(EmbeddedPictures, BackgroundStaysDarkUnderTheText) {
-  auto background = Decode(ResourceBytes(101, RT_RCDATA));
+  auto background = Decode(ResourceBytes(STONEWAKE_BACKDROP_RESOURCE, RT_RCDATA));
   ASSERT_TRUE(background);
   const UINT width = background->GetWidth();
   const UINT height = background->GetHeight();
@@ -188,7 +189,8 @@ TEST(EmbeddedFonts, EachLoadsAsGelasioInItsOwnWeight) {
     WORD id;
     int weight;
   };
-  const Case kCases[] = {{"regular", 104, 400}, {"bold", 105, 700}};
+  const Case kCases[] = {{"regular", STONEWAKE_GELASIO_REGULAR_RESOURCE, 400},
+                         {"bold", STONEWAKE_GELASIO_BOLD_RESOURCE, 700}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     std::string_view bytes = ResourceBytes(c.id, RT_RCDATA);
@@ -203,7 +205,7 @@ TEST(EmbeddedFonts, EachLoadsAsGelasioInItsOwnWeight) {
 // Loaded together, as the painter loads them, the two faces make one family.
 TEST(EmbeddedFonts, TogetherMakeOneFamily) {
   Gdiplus::PrivateFontCollection collection;
-  for (WORD id : {WORD{104}, WORD{105}}) {
+  for (WORD id : {WORD{STONEWAKE_GELASIO_REGULAR_RESOURCE}, WORD{STONEWAKE_GELASIO_BOLD_RESOURCE}}) {
     std::string_view bytes = ResourceBytes(id, RT_RCDATA);
     ASSERT_EQ(collection.AddMemoryFont(bytes.data(), static_cast<INT>(bytes.size())), Gdiplus::Ok);
   }
@@ -212,7 +214,7 @@ TEST(EmbeddedFonts, TogetherMakeOneFamily) {
 }
 
 TEST(EmbeddedIcon, LoadsForTheWindowClass) {
-  IconHandle icon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1)));
+  IconHandle icon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(STONEWAKE_ICON_RESOURCE)));
   EXPECT_TRUE(icon);
 }
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "release/unique_handle.h"
+#include "core/unique_handle.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "release/records.h"
+#include "core/records.h"
 
 namespace launcher::testing {
 

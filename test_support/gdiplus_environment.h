@@ -1,38 +1,27 @@
 // GDI+ started once for a whole test program, before the first test and
 // stopped after the last, so it outlives every GDI+ object the tests make.
-// A test program includes this header once (in one source file).
+// A test program includes this header once (in one source file) and links
+// the painter.
 #pragma once
-
-#include <windows.h>
-
-// WIN32_LEAN_AND_MEAN leaves out the COM declarations gdiplus.h builds on.
-#include <objidl.h>
-
-#include <gdiplus.h>
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <utility>
+#include <optional>
+
+#include "render/gdiplus_session.h"
 
 namespace launcher::testing {
 
 class GdiplusEnvironment : public ::testing::Environment {
  public:
-  // `beforeShutdown` runs right before GDI+ stops (to let go of caches).
-  explicit GdiplusEnvironment(std::function<void()> beforeShutdown = {}) : beforeShutdown_(std::move(beforeShutdown)) {}
   void SetUp() override {
-    Gdiplus::GdiplusStartupInput input;
-    ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
+    session_.emplace();
+    ASSERT_TRUE(session_->started());
   }
-  void TearDown() override {
-    if (beforeShutdown_) beforeShutdown_();
-    Gdiplus::GdiplusShutdown(token_);
-  }
+  void TearDown() override { session_.reset(); }
 
  private:
-  std::function<void()> beforeShutdown_;
-  ULONG_PTR token_ = 0;
+  std::optional<GdiplusSession> session_;
 };
 
 }  // namespace launcher::testing

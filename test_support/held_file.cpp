@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "release/paths.h"
+#include "core/paths.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher::testing {

@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <string>
 
+#include "core/text.h"
 #include "engine/patch.h"
 #include "engine/release_check.h"
-#include "release/text.h"
 
 int wmain(int argc, wchar_t** argv) {
   const bool stats = argc == 4 && std::wstring(argv[3]) == L"--stats";

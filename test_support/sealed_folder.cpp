@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "release/paths.h"
+#include "core/paths.h"
 
 namespace launcher::testing {
 

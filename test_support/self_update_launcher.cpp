@@ -14,11 +14,11 @@
 
 #include <string>
 
+#include "core/paths.h"
+#include "core/text.h"
 #include "engine/patch.h"
 #include "engine/release_check.h"
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/text.h"
+#include "files/file_handle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "release/signature_file.h"
+#include "core/signature_file.h"
 
 namespace launcher::testing {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "release/paths.h"
+#include "core/paths.h"
 
 namespace launcher::testing {
 namespace {

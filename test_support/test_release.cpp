@@ -11,8 +11,9 @@
 #include <span>
 #include <stdexcept>
 
-#include "release/hex.h"
-#include "release/paths.h"
+#include "core/hex.h"
+#include "core/install_layout.h"
+#include "core/paths.h"
 #include "release/sha256.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_server.h"
@@ -148,7 +149,7 @@ std::wstring InstallPath(const std::wstring& installFolder, std::string_view man
 void WriteInstall(const std::wstring& installFolder, const TestRelease& release, std::string_view installedVersion) {
   for (const ReleaseFile& file : release.files) WriteFileBytes(InstallPath(installFolder, file.path), file.content);
   if (!installedVersion.empty()) {
-    WriteFileBytes(JoinPath(installFolder, L"installed.txt"), std::string(installedVersion) + "\r\n");
+    WriteFileBytes(JoinPath(installFolder, InstalledRecordName), std::string(installedVersion) + "\r\n");
   }
 }
 

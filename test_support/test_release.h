@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "release/records.h"
+#include "core/records.h"
 
 namespace launcher::testing {
 

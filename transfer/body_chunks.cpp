@@ -1,6 +1,6 @@
 #include "transfer/body_chunks.h"
 
-#include "release/records.h"
+#include "core/records.h"
 
 namespace launcher {
 namespace {

@@ -1,6 +1,6 @@
 #include "transfer/body_fetch.h"
 
-#include "release/records.h"
+#include "core/records.h"
 #include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
 

@@ -7,7 +7,7 @@
 #include <future>
 #include <optional>
 
-#include "release/records.h"
+#include "core/records.h"
 #include "test_support/error_message.h"
 #include "test_support/pattern_bytes.h"
 #include "test_support/test_server.h"

@@ -1,6 +1,6 @@
 #include "transfer/http_request.h"
 
-#include "release/records.h"
+#include "core/records.h"
 
 namespace launcher {
 namespace {

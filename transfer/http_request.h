@@ -10,8 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "core/unique_handle.h"
 #include "release/release_config.h"
-#include "release/unique_handle.h"
 
 namespace launcher {
 

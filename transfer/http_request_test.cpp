@@ -6,7 +6,7 @@
 #include <functional>
 #include <set>
 
-#include "release/records.h"
+#include "core/records.h"
 #include "test_support/error_message.h"
 #include "test_support/test_server.h"
 

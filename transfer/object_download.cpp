@@ -6,10 +6,11 @@
 #include <system_error>
 #include <vector>
 
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "files/file_handle.h"
 #include "release/file_digest.h"
-#include "release/file_handle.h"
-#include "release/paths.h"
-#include "release/text.h"
 #include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
 
@@ -76,7 +77,7 @@ bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64
 
 std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
                           std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress) {
-  const std::wstring partial = destination + L".partial";
+  const std::wstring partial = destination + std::wstring(kPartialSuffixWide);
 
   // A folder that cannot be made shows up as a file that cannot be written.
   std::error_code ignored;

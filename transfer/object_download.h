@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "release/records.h"
+#include "core/records.h"
 
 namespace launcher {
 

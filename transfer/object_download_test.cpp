@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "release/hex.h"
-#include "release/records.h"
+#include "core/hex.h"
+#include "core/records.h"
 #include "release/sha256.h"
 #include "test_support/pattern_bytes.h"
 #include "test_support/temp_folder.h"

@@ -10,9 +10,9 @@
 
 #include <vector>
 
+#include "core/paths.h"
+#include "core/text.h"
 #include "desktop/shortcuts.h"
-#include "release/paths.h"
-#include "release/text.h"
 
 namespace launcher::testing {
 namespace {

@@ -1,0 +1,44 @@
+// The names of the install folder's layout, shared by the launcher, the
+// publisher and the tests:
+//
+//   Stonewake Launcher.exe   the installed launcher (a manifest path too)
+//   game\                    the game's files ("game/<path>" in a manifest)
+//   game\Stonewake.exe       the program Play starts
+//   installed.txt            the installed release's version
+//   shortcuts.txt            the shortcuts were made once
+//   icons.txt                the launcher version whose icons the shell knows
+//   Stonewake Launcher.old   the previous launcher, parked for moments
+//                            while a new one replaces it
+//   <name>.partial           a download that is not yet verified
+#pragma once
+
+#include <string_view>
+
+namespace launcher {
+
+// The launcher's own file name. As a manifest path it names the launcher
+// executable at the top of the install folder; every comparison with it is
+// byte-exact and case-sensitive.
+inline constexpr std::string_view LauncherFileName = "Stonewake Launcher.exe";
+inline constexpr std::wstring_view LauncherFileNameWide = L"Stonewake Launcher.exe";
+
+// The game's folder, and the prefix of every manifest path inside it.
+inline constexpr std::wstring_view GameFolderName = L"game";
+inline constexpr std::string_view GamePathPrefix = "game/";
+
+// The game's program as a file name inside the game folder and as a
+// manifest path.
+inline constexpr std::wstring_view GameExecutableName = L"Stonewake.exe";
+inline constexpr std::string_view GameExecutablePath = "game/Stonewake.exe";
+
+inline constexpr std::wstring_view InstalledRecordName = L"installed.txt";
+inline constexpr std::wstring_view ShortcutMarkerName = L"shortcuts.txt";
+inline constexpr std::wstring_view IconMarkerName = L"icons.txt";
+inline constexpr std::wstring_view ParkedLauncherName = L"Stonewake Launcher.old";
+
+// A file is downloaded under its own name plus this suffix and moved into
+// place only once verified.
+inline constexpr std::string_view kPartialSuffix = ".partial";
+inline constexpr std::wstring_view kPartialSuffixWide = L".partial";
+
+}  // namespace launcher

@@ -1,0 +1,157 @@
+#include "core/manifest.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace launcher {
+namespace {
+
+constexpr std::string_view kHeader = "stonewake-manifest 1";
+constexpr std::string_view kEnd = "end";
+
+bool IsWhite(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+[[noreturn]] void Reject() { throw LauncherError{std::wstring(kManifestUnreadable)}; }
+
+// Hands out the body's lines one at a time: a line ends at LF, a last line
+// without LF counts only when it is not empty, and one trailing CR is cut.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view body) : body_(body) {}
+
+  std::optional<std::string_view> Next() {
+    if (pos_ >= body_.size()) return std::nullopt;
+    const std::size_t lf = body_.find('\n', pos_);
+    std::string_view line;
+    if (lf == std::string_view::npos) {
+      line = body_.substr(pos_);
+      pos_ = body_.size();
+    } else {
+      line = body_.substr(pos_, lf - pos_);
+      pos_ = lf + 1;
+    }
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+  }
+
+ private:
+  std::string_view body_;
+  std::size_t pos_ = 0;
+};
+
+// Reads white-space separated words off one line, the way formatted stream
+// extraction does, and leaves the rest of the line for the path.
+class Fields {
+ public:
+  explicit Fields(std::string_view line) : line_(line) {}
+
+  void SkipWhite() {
+    while (pos_ < line_.size() && IsWhite(line_[pos_])) ++pos_;
+  }
+
+  // The next run of non-white bytes; empty when the line has no more.
+  std::string_view Word() {
+    SkipWhite();
+    const std::size_t start = pos_;
+    while (pos_ < line_.size() && !IsWhite(line_[pos_])) ++pos_;
+    return line_.substr(start, pos_ - start);
+  }
+
+  // An unsigned 64-bit decimal number after optional white space and an
+  // optional '+'. A '-' is refused: stream extraction would wrap "-5" around
+  // to 2^64 - 5, which no published size can mean.
+  std::optional<std::uint64_t> Size() {
+    SkipWhite();
+    if (pos_ < line_.size() && line_[pos_] == '+') ++pos_;
+    const std::size_t start = pos_;
+    std::uint64_t value = 0;
+    while (pos_ < line_.size() && line_[pos_] >= '0' && line_[pos_] <= '9') {
+      const std::uint64_t digit = static_cast<std::uint64_t>(line_[pos_] - '0');
+      if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+      value = value * 10 + digit;
+      ++pos_;
+    }
+    if (pos_ == start) return std::nullopt;
+    return value;
+  }
+
+  std::string_view Rest() const { return line_.substr(pos_); }
+
+ private:
+  std::string_view line_;
+  std::size_t pos_ = 0;
+};
+
+bool IsDigestText(std::string_view digest) {
+  if (digest.size() != 64) return false;
+  for (char c : digest) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+ManifestFile ParseFileLine(Fields& fields) {
+  const std::string_view digest = fields.Word();
+  if (!IsDigestText(digest)) Reject();
+  const std::optional<std::uint64_t> size = fields.Size();
+  if (!size) Reject();
+  fields.SkipWhite();
+  const std::string_view path = fields.Rest();
+  if (CheckInstallPath(path).fault != PathFault::None) Reject();
+  return ManifestFile{std::string(path), std::string(digest), *size};
+}
+
+// Paths that each can be installed may still not go together: the download
+// of one would overwrite or need to be another, so every patch would fetch
+// them again for ever. The same file listed twice with one digest is fine.
+bool PathsGoTogether(const std::vector<ManifestFile>& files) {
+  std::vector<std::string> paths;
+  paths.reserve(files.size());
+  for (const ManifestFile& file : files) paths.push_back(file.path);
+  for (const PathClash& clash : FindPathClashes(paths)) {
+    if (clash.kind != PathClash::Kind::SameFile || files[clash.first].sha256 != files[clash.second].sha256) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
+  const std::string_view body(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  LineReader lines(body);
+
+  const std::optional<std::string_view> header = lines.Next();
+  if (!header || *header != kHeader) Reject();
+
+  Manifest manifest;
+  for (;;) {
+    const std::optional<std::string_view> line = lines.Next();
+    if (!line) Reject();  // the end line is missing
+    if (*line == kEnd) {
+      if (manifest.version.empty() || manifest.files.empty() || !PathsGoTogether(manifest.files)) Reject();
+      return manifest;
+    }
+    Fields fields(*line);
+    const std::string_view key = fields.Word();
+    if (key == "version") {
+      const std::string_view word = fields.Word();
+      if (!word.empty()) manifest.version = word;
+    } else if (key == "commit") {
+      const std::string_view word = fields.Word();
+      if (!word.empty()) manifest.commit = word;
+    } else if (key == "rollback") {
+      manifest.rollback = true;
+    } else if (key == "file") {
+      manifest.files.push_back(ParseFileLine(fields));
+    } else {
+      Reject();
+    }
+  }
+}
+
+}  // namespace launcher

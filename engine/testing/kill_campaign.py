@@ -1,0 +1,394 @@
+#!/usr/bin/env python3
+"""Kills a patching launcher at random moments and checks that the install
+is never damaged.
+
+    kill_campaign.py --wine-run WINE_RUN --patch-install EXE --new-launcher EXE
+                     --publisher PUBLISHER --key PEM [--kills N] [--seed S]
+                     [--rate RATE]
+
+A release of a few dozen files, some of several MiB, is published with the
+publisher and served by nginx on loopback, throttled (nginx limit_rate) so
+that a patch takes seconds and kills land mid-download. Each round starts
+from an older install (some files differ, some are missing, some are no
+longer in the release, files the release does not own such as imgui.ini),
+starts patch_install.exe under Wine, kills the Wine process with SIGKILL
+after a random delay, one to three times, and then lets a last run finish.
+
+After every kill each final path must be absent, the old content or the new
+content, never anything else (a prefix of a download, a mix); installed.txt
+may name the new version only once every game file is new. After the last
+run the install must be byte-identical to the release, with the files the
+release does not own untouched. Prints how many kills it made, how many of
+them cut a download short, and exits non-zero at the first broken rule.
+"""
+import argparse
+import grp
+import hashlib
+import os
+import pwd
+import random
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+OLD_VERSION = "1.0"
+NEW_VERSION = "2.0"
+LAUNCHER = "Stonewake Launcher.exe"
+OWNED_BY_PLAYER = {
+    "game/imgui.ini": b"[Window][Debug]\nPos=60,60\n",
+    "game/sub/imgui.ini": b"[Window][Inventory]\nSize=400,300\n",
+}
+
+
+class Broken(Exception):
+    pass
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def digest_of(path):
+    """The file's digest, or None when nothing is there."""
+    try:
+        hash = hashlib.sha256()
+        with open(path, "rb") as f:
+            while chunk := f.read(1 << 20):
+                hash.update(chunk)
+        return hash.hexdigest()
+    except FileNotFoundError:
+        return None
+
+
+def make_releases(rng):
+    """Two versions of the game: {manifest path: bytes} for old and new."""
+    names = ["game/Stonewake.exe", "game/empty.dat", "game/My Saves/read me.txt"]
+    names += [f"game/data/part{i:02}.pak" for i in range(12)]
+    names += [f"game/data/maps/region {i}.map" for i in range(10)]
+    names += [f"game/sub/deeper/tex{i}.dds" for i in range(5)]
+    big = set(rng.sample(names[3:], 6))
+    new, old = {}, {}
+    for name in names:
+        if name == "game/empty.dat":
+            size = 0
+        elif name in big:
+            size = rng.randint(2 << 20, 6 << 20)
+        else:
+            size = rng.randint(1, 200_000)
+        new[name] = rng.randbytes(size)
+        fate = rng.random()
+        if fate < 0.45:
+            old[name] = new[name]
+        elif fate < 0.85:
+            old[name] = rng.randbytes(max(0, size + rng.randint(-1000, 1000)))
+        # else: the old install lacks it
+    for i in range(4):
+        old[f"game/dropped/old{i}.pak"] = rng.randbytes(rng.randint(1, 300_000))
+    return old, new
+
+
+def write_tree(root, files):
+    for name, data in files.items():
+        path = os.path.join(root, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def read_manifest(tree):
+    files = {}
+    with open(os.path.join(tree, "latest", "manifest.txt"), "rb") as f:
+        for line in f.read().decode("ascii").splitlines():
+            if line.startswith("file "):
+                _, digest, _size, path = line.split(" ", 3)
+                files[path] = digest
+    return files
+
+
+class Nginx:
+    """nginx on a free loopback port, throttled per connection."""
+
+    def __init__(self, root, state, rate):
+        self.state = state
+        os.makedirs(os.path.join(state, "tmp"), exist_ok=True)
+        for _ in range(10):
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", 0))
+                self.port = s.getsockname()[1]
+            # As root nginx would hand requests to a user who may not read ROOT.
+            user = ""
+            if os.getuid() == 0:
+                user = f"user {pwd.getpwuid(0).pw_name} {grp.getgrgid(os.getgid()).gr_name};\n"
+            conf = os.path.join(state, "nginx.conf")
+            with open(conf, "w") as f:
+                f.write(f"""daemon on;
+worker_processes 1;
+pid {state}/nginx.pid;
+error_log {state}/error.log warn;
+{user}events {{ worker_connections 64; }}
+http {{
+  access_log {state}/access.log;
+  client_body_temp_path {state}/tmp/body;
+  proxy_temp_path {state}/tmp/proxy;
+  fastcgi_temp_path {state}/tmp/fastcgi;
+  uwsgi_temp_path {state}/tmp/uwsgi;
+  scgi_temp_path {state}/tmp/scgi;
+  default_type application/octet-stream;
+  sendfile on;
+  server {{
+    listen 127.0.0.1:{self.port};
+    root {root};
+    limit_rate {rate};
+  }}
+}}
+""")
+            nginx = shutil.which("nginx") or "/usr/sbin/nginx"
+            if subprocess.run([nginx, "-p", state, "-c", conf, "-e", f"{state}/error.log"],
+                              stderr=subprocess.DEVNULL).returncode == 0 and self._answers():
+                return
+        raise Broken("nginx did not start")
+
+    def _answers(self):
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return True
+            except OSError:
+                time.sleep(0.05)
+        return False
+
+    def stop(self):
+        try:
+            with open(os.path.join(self.state, "nginx.pid")) as f:
+                pid = int(f.read().strip())
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(100):
+                os.kill(pid, 0)
+                time.sleep(0.05)
+        except (OSError, ValueError):
+            pass
+
+
+def wine_environment(wine_run):
+    """The environment the build's wine-run wrapper gives its programs."""
+    with open(wine_run) as f:
+        text = f.read()
+    values = dict(re.findall(r"^export (\w+)='([^']*)'", text, re.M))
+    env = dict(os.environ)
+    env.update(WINEPREFIX=values["WINEPREFIX"], HOME=values["STONEWAKE_WINE_HOME"], WINEARCH="win64",
+               WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
+    env.pop("DISPLAY", None)
+    return env
+
+
+class Campaign:
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        self.rng = random.Random(args.seed)
+        self.env = wine_environment(args.wine_run)
+        self.install = os.path.join(work, "install")
+        self.install_windows = "Z:" + self.install.replace("/", "\\")
+        self.kills = 0
+        self.mid_download = 0
+        self.finished_first = 0
+        self.rounds = 0
+
+        old, new = make_releases(self.rng)
+        with open(args.new_launcher, "rb") as f:
+            new_launcher = f.read()
+        old_launcher = b"MZ an older launcher " + self.rng.randbytes(300_000)
+        self.old = dict(old)
+        self.old[LAUNCHER] = old_launcher
+        self.new = dict(new)
+        self.new[LAUNCHER] = new_launcher
+
+        write_tree(os.path.join(work, "source"), new)
+        tree = os.path.join(work, "tree")
+        subprocess.run([args.publisher, "release", "--game", os.path.join(work, "source", "game"), "--launcher",
+                        args.new_launcher, "--version", NEW_VERSION, "--key", args.key, "--out", tree],
+                       check=True, stdout=subprocess.DEVNULL)
+        published = read_manifest(tree)
+        expected = {name: sha256(data) for name, data in self.new.items()}
+        if published != expected:
+            raise Broken("the published manifest does not list the release's files")
+        self.old_digest = {name: sha256(data) for name, data in self.old.items()}
+        self.new_digest = expected
+        self.nginx = Nginx(tree, os.path.join(work, "nginx"), args.rate)
+        self.base = f"http://127.0.0.1:{self.nginx.port}"
+
+    def path(self, name):
+        return os.path.join(self.install, *name.split("/"))
+
+    def reset_install(self):
+        shutil.rmtree(self.install, ignore_errors=True)
+        write_tree(self.install, self.old)
+        write_tree(self.install, OWNED_BY_PLAYER)
+        with open(os.path.join(self.install, "installed.txt"), "wb") as f:
+            f.write(f"{OLD_VERSION}\r\n".encode())
+
+    def start_patcher(self):
+        out = open(os.path.join(self.work, "patcher.out"), "wb")
+        # /usr/bin/wine execs the loader, so this pid is the Windows
+        # program's own process: SIGKILL ends it with no chance to tidy up.
+        return subprocess.Popen(["wine", self.args.patch_install, self.base, self.install_windows],
+                                env=self.env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def run_to_end(self):
+        started = time.monotonic()
+        process = self.start_patcher()
+        status = process.wait(timeout=300)
+        with open(os.path.join(self.work, "patcher.out"), "rb") as f:
+            output = f.read().decode(errors="replace").strip()
+        if status != 0 or output not in ("replaced", "complete"):
+            raise Broken(f"the patch did not finish (exit {status}): {output}")
+        return time.monotonic() - started
+
+    def check_after_kill(self):
+        """Every final path holds old or new content or nothing; the version
+        record names the new version only once all game files are new."""
+        game_names = set(self.old) | set(self.new)
+        all_new = True
+        for name in sorted(game_names):
+            digest = digest_of(self.path(name))
+            allowed = {self.old_digest.get(name), self.new_digest.get(name)}
+            # Replacing by rename never leaves a path empty; only a file that
+            # was not there, a stale one the cleanup removes, or the launcher
+            # between being parked and being replaced can be missing.
+            may_be_missing = (name not in self.old or name not in self.new or name == LAUNCHER)
+            if digest is None:
+                if not may_be_missing:
+                    raise Broken(f"{name} vanished")
+            elif digest not in allowed:
+                raise Broken(f"{name} holds neither its old nor its new content")
+            if name.startswith("game/") and name in self.new and digest != self.new_digest[name]:
+                all_new = False
+            if name.startswith("game/") and name not in self.new and digest is not None:
+                all_new = False
+        if digest_of(self.path(LAUNCHER)) is None:
+            parked = digest_of(self.path("Stonewake Launcher.old"))
+            if parked != self.old_digest[LAUNCHER]:
+                raise Broken("the launcher is gone and not parked")
+        for name, data in OWNED_BY_PLAYER.items():
+            with open(self.path(name), "rb") as f:
+                if f.read() != data:
+                    raise Broken(f"{name} was changed")
+        with open(os.path.join(self.install, "installed.txt"), "rb") as f:
+            record = f.read()
+        if record not in (f"{OLD_VERSION}\r\n".encode(), f"{NEW_VERSION}\r\n".encode()):
+            raise Broken(f"installed.txt holds {record!r}")
+        if record == f"{NEW_VERSION}\r\n".encode() and not all_new:
+            raise Broken("installed.txt names the new version before every game file is in place")
+
+    def partial_download_left(self):
+        for folder, _, files in os.walk(self.install):
+            for name in files:
+                if name.endswith(".partial"):
+                    final = os.path.relpath(os.path.join(folder, name[:-len(".partial")]), self.install)
+                    final = final.replace(os.sep, "/")
+                    size = os.path.getsize(os.path.join(folder, name))
+                    if final in self.new and size < len(self.new[final]):
+                        return True
+        return False
+
+    def check_finished(self):
+        for name, data in self.new.items():
+            with open(self.path(name), "rb") as f:
+                if f.read() != data:
+                    raise Broken(f"{name} is not the released file after the last run")
+        for name in self.old:
+            if name not in self.new and os.path.exists(self.path(name)):
+                raise Broken(f"{name} is no longer released but stayed")
+        for name, data in OWNED_BY_PLAYER.items():
+            with open(self.path(name), "rb") as f:
+                if f.read() != data:
+                    raise Broken(f"{name} was changed")
+        with open(os.path.join(self.install, "installed.txt"), "rb") as f:
+            if f.read() != f"{NEW_VERSION}\r\n".encode():
+                raise Broken("installed.txt does not name the new version")
+        for folder, _, files in os.walk(os.path.join(self.install, "game")):
+            for name in files:
+                if name.endswith(".partial"):
+                    raise Broken(f"{name} stayed behind")
+
+    def run(self):
+        # One undisturbed patch: proves the setup and times a whole run,
+        # which bounds the random delays.
+        self.reset_install()
+        whole = self.run_to_end()
+        self.check_finished()
+        print(f"kill campaign: one whole patch takes {whole:.1f} s under Wine at {self.args.rate}/s", flush=True)
+
+        while self.kills < self.args.kills:
+            self.rounds += 1
+            self.reset_install()
+            for _ in range(self.rng.randint(1, 3)):
+                process = self.start_patcher()
+                time.sleep(self.rng.uniform(0.05, whole))
+                if process.poll() is not None:
+                    self.finished_first += 1
+                    break
+                process.kill()
+                process.wait()
+                self.kills += 1
+                if self.partial_download_left():
+                    self.mid_download += 1
+                self.check_after_kill()
+                if self.kills >= self.args.kills:
+                    break
+            self.run_to_end()
+            self.check_finished()
+        print(f"kill campaign: {self.kills} kills in {self.rounds} rounds, {self.mid_download} of them "
+              f"mid-download; {self.finished_first} runs finished before their kill; every install ended "
+              f"identical to the release", flush=True)
+
+    def close(self):
+        self.nginx.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--patch-install", required=True)
+    parser.add_argument("--new-launcher", required=True)
+    parser.add_argument("--publisher", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--kills", type=int, default=10)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--rate", default="4m", help="nginx limit_rate per connection")
+    args = parser.parse_args()
+
+    if not os.path.exists(args.publisher):
+        print("kill campaign: building the host publisher", flush=True)
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        subprocess.run(["cmake", "--preset", "host"], cwd=source, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", "host", "--target", "publisher"], cwd=source, check=True,
+                       stdout=subprocess.DEVNULL)
+
+    # The wrapper creates the Wine prefix when it is missing.
+    subprocess.run([args.wine_run, args.patch_install], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    work = tempfile.mkdtemp(prefix="stonewake-kill-")
+    campaign = None
+    try:
+        campaign = Campaign(args, work)
+        campaign.run()
+        return 0
+    except Broken as broken:
+        print(f"kill campaign: BROKEN after {campaign.kills if campaign else 0} kills: {broken}", flush=True)
+        print(f"kill campaign: the install is kept in {work}", flush=True)
+        work = None
+        return 1
+    finally:
+        if campaign:
+            campaign.close()
+        if work:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,288 @@
+// publisher: the signing side of Stonewake releases. See kHelp.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "publisher/crypto.h"
+#include "publisher/patch_summary.h"
+#include "publisher/publish_error.h"
+#include "publisher/release_tree.h"
+#include "publisher/staged_file.h"
+#include "publisher/tree_check.h"
+
+namespace publisher {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kHelp = R"(publisher - sign and publish Stonewake releases
+
+Usage:
+  publisher keygen --out KEY.pem [--public-out KEY.pub.hex]
+  publisher release --game DIR [--launcher EXE] --version WORD [--commit WORD]
+                    [--rollback] [--new-key] [--dry-run] [--list-changes]
+                    --key KEY.pem --out TREE
+  publisher verify --tree TREE (--public-key HEX | --public-key-file FILE)
+  publisher --help
+
+keygen
+  Makes a new ECDSA P-256 key pair. The private key is written as PEM to
+  KEY.pem with mode 0600; an existing file is never overwritten. The public
+  key is printed on standard output as 128 hex digits (X then Y), the value
+  the launcher build takes as -DSTONEWAKE_RELEASE_PUBLIC_KEY=...; with
+  --public-out it is also written to that file.
+
+release
+  Writes a release into the folder TREE, for any static web server:
+    objects/<sha256>      the content of every file, named by its SHA-256
+    latest/manifest.txt   the manifest: version, commit, rollback, files
+    latest/manifest.sig   its signature
+  Every file under DIR becomes game/<path> in the install; EXE, when given,
+  becomes "Stonewake Launcher.exe", which players' launchers replace
+  themselves with. Objects are written first, then the manifest, then the
+  signature, each under a temporary name and renamed into place when
+  complete, so the tree can be served while it is updated. Objects already
+  in TREE with the right content are kept as they are.
+    --version WORD   the release's version, one word of printable ASCII;
+                     launchers order versions field by field at the dots
+    --commit WORD    an optional commit word recorded in the manifest
+    --rollback       players' launchers take this release even when its
+                     version orders before the one they have
+    --new-key        sign although another key signed the release now in
+                     TREE (only when players' launchers carry this key)
+    --dry-run        read and check everything, print what players would
+                     download, and write nothing
+    --list-changes   also list each new, changed and removed file
+  Before the manifest is written (and with --dry-run instead of writing),
+  prints what players on the published release will download: how many
+  files and MiB, how many are new, changed and removed, and the size of the
+  manifest, which every open launcher fetches every 15 seconds.
+  Refused, naming each file, before anything is written: paths the launcher
+  does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
+  cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
+  case, names ending in a dot or a space, < > " | ? *, names over 255
+  characters or file names over 247), names equal but for
+  letter case, a file whose path is a folder of another file, a file X next
+  to X.partial, links and special files, an empty game folder, the
+  launcher's own file inside the game folder, a manifest larger than the
+  1,048,576 bytes the launcher fetches, a version older than the published
+  one without --rollback, and a tree whose release another key signed
+  without --new-key. Progress goes to standard error on large trees.
+
+verify
+  Checks TREE as players' launchers will: the signature file is readable
+  and valid for the manifest under the public key, the manifest parses and
+  fits the launcher's limit, its paths can be installed on Windows, and
+  every object is present with the listed size and digest. Prints a
+  summary; exits non-zero naming every problem otherwise.
+    --public-key HEX         the 128 hex digits keygen printed
+    --public-key-file FILE   a file holding them (white space ignored)
+
+Exit status: 0 done, 1 refused or failed, 2 wrong usage.
+)";
+
+struct UsageError {
+  std::string message;
+};
+
+// --name value or --name=value; flags take no value.
+class Arguments {
+ public:
+  Arguments(int argc, char** argv, std::initializer_list<std::string_view> valued,
+            std::initializer_list<std::string_view> flags) {
+    for (int i = 2; i < argc; ++i) {
+      std::string arg = argv[i];
+      if (!arg.starts_with("--")) throw UsageError{"unexpected argument \"" + arg + "\""};
+      std::optional<std::string> value;
+      if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg.resize(eq);
+      }
+      const std::string name = arg.substr(2);
+      if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
+        if (value) throw UsageError{"--" + name + " takes no value"};
+        values_[name] = "";
+      } else if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
+        if (!value) {
+          if (i + 1 >= argc) throw UsageError{"--" + name + " needs a value"};
+          value = argv[++i];
+        }
+        if (values_.count(name)) throw UsageError{"--" + name + " given twice"};
+        values_[name] = *value;
+      } else {
+        throw UsageError{"unknown option --" + name};
+      }
+    }
+  }
+
+  bool Has(const std::string& name) const { return values_.count(name) != 0; }
+  std::string Get(const std::string& name) const {
+    const auto it = values_.find(name);
+    return it == values_.end() ? std::string() : it->second;
+  }
+  std::string Required(const std::string& name) const {
+    if (!Has(name) || Get(name).empty()) throw UsageError{"--" + name + " is required"};
+    return Get(name);
+  }
+
+ private:
+  std::map<std::string, std::string> values_;
+};
+
+int Keygen(const Arguments& args) {
+  const fs::path out = args.Required("out");
+  const fs::path publicOut = args.Get("public-out");
+  std::error_code error;
+  if (!publicOut.empty() && fs::exists(fs::symlink_status(publicOut, error))) {
+    throw PublishError(publicOut.string() + " already exists; nothing was written");
+  }
+  const PrivateKey key = GenerateKey();
+  const std::string hex = PublicKeyHex(PublicKeyOf(key));
+  WriteNewPrivateKey(out, key);
+  if (!publicOut.empty()) WriteFileAtomically(publicOut, hex + "\n");
+  std::cerr << "publisher: private key written to " << out.string()
+            << " (mode 0600). Keep it out of the repository and back it up offline.\n";
+  std::cout << hex << "\n";
+  return 0;
+}
+
+// Prints a line each 1,000 files or 256 MiB, so a small release stays quiet
+// and a large one shows it is moving.
+class ProgressPrinter {
+ public:
+  void operator()(const PublishStep& step) {
+    if (step.kind == PublishStep::Kind::Manifest || step.kind == PublishStep::Kind::Signature) return;
+    const bool files = step.filesDone / 1000 != lastFiles_ / 1000;
+    const bool bytes = step.bytesDone / kBytesStep != lastBytes_ / kBytesStep;
+    lastFiles_ = step.filesDone;
+    lastBytes_ = step.bytesDone;
+    if (!files && !bytes && step.filesDone != step.filesTotal) return;
+    if (step.filesDone == step.filesTotal && !printed_) return;
+    printed_ = true;
+    std::cerr << "publisher: " << step.filesDone << " of " << step.filesTotal << " files, " << Mebibytes(step.bytesDone)
+              << " of " << Mebibytes(step.bytesTotal) << "\n";
+  }
+
+ private:
+  static constexpr std::uint64_t kBytesStep = 256ull << 20;
+  std::size_t lastFiles_ = 0;
+  std::uint64_t lastBytes_ = 0;
+  bool printed_ = false;
+};
+
+int Release(const Arguments& args) {
+  ReleaseInput input;
+  input.gameFolder = args.Required("game");
+  input.launcherExe = args.Get("launcher");
+  input.version = args.Required("version");
+  input.commit = args.Get("commit");
+  if (args.Has("commit") && input.commit.empty()) throw UsageError{"--commit needs a word"};
+  input.rollback = args.Has("rollback");
+  input.newKey = args.Has("new-key");
+  const fs::path keyFile = args.Required("key");
+  const fs::path tree = args.Required("out");
+
+  struct stat keyStat {};
+  if (::stat(keyFile.c_str(), &keyStat) == 0 && (keyStat.st_mode & 077) != 0) {
+    std::cerr << "publisher: warning: " << keyFile.string() << " can be read by other users; chmod 600 it\n";
+  }
+  const PrivateKey key = LoadPrivateKey(keyFile);
+
+  ProgressPrinter progress;
+  PublishReport report;
+  report.step = [&](const PublishStep& step) { progress(step); };
+  report.warning = [](const std::string& text) { std::cerr << "publisher: warning: " << text << "\n"; };
+  const ReleasePlan plan = PlanRelease(input, key, tree, report);
+  const launcher::Manifest published = plan.published.value_or(launcher::Manifest{});
+  const bool listFiles = args.Has("list-changes");
+
+  if (args.Has("dry-run")) {
+    const launcher::Manifest next = DigestRelease(plan);
+    std::cout << PatchSummaryText(SummarisePatch(published, next, ManifestText(next).size()), listFiles)
+              << "dry run: nothing was written to " << tree.string() << "\n";
+    return 0;
+  }
+  report.beforeManifest = [&](const launcher::Manifest& next, std::size_t manifestBytes) {
+    std::cout << PatchSummaryText(SummarisePatch(published, next, manifestBytes), listFiles) << std::flush;
+  };
+  const PublishResult result = WriteRelease(plan, key, tree, report);
+
+  std::cout << "published version " << result.manifest.version << " to " << tree.string() << ": "
+            << result.manifest.files.size() << " files, " << Mebibytes(result.bytes) << "; " << result.objectsWritten
+            << " new objects, " << result.objectsKept << " already there\n";
+  return 0;
+}
+
+std::string PublicKeyArgument(const Arguments& args) {
+  if (args.Has("public-key") == args.Has("public-key-file")) {
+    throw UsageError{"give exactly one of --public-key and --public-key-file"};
+  }
+  if (args.Has("public-key")) return args.Get("public-key");
+  std::ifstream in(args.Get("public-key-file"));
+  if (!in) throw PublishError("Cannot read " + args.Get("public-key-file"));
+  std::string hex;
+  for (char c; in.get(c);) {
+    if (!std::isspace(static_cast<unsigned char>(c))) hex += c;
+  }
+  return hex;
+}
+
+int VerifyCommand(const Arguments& args) {
+  const fs::path tree = args.Required("tree");
+  const PublicKey key = ParsePublicKeyHex(PublicKeyArgument(args));
+  const TreeSummary summary = CheckTree(tree, key);
+  const launcher::Manifest& m = summary.manifest;
+  std::cout << tree.string() << ": valid release, version " << m.version;
+  if (!m.commit.empty()) std::cout << ", commit " << m.commit;
+  if (m.rollback) std::cout << ", rollback";
+  std::cout << "; " << m.files.size() << " files in " << summary.objects << " objects, " << Mebibytes(summary.bytes)
+            << "; signature valid\n";
+  return 0;
+}
+
+int Run(int argc, char** argv) {
+  if (argc < 2) throw UsageError{"no command given"};
+  const std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::cout << kHelp;
+    return 0;
+  }
+  for (int i = 2; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--help") {
+      std::cout << kHelp;
+      return 0;
+    }
+  }
+  if (command == "keygen") return Keygen(Arguments(argc, argv, {"out", "public-out"}, {}));
+  if (command == "release") {
+    return Release(Arguments(argc, argv, {"game", "launcher", "version", "commit", "key", "out"},
+                             {"rollback", "new-key", "dry-run", "list-changes"}));
+  }
+  if (command == "verify") return VerifyCommand(Arguments(argc, argv, {"tree", "public-key", "public-key-file"}, {}));
+  throw UsageError{"unknown command \"" + command + "\""};
+}
+
+}  // namespace
+}  // namespace publisher
+
+int main(int argc, char** argv) {
+  try {
+    return publisher::Run(argc, argv);
+  } catch (const publisher::UsageError& error) {
+    std::cerr << "publisher: " << error.message << "\nRun \"publisher --help\" for the commands and options.\n";
+    return 2;
+  } catch (const publisher::PublishError& error) {
+    std::cerr << "publisher: " << error.what() << "\n";
+    return 1;
+  } catch (const std::exception& error) {
+    std::cerr << "publisher: " << error.what() << "\n";
+    return 1;
+  }
+}

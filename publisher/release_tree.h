@@ -1,0 +1,110 @@
+// Turning a game folder (and optionally a launcher executable) into a signed
+// release tree of static files:
+//
+//   objects/<sha256>       every file's content, named by its digest
+//   latest/manifest.txt    the manifest
+//   latest/manifest.sig    its signature
+//
+// Objects go in first, the manifest next and the signature last, each
+// renamed into place when complete, so whoever serves the tree never hands
+// out a manifest whose objects are missing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/records.h"
+#include "publisher/crypto.h"
+
+namespace publisher {
+
+// The launcher fetches the manifest whole and refuses one above this size.
+inline constexpr std::size_t kMaxManifestBytes = 1048576;
+
+struct ReleaseInput {
+  std::filesystem::path gameFolder;   // its files become "game/<relative path>"
+  std::filesystem::path launcherExe;  // empty: the release carries no launcher
+  std::string version;
+  std::string commit;  // empty: no commit line
+  bool rollback = false;
+  // Sign even though the tree's current release was signed by another key.
+  bool newKey = false;
+};
+
+struct PublishStep {
+  enum class Kind { ObjectKept, ObjectWritten, Manifest, Signature };
+  Kind kind;
+  std::filesystem::path file;  // the file kept or put in place
+  std::size_t filesDone = 0;
+  std::size_t filesTotal = 0;
+  std::uint64_t bytesDone = 0;
+  std::uint64_t bytesTotal = 0;
+};
+
+struct PublishReport {
+  std::function<void(const PublishStep&)> step;     // after each object, the manifest and the signature
+  std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
+  // Once every object is in place, just before the manifest players will
+  // see is written: that manifest and the size of its text.
+  std::function<void(const launcher::Manifest&, std::size_t)> beforeManifest;
+};
+
+struct PublishResult {
+  launcher::Manifest manifest;
+  std::size_t objectsWritten = 0;
+  std::size_t objectsKept = 0;
+  std::uint64_t bytes = 0;  // sum of the listed files' sizes
+};
+
+// One file a release will carry, as the walk of the game folder found it.
+struct PlannedFile {
+  std::string path;              // as it will appear in the manifest
+  std::filesystem::path source;  // where it is read from
+  std::uint64_t size = 0;        // as the walk saw it; the read measures it again
+};
+
+// A release checked and ready to be written: nothing has been read from the
+// files yet, and nothing written.
+struct ReleasePlan {
+  ReleaseInput input;
+  std::vector<PlannedFile> files;               // manifest order
+  std::optional<launcher::Manifest> published;  // the release the tree holds now, if it can be read
+};
+
+// Checks the words, every input file's name and kind, and the tree's current
+// release. Writes nothing. Throws PublishError; when the input is refused,
+// the message lists every offending file.
+ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
+                        const PublishReport& report);
+
+// Writes a planned release into `tree`. Each game file is read exactly once,
+// through one descriptor opened without following a link at any step below
+// the game folder and without waiting on a pipe, and must then be a regular
+// file: a file swapped for a link or a special file since the walk is
+// refused, so nothing outside the game folder gets signed. Its digest and
+// its object come from that one read. Throws PublishError.
+PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const std::filesystem::path& tree,
+                           const PublishReport& report);
+
+// The manifest WriteRelease would write for `plan`, digests included, with
+// each file read the same way and nothing written anywhere.
+launcher::Manifest DigestRelease(const ReleasePlan& plan);
+
+// PlanRelease, then WriteRelease.
+PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
+                             const PublishReport& report);
+
+// The manifest's text: header, version, commit and rollback lines as set,
+// one "file" line per entry in the given order, "end"; LF line ends.
+std::string ManifestText(const launcher::Manifest& manifest);
+
+// Why `word` cannot be a version or commit word ("" when it can): it must be
+// one word of printable ASCII.
+std::string WordProblem(std::string_view word);
+
+}  // namespace publisher
