@@ -11,6 +11,7 @@
 
 if(STONEWAKE_BUILD_TESTS)
   enable_testing()
+  include(GoogleTest)
 endif()
 
 if(WIN32 AND STONEWAKE_BUILD_TESTS)
@@ -27,23 +28,39 @@ if(WIN32 AND STONEWAKE_BUILD_TESTS)
   set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 endif()
 
-# stonewake_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>])
-# Builds a GoogleTest program and registers it as one test. Test code sees
-# the folders of the libraries it links. With tests off the program is only
-# declared (never built, never registered), so a folder that names it in
+# stonewake_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>]
+#                    [FILTER <gtest filter>] [PROPERTIES <test properties...>])
+# Builds a GoogleTest program and registers each of its test cases as a
+# test of its own, "<name>.<Suite>.<Case>", found when CTest runs (listing
+# the cases runs the program, under Wine in the windows build, so it waits
+# for the test run rather than slowing every build). FILTER keeps the cases
+# another registration runs its own way out. Test code sees the folders of
+# the libraries it links. With tests off the program is only declared
+# (never built, never registered), so a folder that names it in
 # add_dependencies still configures.
 function(stonewake_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS" ${ARGN})
+  cmake_parse_arguments(T "" "FILTER" "SOURCES;LIBS;ARGS;PROPERTIES" ${ARGN})
   if(NOT STONEWAKE_BUILD_TESTS)
     add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
-  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
-  if(WIN32)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+  set(properties ${T_PROPERTIES})
+  if(WIN32 AND NOT "FIXTURES_REQUIRED" IN_LIST properties)
+    list(APPEND properties FIXTURES_REQUIRED wine_prefix)
   endif()
+  set(options TEST_PREFIX "${name}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  if(T_ARGS)
+    list(APPEND options EXTRA_ARGS ${T_ARGS})
+  endif()
+  if(T_FILTER)
+    list(APPEND options TEST_FILTER ${T_FILTER})
+  endif()
+  if(properties)
+    list(APPEND options PROPERTIES ${properties})
+  endif()
+  gtest_discover_tests(${name} ${options})
 endfunction()
 
 # Marks an already registered test as needing the Wine prefix.

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/text.h"
+
 namespace launcher {
 namespace {
 
@@ -67,15 +69,8 @@ class Fields {
     SkipWhite();
     if (pos_ < line_.size() && line_[pos_] == '+') ++pos_;
     const std::size_t start = pos_;
-    std::uint64_t value = 0;
-    while (pos_ < line_.size() && line_[pos_] >= '0' && line_[pos_] <= '9') {
-      const std::uint64_t digit = static_cast<std::uint64_t>(line_[pos_] - '0');
-      if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-      value = value * 10 + digit;
-      ++pos_;
-    }
-    if (pos_ == start) return std::nullopt;
-    return value;
+    while (pos_ < line_.size() && line_[pos_] >= '0' && line_[pos_] <= '9') ++pos_;
+    return ParseDecimal(line_.substr(start, pos_ - start));
   }
 
   std::string_view Rest() const { return line_.substr(pos_); }

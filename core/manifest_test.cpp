@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "test_support/error_message.h"
+
 namespace launcher {
 namespace {
 
@@ -15,13 +17,10 @@ Manifest Parse(const std::string& text) {
 }
 
 bool Rejects(const std::string& text) {
-  try {
-    Parse(text);
-    return false;
-  } catch (const LauncherError& error) {
-    EXPECT_EQ(error.message, L"The release information could not be read.");
-    return true;
-  }
+  const std::wstring message = testing::ErrorMessageOf([&] { Parse(text); });
+  if (message.empty()) return false;
+  EXPECT_EQ(message, L"The release information could not be read.");
+  return true;
 }
 
 std::string FileLine(const std::string& path, const std::string& size = "5") {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/records.h"
+#include "test_support/error_message.h"
 
 namespace launcher {
 namespace {
@@ -98,12 +99,8 @@ TEST(ParseSignatureFile, RejectedFiles) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    try {
-      ParseSignatureFile(Bytes(c.file));
-      ADD_FAILURE() << "accepted";
-    } catch (const LauncherError& error) {
-      EXPECT_EQ(error.message, L"The release signature could not be read.");
-    }
+    EXPECT_EQ(testing::ErrorMessageOf([&] { ParseSignatureFile(Bytes(c.file)); }),
+              L"The release signature could not be read.");
   }
 }
 

@@ -3,6 +3,22 @@
 #include <cstdint>
 
 namespace launcher {
+namespace {
+
+template <typename Char>
+std::optional<std::uint64_t> ParseDigits(std::basic_string_view<Char> digits) {
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (Char c : digits) {
+    if (c < Char('0') || c > Char('9')) return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - Char('0'));
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+}  // namespace
 
 std::wstring WidenAscii(std::string_view text) {
   std::wstring wide;
@@ -40,5 +56,9 @@ std::wstring LowerAscii(std::wstring_view text) {
   }
   return lowered;
 }
+
+std::optional<std::uint64_t> ParseDecimal(std::string_view digits) { return ParseDigits(digits); }
+
+std::optional<std::uint64_t> ParseDecimal(std::wstring_view digits) { return ParseDigits(digits); }
 
 }  // namespace launcher

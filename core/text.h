@@ -3,6 +3,8 @@
 // through the window and installed.txt byte for byte.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +23,12 @@ std::string NarrowLow(std::wstring_view text);
 char LowerAscii(char c);
 std::string LowerAscii(std::string_view text);
 std::wstring LowerAscii(std::wstring_view text);
+
+// `digits` as an unsigned 64-bit number: one or more of '0'-'9' and nothing
+// else. Nothing when another character is there, when it is empty, or when
+// the value does not fit (a size from a server or a manifest is never
+// wrapped around).
+std::optional<std::uint64_t> ParseDecimal(std::string_view digits);
+std::optional<std::uint64_t> ParseDecimal(std::wstring_view digits);
 
 }  // namespace launcher

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 namespace launcher {
 namespace {
 
@@ -33,6 +37,31 @@ TEST(LowerAscii, FoldsOnlyAsciiCapitals) {
   EXPECT_EQ(LowerAscii(L"@AZ[`az{"), L"@az[`az{");
   EXPECT_EQ(LowerAscii(L"\u00c9\u00e9\u0130\uff21"), L"\u00c9\u00e9\u0130\uff21");
   EXPECT_EQ(LowerAscii(std::string_view("@AZ[`az{ \xC9")), "@az[`az{ \xC9");
+}
+
+TEST(ParseDecimal, TakesOnlyDigitsThatFit) {
+  struct Case {
+    const char* name;
+    const char* text;
+    std::optional<std::uint64_t> value;
+  };
+  const Case kCases[] = {
+      {"zero", "0", 0},
+      {"leading zeros", "007", 7},
+      {"largest", "18446744073709551615", UINT64_MAX},
+      {"one past the largest", "18446744073709551616", std::nullopt},
+      {"far past", "99999999999999999999", std::nullopt},
+      {"empty", "", std::nullopt},
+      {"sign", "+5", std::nullopt},
+      {"minus", "-5", std::nullopt},
+      {"space", "5 ", std::nullopt},
+      {"letter", "12a", std::nullopt},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ParseDecimal(std::string_view(c.text)), c.value);
+    EXPECT_EQ(ParseDecimal(std::wstring_view(WidenAscii(c.text))), c.value);
+  }
 }
 
 }  // namespace

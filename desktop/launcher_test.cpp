@@ -20,6 +20,7 @@
 #include "core/unique_handle.h"
 #include "desktop/install_folder.h"
 #include "desktop/testing/desktop_checks.h"
+#include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {
@@ -32,6 +33,7 @@ using testing::FileExists;
 using testing::ProgramFolder;
 using testing::ProgramsShortcut;
 using testing::ReadFileBytes;
+using testing::RunAndWait;
 using testing::TempFolder;
 using testing::WriteFileBytes;
 
@@ -99,21 +101,8 @@ class LauncherTest : public ::testing::Test {
 
   // Runs `program` with LOCALAPPDATA = Profile() and returns its exit code.
   DWORD Run(const std::wstring& program) const {
-    std::wstring commandLine = L"\"" + JoinPath(ProgramFolder(), L"with_env.exe") + L"\" \"LOCALAPPDATA=" + Profile() +
-                               L"\" -- \"" + program + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-      ADD_FAILURE() << "cannot start with_env.exe";
-      return 99;
-    }
-    Handle thread(info.hThread);
-    Handle process(info.hProcess);
-    EXPECT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
+    return RunAndWait(L"\"" + JoinPath(ProgramFolder(), L"with_env.exe") + L"\" \"LOCALAPPDATA=" + Profile() +
+                      L"\" -- \"" + program + L"\"");
   }
 
   // Starts the downloaded launcher; the installed one it hands over to has

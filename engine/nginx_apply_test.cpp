@@ -25,6 +25,7 @@
 #include "core/text.h"
 #include "engine/patch.h"
 #include "engine/release_check.h"
+#include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"
 
@@ -66,13 +67,10 @@ class NginxApplyTest : public ::testing::Test {
     const PatchProgress progress = [this](const std::wstring& text, std::int32_t percent) {
       reports.push_back({text, percent});
     };
-    try {
+    return testing::ErrorMessageOf([&] {
       const bool result = ApplyRelease(install.path(), status, progress, Url(release));
       if (replaced) *replaced = result;
-      return {};
-    } catch (const LauncherError& error) {
-      return error.message;
-    }
+    });
   }
 
   // Every game file of the release's source folder is in the install,

@@ -14,8 +14,10 @@
 #include "core/paths.h"
 #include "engine/release_check.h"
 #include "files/file_handle.h"
+#include "test_support/error_message.h"
 #include "test_support/held_file.h"
 #include "test_support/pattern_bytes.h"
+#include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"
@@ -51,21 +53,7 @@ std::string Bytes(std::size_t size, unsigned seed) { return testing::PatternByte
 // "<program>.started": the new launcher of a self-replacement.
 std::string RecordingProgram() { return ReadFileBytes(JoinPath(ProgramFolder(), L"record_start.exe")); }
 
-// The two lines record_start.exe writes: command line and current folder.
-std::vector<std::wstring> WaitForStartRecord(const std::wstring& path) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  const std::string bytes = ReadFileBytes(path);
-  const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-  std::vector<std::wstring> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
-}
+using testing::WaitForStartRecord;
 
 struct Report {
   std::wstring text;
@@ -84,12 +72,8 @@ class ApplyReleaseTest : public ::testing::Test {
       reports.push_back({text, percent});
       if (onReport) onReport(text);
     };
-    try {
-      replaced = ApplyRelease(install.path(), status, progress, server.baseUrl());
-      return {};
-    } catch (const LauncherError& error) {
-      return error.message;
-    }
+    return testing::ErrorMessageOf(
+        [&] { replaced = ApplyRelease(install.path(), status, progress, server.baseUrl()); });
   }
 
   std::wstring Path(std::string_view manifestPath) const { return InstallPath(install.path(), manifestPath); }

@@ -12,6 +12,7 @@
 #include "core/paths.h"
 #include "core/records.h"
 #include "test_support/error_message.h"
+#include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {
@@ -75,13 +76,7 @@ class StartedProgramTest : public ::testing::Test {
 
   // The started program's command line and current folder.
   std::vector<std::wstring> Recorded() {
-    for (int waited = 0; waited < 300 && !FileExists(record); ++waited) Sleep(100);
-    const std::string bytes = ReadFileBytes(record);
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-    std::vector<std::wstring> lines;
-    for (std::size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-      lines.push_back(text.substr(start, end - start));
-    }
+    const std::vector<std::wstring> lines = testing::WaitForStartRecord(record);
     DeleteFileW(record.c_str());
     return lines;
   }
@@ -128,12 +123,7 @@ TEST(StartProcess, AProgramThatCannotStartIsNamedWithoutItsFolder) {
   EXPECT_EQ(StartError(folder / L"game/Broken.exe"), L"Could not start Broken.exe.");
   EXPECT_EQ(StartError(folder / L"game"), L"Could not start game.");
 
-  try {
-    StartGame(folder.path(), L"1.4.2");
-    ADD_FAILURE() << "no game to start";
-  } catch (const LauncherError& error) {
-    EXPECT_EQ(error.message, L"Could not start Stonewake.exe.");
-  }
+  EXPECT_EQ(testing::ErrorMessageOf([&] { StartGame(folder.path(), L"1.4.2"); }), L"Could not start Stonewake.exe.");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "core/paths.h"
 #include "core/unique_handle.h"
 #include "files/file_handle.h"
+#include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"
@@ -58,18 +59,8 @@ class SelfUpdateTest : public ::testing::Test {
   // Starts the installed launcher on the test server's release and waits for
   // it to finish; returns what it wrote into apply-result.txt.
   std::string RunInstalledLauncher(const std::wstring& extraArguments = L"") {
-    std::wstring commandLine = L"\"" + Path(L"Stonewake Launcher.exe") + L"\" " + server.baseUrl() + extraArguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, install.path().c_str(),
-                        &startup, &info)) {
-      ADD_FAILURE() << "cannot start the installed launcher";
-      return {};
-    }
-    Handle thread(info.hThread);
-    Handle process(info.hProcess);
-    EXPECT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+    testing::RunAndWait(L"\"" + Path(L"Stonewake Launcher.exe") + L"\" " + server.baseUrl() + extraArguments,
+                        install.path());
     return ReadFileBytes(Path(L"apply-result.txt"));
   }
 

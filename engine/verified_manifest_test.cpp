@@ -34,7 +34,7 @@ class FetchVerifiedManifestTest : public ::testing::Test {
     server.Set("/latest/manifest.sig", signature);
   }
 
-  // The error FetchVerifiedManifest throws, or "(no error)".
+  // The error FetchVerifiedManifest throws, or empty.
   std::wstring ErrorOf(std::wstring_view failureMessage = kCheckFailure) {
     return testing::ErrorMessageOf([&] { FetchVerifiedManifest(server.baseUrl(), failureMessage); });
   }

@@ -21,6 +21,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "test_support/gdiplus_environment.h"
+#include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {
@@ -42,20 +43,7 @@ std::vector<std::wstring> ExpectedNames() {
 
 // Runs `program` with `arguments` and returns its exit code.
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
-  std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "cannot start the program";
-    return 0xFFFFFFFF;
-  }
-  WaitForSingleObject(process.hProcess, 120000);
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+  return testing::RunAndWait(L"\"" + program + L"\" " + arguments, {}, std::chrono::minutes(2));
 }
 
 std::wstring Launcher() { return JoinPath(testing::ProgramFolder(), L"Stonewake Launcher.exe"); }

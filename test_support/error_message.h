@@ -10,7 +10,7 @@
 namespace launcher::testing {
 
 // Runs `call` and returns the message of the LauncherError it throws, or
-// "(no error)" when it returns normally.
+// an empty text when it returns normally.
 template <typename Call>
 std::wstring ErrorMessageOf(Call&& call) {
   try {
@@ -18,7 +18,7 @@ std::wstring ErrorMessageOf(Call&& call) {
   } catch (const LauncherError& error) {
     return error.message;
   }
-  return L"(no error)";
+  return {};
 }
 
 }  // namespace launcher::testing

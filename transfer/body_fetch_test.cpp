@@ -122,12 +122,7 @@ TEST_F(FetchBodyTest, StopsReadingOnceTheCeilingIsCrossed) {
   endless.fillerBytes = 1ull << 30;
   endless.length = TestResponse::Length::Absent;
   server.Set("/latest/manifest.txt", endless);
-  try {
-    FetchBody(server.Url("/latest/manifest.txt"));
-    ADD_FAILURE() << "no error";
-  } catch (const LauncherError& error) {
-    EXPECT_EQ(error.message, kTooMuch);
-  }
+  EXPECT_EQ(testing::ErrorMessageOf([&] { FetchBody(server.Url("/latest/manifest.txt")); }), kTooMuch);
   ASSERT_TRUE(server.WaitUntilIdle(std::chrono::seconds(10)));
   // What the socket buffers took beyond the ceiling is small next to a
   // gibibyte the client would have drained.

@@ -1,6 +1,7 @@
 #include "transfer/http_request.h"
 
 #include "core/records.h"
+#include "core/text.h"
 
 namespace launcher {
 namespace {
@@ -27,16 +28,7 @@ std::uint64_t ContentLength(HINTERNET request) {
                            WINHTTP_NO_HEADER_INDEX)) {
     return 0;
   }
-  const std::wstring_view digits(text, size / sizeof(wchar_t));
-  if (digits.empty()) return 0;
-  std::uint64_t value = 0;
-  for (wchar_t c : digits) {
-    if (c < L'0' || c > L'9') return 0;
-    const auto digit = static_cast<std::uint64_t>(c - L'0');
-    if (value > (UINT64_MAX - digit) / 10) return 0;
-    value = value * 10 + digit;
-  }
-  return value;
+  return ParseDecimal(std::wstring_view(text, size / sizeof(wchar_t))).value_or(0);
 }
 
 }  // namespace

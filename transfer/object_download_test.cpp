@@ -10,6 +10,7 @@
 #include "core/hex.h"
 #include "core/records.h"
 #include "release/sha256.h"
+#include "test_support/error_message.h"
 #include "test_support/pattern_bytes.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_server.h"
@@ -62,13 +63,10 @@ class ObjectDownloadTest : public ::testing::Test {
     const PatchProgress progress = [this](const std::wstring& text, std::int32_t percent) {
       reports.push_back({text, percent});
     };
-    try {
+    return testing::ErrorMessageOf([&] {
       const std::wstring partial = FetchChecked(server.baseUrl(), file, destination, doneBefore, total, progress);
       EXPECT_EQ(partial, destination + L".partial");
-      return {};
-    } catch (const LauncherError& error) {
-      return error.message;
-    }
+    });
   }
 
   TestServer server;
