@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "render/button_layout.h"
+#include "ui/layout.h"
 #include "render/effects.h"
 #include "render/embedded_assets.h"
 #include "render/gdiplus_session.h"

@@ -7,14 +7,15 @@
 #include "core/paths.h"
 #include "render/gdiplus_handles.h"
 #include "render/paint_target.h"
+#include "ui/layout.h"
 #include "ui/ui_state.h"
 
 namespace launcher {
 namespace {
 
 constexpr int kPreviewDpi = 144;
-constexpr int kPreviewWidth = 560 * kPreviewDpi / 96;
-constexpr int kPreviewHeight = 340 * kPreviewDpi / 96;
+constexpr int kPreviewWidth = LayoutWidth * kPreviewDpi / 96;
+constexpr int kPreviewHeight = LayoutHeight * kPreviewDpi / 96;
 
 // The class id of GDI+'s PNG encoder; a later match wins.
 std::optional<CLSID> PngEncoder() {

@@ -1,6 +1,6 @@
 #include "render/paint_target.h"
 
-#include "render/button_layout.h"
+#include "ui/layout.h"
 #include "render/scene.h"
 
 namespace launcher {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "render/button_layout.h"
+#include "ui/layout.h"
 #include "render/button_look.h"
 #include "render/effect_math.h"
 

@@ -23,7 +23,7 @@
 #include "engine/process_start.h"
 #include "engine/release_check.h"
 #include "engine/version_probe.h"
-#include "render/button_layout.h"
+#include "ui/layout.h"
 #include "render/paint_target.h"
 #include "resources/resource_ids.h"
 #include "ui/ui_transitions.h"

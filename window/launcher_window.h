@@ -11,10 +11,6 @@ namespace launcher {
 
 inline constexpr wchar_t WindowTitle[] = L"Stonewake";
 
-// Client size at 96 DPI, in layout units.
-inline constexpr int LayoutWidth = 560;
-inline constexpr int LayoutHeight = 340;
-
 // The folder every worker reads and patches; set before the window exists.
 void SetInstallFolder(std::wstring folder);
 

@@ -1,4 +1,4 @@
-#include "render/button_layout.h"
+#include "ui/layout.h"
 
 #include <cmath>
 

@@ -1,11 +1,16 @@
-// The action button's rectangle, shared by the painter and the window's hit
-// test so that what is drawn is exactly what takes the click. Portable (no
-// <windows.h>).
+// The window's geometry, shared by the window, the painter and the preview:
+// the client size and the action button's rectangle, so that what is drawn
+// is exactly what takes the click. Portable (no <windows.h>).
 #pragma once
 
 #include <cstdint>
 
 namespace launcher {
+
+// Client size at 96 DPI, in layout units; at another DPI each is scaled by
+// dpi / 96 (840 x 510 at 144 DPI).
+inline constexpr int LayoutWidth = 560;
+inline constexpr int LayoutHeight = 340;
 
 // Client pixels; right and bottom are exclusive, as in a Windows RECT.
 struct PixelRect {
