@@ -10,6 +10,9 @@
 //   Stonewake Launcher.old   the previous launcher, parked for moments
 //                            while a new one replaces it
 //   <name>.partial           a download that is not yet verified
+//   Stonewake Launcher.exe.installing
+//                            a copy of a launcher started from elsewhere,
+//                            for moments, before it is renamed into place
 #pragma once
 
 #include <string_view>
@@ -35,6 +38,15 @@ inline constexpr std::wstring_view InstalledRecordName = L"installed.txt";
 inline constexpr std::wstring_view ShortcutMarkerName = L"shortcuts.txt";
 inline constexpr std::wstring_view IconMarkerName = L"icons.txt";
 inline constexpr std::wstring_view ParkedLauncherName = L"Stonewake Launcher.old";
+
+// The install folder's own name, inside the user's local application data.
+inline constexpr std::wstring_view kInstallFolderName = L"Stonewake";
+
+// A launcher started from elsewhere copies itself beside the installed one
+// under the installed name plus this suffix and renames the copy into
+// place. It differs from kPartialSuffix, a patch's download of a new
+// launcher, which a stray copy must never touch.
+inline constexpr std::wstring_view kSelfInstallSuffix = L".installing";
 
 // A file is downloaded under its own name plus this suffix and moved into
 // place only once verified.

@@ -6,8 +6,10 @@
 #include <system_error>
 #include <vector>
 
+#include "core/install_layout.h"
 #include "core/paths.h"
 #include "core/records.h"
+#include "desktop/shortcuts.h"
 #include "desktop/system_text.h"
 #include "engine/process_start.h"
 #include "files/file_handle.h"
@@ -42,7 +44,18 @@ bool ShouldCopyOver(const std::wstring& ownExecutable, const std::wstring& insta
 
 }  // namespace
 
-std::wstring InstallFolder() { return JoinPath(EnvironmentValue(L"LOCALAPPDATA"), L"Stonewake"); }
+std::wstring InstallFolder() {
+  // One full path, decided once: a relative folder would be resolved again
+  // by the installed copy, which runs with the install folder as its current
+  // folder, and that copy would then take itself for a stray and install
+  // itself one level deeper, and so on.
+  std::wstring base = EnvironmentValue(L"LOCALAPPDATA");
+  if (base.empty()) base = KnownFolderPath(FOLDERID_LocalAppData);
+  if (base.empty()) {
+    base = ReadSystemText([](wchar_t* buffer, DWORD capacity) { return GetCurrentDirectoryW(capacity, buffer); });
+  }
+  return FullPath(JoinPath(base, kInstallFolderName));
+}
 
 std::wstring OwnExecutablePath() {
   // Unlike the others, this call reports a cut-off name by filling the
@@ -93,7 +106,9 @@ int SelfInstall(const std::wstring& ownExecutable, const std::wstring& installFo
   // failed copy leaves whatever launcher is installed; starting it is still
   // the right thing (it may be the running one, in use).
   if (ShouldCopyOver(ownExecutable, installedExecutable)) {
-    const std::wstring partial = installedExecutable + L".partial";
+    // Not the ".partial" name: that one is a patch's download of a new
+    // launcher, which this stray copy must never overwrite or delete.
+    const std::wstring partial = installedExecutable + std::wstring(kSelfInstallSuffix);
     if (!CopyFileW(ownExecutable.c_str(), partial.c_str(), FALSE) ||
         !MoveFileExW(partial.c_str(), installedExecutable.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

@@ -8,8 +8,9 @@
 
 namespace launcher {
 
-// "LOCALAPPDATA" joined with "Stonewake". When the variable is not set the
-// result is the relative path "Stonewake" (under the current folder).
+// "LOCALAPPDATA" joined with "Stonewake", as a full path. When the variable
+// is not set or empty, the user's known LocalAppData folder takes its place,
+// and the current folder only when that cannot be resolved either.
 std::wstring InstallFolder();
 
 // The full path of the running executable, however long.
@@ -32,7 +33,8 @@ bool IsSameFile(const std::wstring& first, const std::wstring& second);
 // copies the running executable over `installedExecutable` unless the
 // installed launcher has a strictly higher file version (no installed file,
 // or one whose status cannot be read, is always copied over; the copy is
-// written beside it as ".partial" and renamed into place), then starts
+// written beside it under a name of its own, never the ".partial" of a
+// patch's new launcher, and renamed into place), then starts
 // the installed launcher without arguments in `installFolder`.
 // Folder creation and copy failures are silent. Returns the exit code: 0,
 // or 1 after an error box ("Could not start Stonewake Launcher.exe.") when

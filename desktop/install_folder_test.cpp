@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/paths.h"
+#include "desktop/shortcuts.h"
 #include "test_support/held_file.h"
 #include "test_support/temp_folder.h"
 
@@ -39,8 +40,15 @@ class ScopedLocalAppData {
   std::optional<std::wstring> old_;
 };
 
+// The folder a copy of the launcher resolves, from wherever it runs: always
+// a full path, so the installed copy, whose current folder is the install
+// folder, finds the same one and knows itself.
 TEST(InstallFolder, IsStonewakeUnderLocalAppData) {
   const std::wstring longValue = L"C:\\" + std::wstring(300, L'a');
+  const std::wstring known = KnownFolderPath(FOLDERID_LocalAppData);
+  ASSERT_FALSE(known.empty());
+  TempFolder current;
+  const std::wstring currentFull = current.path();
   struct Case {
     const char* name;
     std::optional<std::wstring> value;
@@ -52,13 +60,19 @@ TEST(InstallFolder, IsStonewakeUnderLocalAppData) {
       {"one below the buffer", L"C:\\" + std::wstring(256, L'b'), L"C:\\" + std::wstring(256, L'b') + L"\\Stonewake"},
       {"exactly the buffer", L"C:\\" + std::wstring(257, L'c'), L"C:\\" + std::wstring(257, L'c') + L"\\Stonewake"},
       {"longer than the buffer", longValue, longValue + L"\\Stonewake"},
-      {"not set", std::nullopt, L"Stonewake"},
+      {"not set: the known folder", std::nullopt, known + L"\\Stonewake"},
+      {"empty: the known folder", L"", known + L"\\Stonewake"},
+      {"relative: made full once", L"Profile", currentFull + L"\\Profile\\Stonewake"},
   };
+  wchar_t previous[MAX_PATH + 1] = {};
+  GetCurrentDirectoryW(MAX_PATH + 1, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedLocalAppData scoped(c.value);
     EXPECT_EQ(InstallFolder(), c.expected);
   }
+  SetCurrentDirectoryW(previous);
 }
 
 TEST(OwnExecutablePath, IsThisProgram) {

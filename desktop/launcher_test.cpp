@@ -134,6 +134,22 @@ TEST_F(LauncherTest, InstallsItselfAndHandsOver) {
   ExpectUninstallEntry(Installed(), InstallFolder(), L"2.5.1");
 }
 
+// A patch in progress downloads a new launcher as
+// "Stonewake Launcher.exe.partial". A copy started from a download folder
+// meanwhile copies itself in under a name of its own and leaves that
+// download as it is.
+TEST_F(LauncherTest, SelfInstallLeavesAPatchesLauncherDownloadAlone) {
+  WriteFileBytes(Downloaded(), Launcher251());
+  CreateDirectoryW(Profile().c_str(), nullptr);
+  CreateDirectoryW(InstallFolder().c_str(), nullptr);
+  WriteFileBytes(Installed() + L".partial", "the first half of a new launcher");
+  EXPECT_EQ(RunDownloaded(), 0u);
+
+  EXPECT_TRUE(ReadFileBytes(Installed()) == Launcher251());
+  EXPECT_EQ(ReadFileBytes(Installed() + L".partial"), "the first half of a new launcher");
+  EXPECT_FALSE(FileExists(Installed() + L".installing"));
+}
+
 // Later starts of the installed launcher: the entry is written again every
 // time, shortcuts the player deleted stay deleted.
 TEST_F(LauncherTest, LaterStartsRewriteTheEntryButNotDeletedShortcuts) {

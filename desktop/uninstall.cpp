@@ -91,40 +91,56 @@ void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstr
   // Upkeep at every start: nothing that goes wrong here may end the program.
 }
 
-std::optional<std::wstring> RemovalParameters(const std::wstring& installFolder) {
-  if (!IsFullPath(installFolder)) return std::nullopt;
-  // '%' is expanded by cmd even inside quotes, a quote would end the quoted
-  // path, and a control character (a line break) would end the command.
+std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, const std::wstring& systemFolder) {
+  if (!IsFullPath(installFolder) || systemFolder.empty()) return std::nullopt;
+  // A quote would end the quoted path, and a control character (a line
+  // break) would end the command.
   for (const wchar_t c : installFolder) {
-    if (c == L'%' || c == L'"' || c < L' ') return std::nullopt;
+    if (c == L'"' || c < L' ') return std::nullopt;
   }
   // "/v:off": with delayed expansion switched on in the user's registry, a
   // '!' in the path would be expanded too.
-  return L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"" + installFolder + L"\"";
+  const std::wstring command = L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
+  if (installFolder.find(L'%') == std::wstring::npos) {
+    // cmd runs in the system folder: a command whose current folder is the
+    // install folder would keep that folder from being removed.
+    return RemovalCommand{command + installFolder + L"\"", systemFolder};
+  }
+  // The folder's path is handed to cmd as its current folder, which it does
+  // not expand; only the folder's own name is in the command.
+  const std::size_t cut = installFolder.find_last_of(L"\\/");
+  const std::wstring parent = installFolder.substr(0, cut);
+  const std::wstring name = installFolder.substr(cut + 1);
+  if (name.empty() || name.find(L'%') != std::wstring::npos || !IsFullPath(parent + L"\\") ||
+      IsSeparator(parent[0])) {
+    return std::nullopt;
+  }
+  return RemovalCommand{command + name + L"\"", parent};
 }
 
 int Uninstall(const std::wstring& installFolder) {
   if (LauncherIsRunning()) {
+    MessageBoxW(nullptr, L"Stonewake is open. Close it, then remove it again.", L"Stonewake", MB_ICONINFORMATION);
     BringLauncherWindowToFront();
-    return 0;
+    return 1;
+  }
+  const std::wstring systemFolder = SystemFolder();
+  const std::optional<RemovalCommand> removal = PlanRemoval(installFolder, systemFolder);
+  if (!removal) {
+    const std::wstring text = L"Stonewake cannot remove its folder by itself, so nothing was removed:\n" + installFolder;
+    MessageBoxW(nullptr, text.c_str(), L"Stonewake", MB_ICONERROR);
+    return 1;
   }
   if (MessageBoxW(nullptr, L"Remove Stonewake from this PC?", L"Stonewake", MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return 0;
   }
   for (const std::wstring& shortcut : ShortcutPaths()) DeleteFileW(shortcut.c_str());
   RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
-
-  // Folders are removed only by a full path: a relative install folder would
-  // be resolved against whatever folder this process was started in.
-  const std::optional<std::wstring> parameters = RemovalParameters(installFolder);
-  const std::wstring systemFolder = SystemFolder();
-  if (!parameters || systemFolder.empty()) return 0;
   RemoveFolder(JoinPath(installFolder, GameFolderName));
-  // cmd runs in the system folder: a command whose current folder is the
-  // install folder would keep that folder from being removed.
-  ShellExecuteW(nullptr, L"open", JoinPath(systemFolder, L"cmd.exe").c_str(), parameters->c_str(), systemFolder.c_str(),
-                SW_HIDE);
-  return 0;
+  const HINSTANCE started = ShellExecuteW(nullptr, L"open", JoinPath(systemFolder, L"cmd.exe").c_str(),
+                                          removal->parameters.c_str(), removal->workingFolder.c_str(), SW_HIDE);
+  // ShellExecuteW reports success as a value above 32.
+  return reinterpret_cast<INT_PTR>(started) > 32 ? 0 : 1;
 }
 
 }  // namespace launcher

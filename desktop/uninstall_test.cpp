@@ -46,36 +46,45 @@ TEST_F(UninstallEntryTest, EveryStartRewritesTheEntry) {
   ExpectUninstallEntry(folder + L"\\Stonewake Launcher.exe", folder, LauncherVersionText);
 }
 
-TEST(RemovalParameters, OnlyForAFullPathCmdLeavesAlone) {
+TEST(PlanRemoval, OnlyForAFolderCmdCanBeTrustedWith) {
   const std::wstring prefix = L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
+  const std::wstring system = L"C:\\windows\\system32";
   struct Case {
     const char* name;
     std::wstring folder;
     bool started;
+    std::wstring named = {};    // the folder as the command names it
+    std::wstring runsIn = {};   // cmd's current folder
   };
   const Case cases[] = {
       {"profile with spaces", L"C:\\Users\\Ann Lee\\AppData\\Local\\Stonewake", true},
       {"characters cmd keeps inside quotes", L"C:\\Users\\A&B (x) ^!<>|\\AppData\\Local\\Stonewake", true},
       {"forward slash after the drive", L"c:/Users/ann/Stonewake", true},
       {"network share", L"\\\\server\\home\\ann\\Stonewake", true},
+      {"percent sign: run in the parent, name the folder alone", L"C:\\Users\\100%\\AppData\\Local\\Stonewake",
+       true, L"Stonewake", L"C:\\Users\\100%\\AppData\\Local"},
+      {"variable: not expanded", L"C:\\Users\\%USERNAME%\\Stonewake", true, L"Stonewake",
+       L"C:\\Users\\%USERNAME%"},
+      {"percent in the folder's own name", L"C:\\Users\\ann\\50%", false},
+      {"percent under a network share", L"\\\\server\\100%\\Stonewake", false},
       {"relative", L"Stonewake", false},
       {"relative with a folder", L"AppData\\Stonewake", false},
       {"current folder of a drive", L"C:Stonewake", false},
       {"root of the current drive", L"\\Users\\ann\\Stonewake", false},
-      {"percent sign", L"C:\\Users\\100%\\Stonewake", false},
-      {"variable", L"C:\\Users\\%USERNAME%\\Stonewake", false},
       {"quote", L"C:\\Users\\a\" & rmdir /s /q \"C:\\Users\\Stonewake", false},
       {"line break", L"C:\\Users\\a\r\nrmdir C:\\x\\Stonewake", false},
       {"empty", L"", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::optional<std::wstring> parameters = RemovalParameters(c.folder);
-    ASSERT_EQ(parameters.has_value(), c.started);
-    if (parameters) {
-      EXPECT_EQ(*parameters, prefix + c.folder + L"\"");
+    const std::optional<RemovalCommand> command = PlanRemoval(c.folder, system);
+    ASSERT_EQ(command.has_value(), c.started);
+    if (command) {
+      EXPECT_EQ(command->parameters, prefix + (c.named.empty() ? c.folder : c.named) + L"\"");
+      EXPECT_EQ(command->workingFolder, c.runsIn.empty() ? system : c.runsIn);
     }
   }
+  EXPECT_FALSE(PlanRemoval(L"C:\\Users\\ann\\Stonewake", L"").has_value()) << "no system folder, no cmd";
 }
 
 }  // namespace
