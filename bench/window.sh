@@ -10,5 +10,6 @@
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=${STONEWAKE_WINDOWS_BUILD:-$source_dir/build/windows}
-exec python3 "$source_dir/bench/window_bench.py" --build "$build" --source "$source_dir" \
+PYTHONPATH="$source_dir/test_support:$source_dir/window/testing" \
+  exec python3 "$source_dir/bench/window_bench.py" --build "$build" --source "$source_dir" \
   --publisher "$source_dir/build/host/bin/publisher" --seconds "${1:-30}" --runs "${2:-3}"

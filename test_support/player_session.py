@@ -4,7 +4,7 @@ screenshots.
 
     from player_session import Desktop, ReleaseServer, Launcher
 
-    with Desktop(wine_run, work) as desktop:          # Xvfb + openbox + wineserver
+    with Desktop(build_settings(build), work) as desktop:  # Xvfb + openbox + wineserver
         launcher = Launcher(desktop, launcher_exe, with_env_exe, work / "profile")
         launcher.start()                              # from its install folder
         window = launcher.wait_for_window()
@@ -15,8 +15,10 @@ screenshots.
         launcher.answer_box("y")                      # a message box, if one asks
         assert launcher.wait_exit() == 0
 
-Desktop runs its own Wine prefix (created once beside the build's prefix,
-`<build>/wine/window-prefix`) with its own wineserver, because Wine binds a
+A build's settings (test_settings.json, written by CMake) name its Wine
+wrapper and prefixes; scripts find this module on PYTHONPATH, which CTest
+sets. Desktop runs its own Wine prefix (created once beside the build's
+prefix, `<build>/wine/window-prefix`) with its own wineserver, because Wine binds a
 prefix's desktop process to the X display it was first started on: the
 build's shared prefix may already run one bound to no display at all. One
 Desktop at a time per prefix: tests that use it take the CTest resource lock
@@ -32,6 +34,7 @@ launchers.
 Every wait has a time limit and raises Timeout with what was awaited.
 """
 import fcntl
+import json
 import os
 import re
 import shutil
@@ -43,6 +46,27 @@ from pathlib import Path
 
 LAUNCHER_NAME = "Stonewake Launcher.exe"
 RELEASE_PORT = 18080
+SOURCE = Path(__file__).resolve().parents[1]
+
+
+def _layout_size():
+    """The launcher's client size at 96 DPI, from the header the window, the
+    painter and the preview share."""
+    text = (SOURCE / "ui" / "layout.h").read_text()
+    return tuple(int(re.search(rf"Layout{side} = (\d+);", text).group(1)) for side in ("Width", "Height"))
+
+
+# The client area at 96 DPI, and at another DPI.
+CLIENT_SIZE = _layout_size()
+
+
+def client_size(dpi):
+    return tuple(side * dpi // 96 for side in CLIENT_SIZE)
+
+
+def build_settings(build):
+    """What CMake wrote for the windowed tests of the build in `build`."""
+    return json.loads((Path(build) / "test_settings.json").read_text())
 
 
 def port_lock_path(port):
@@ -86,34 +110,27 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-def wine_settings(wine_run):
-    """WINEPREFIX and HOME of a build's wine-run wrapper."""
-    text = Path(wine_run).read_text()
-    values = dict(re.findall(r"^export (\w+)='([^']*)'", text, re.M))
-    return Path(values["WINEPREFIX"]), Path(values["STONEWAKE_WINE_HOME"])
-
-
 class Desktop:
     """A virtual X screen (Xvfb, a free display found with -displayfd), the
     openbox window manager (without one every DestroyWindow stalls and focus
     follows the pointer), and a wineserver for the windowed-test prefix."""
 
-    def __init__(self, wine_run, work, size=(1280, 1024), prefix=None, display=None):
-        """`wine_run` is a build's wrapper, whose prefix gives the place of
-        the windowed-test prefix; or None with `prefix`, a prefix of the
-        caller's own (created on first use). With `display` the programs
-        appear on that X display (a person's screen) and no virtual screen
-        or window manager is started."""
+    def __init__(self, settings, work, size=(1280, 1024), prefix=None, display=None):
+        """`settings` are a build's (build_settings), whose windowed-test
+        prefix is used; or None with `prefix`, a prefix of the caller's own
+        (created on first use). With `display` the programs appear on that X
+        display (a person's screen) and no virtual screen or window manager
+        is started."""
         self.work = Path(work)
         self.work.mkdir(parents=True, exist_ok=True)
-        if wine_run is not None:
-            build_prefix, home = wine_settings(wine_run)
-            self.prefix = build_prefix.parent / "window-prefix"
-            self.wrapper = Path(wine_run).resolve()
+        if settings is not None:
+            self.prefix = Path(settings["window_prefix"])
+            home = Path(settings["window_home"])
+            self.wine_run_sh = Path(settings["wine_run_sh"])
         else:
             self.prefix = Path(prefix).resolve()
             home = self.prefix.parent / "home"
-            self.wrapper = None
+            self.wine_run_sh = SOURCE / "tools" / "wine" / "wine-run.sh"
         self.size = size
         self.given_display = display
         self._processes = []
@@ -137,7 +154,7 @@ class Desktop:
         if self.given_display:
             self.display = self.given_display
             self.env["DISPLAY"] = self.display
-            subprocess.run([str(self._wine_run_sh()), "--start"], env=self.env, check=True, timeout=300)
+            subprocess.run([str(self.wine_run_sh), "--start"], env=self.env, check=True, timeout=300)
             return
         read_end, write_end = os.pipe()
         log = open(self.work / "xvfb.log", "wb")
@@ -159,13 +176,7 @@ class Desktop:
         wait_until(lambda: self._xprop_ok(), "openbox to manage the screen", 20)
         # Creates the prefix on first use (fonts included), then a
         # wineserver that lives until stop().
-        subprocess.run([str(self._wine_run_sh()), "--start"], env=self.env, check=True, timeout=300)
-
-    def _wine_run_sh(self):
-        if self.wrapper is None:
-            return Path(__file__).resolve().parents[1] / "tools" / "wine" / "wine-run.sh"
-        text = self.wrapper.read_text()
-        return Path(re.search(r"exec '([^']*wine-run\.sh)'", text).group(1))
+        subprocess.run([str(self.wine_run_sh), "--start"], env=self.env, check=True, timeout=300)
 
     def _xprop_ok(self):
         result = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
@@ -361,11 +372,11 @@ class Launcher:
     def main_windows(self, expected_size=None):
         """Visible windows titled "Stonewake" with the size of the main
         window's client area (message boxes carry the same title)."""
-        sizes = [expected_size] if expected_size else [(560, 340)]
+        sizes = [expected_size] if expected_size else [CLIENT_SIZE]
         return [Window(self.desktop, w) for w in self.desktop.windows_named("Stonewake")
                 if self.desktop.geometry(w) in sizes]
 
-    def wait_for_window(self, timeout=40, size=(560, 340)):
+    def wait_for_window(self, timeout=40, size=CLIENT_SIZE):
         found = wait_until(lambda: self.main_windows(size), f"the launcher window ({size[0]} x {size[1]})", timeout)
         return found[0]
 

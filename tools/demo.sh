@@ -77,7 +77,7 @@ step_done "build the player launchers and the sample game"
 interactive=()
 ((headless)) || interactive=(--interactive)
 set +e
-python3 tools/demo/journey.py \
+PYTHONPATH=test_support python3 tools/demo/journey.py \
   --launcher "$demo/launchers/Stonewake Launcher 2.5.1.exe" \
   --launcher-next "$demo/launchers/Stonewake Launcher 2.5.2.exe" \
   --game "$player/bin/Stonewake.exe" \

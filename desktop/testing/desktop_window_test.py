@@ -34,9 +34,8 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
-from player_session import (PORT_LOCK, Desktop, Failure, Launcher, Timeout, check,  # noqa: E402
-                            wait_until, windows_path)
+from player_session import (PORT_LOCK, Desktop, Failure, Launcher, Timeout, build_settings, check, wait_until,
+                            windows_path)
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stonewake"
 
@@ -228,7 +227,7 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
         work.mkdir(parents=True)
     try:
-        with Desktop(build / "wine-run", work / "desktop") as desktop:
+        with Desktop(build_settings(build), work / "desktop") as desktop:
             # Wine has no timeout.exe; the removal command waits with it.
             shutil.copyfile(build / "bin" / "timeout.exe",
                             desktop.prefix / "drive_c" / "windows" / "system32" / "timeout.exe")

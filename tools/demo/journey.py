@@ -35,11 +35,10 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "test_support"))
 
-from player_session import LAUNCHER_NAME, Desktop, ReleaseServer, Scene, Timeout, Window, wait_until, windows_path  # noqa: E402,E501
+from player_session import (CLIENT_SIZE, LAUNCHER_NAME, Desktop, ReleaseServer, Scene, Timeout, Window, wait_until,
+                            windows_path)
 
-CLIENT_SIZE = (560, 340)  # the launcher's client area at 96 DPI
 
 
 class StageFailed(Exception):
@@ -348,7 +347,7 @@ class Journey:
         labels = []
         for f in self.shot_files:
             labels += ["-label", f.stem, str(f)]
-        out = subprocess.run(["montage", *labels, "-tile", "3x", "-geometry", "560x340>+8+8",
+        out = subprocess.run(["montage", *labels, "-tile", "3x", "-geometry", "%dx%d>+8+8" % CLIENT_SIZE,
                               "-background", "#1a1714", "-fill", "#e2d8c4", "-pointsize", "14", str(sheet)],
                              capture_output=True)
         return sheet if out.returncode == 0 else None

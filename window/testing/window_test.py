@@ -31,9 +31,8 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "test_support"))
-from player_session import (Desktop, Failure, Launcher, ReleaseServer, Scene, Timeout, check,  # noqa: E402
-                            wait_until)
+from player_session import (Desktop, Failure, Launcher, ReleaseServer, Scene, Timeout, build_settings, check,
+                            client_size, wait_until)
 
 import subprocess  # noqa: E402
 
@@ -74,7 +73,7 @@ class Run:
         self.shots.mkdir(parents=True, exist_ok=True)
 
     def desktop(self):
-        return Desktop(self.build / "wine-run", self.work / "desktop")
+        return Desktop(build_settings(self.build), self.work / "desktop")
 
     def server(self, **kwargs):
         return ReleaseServer(self.serve, self.tree, self.work / "nginx", **kwargs)
@@ -292,11 +291,11 @@ def high_dpi(run):
         try:
             launcher = run.launcher(desktop)
             launcher.start()
-            window = launcher.wait_for_window(size=(840, 510))
+            window = launcher.wait_for_window(size=client_size(144))
             scene = Scene(144)
             window.wait_for(scene.active, "the install offer at 144 DPI")
             run.shot(window, "install-offered-144dpi")
-            check(window.size() == (840, 510), "the client area is 840 x 510")
+            check(window.size() == client_size(144), "the client area is 840 x 510")
             window.close()
             check(launcher.wait_exit(20) == 0, "closed")
         finally:
