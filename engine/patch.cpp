@@ -13,6 +13,7 @@
 #include "engine/stale_files.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "release/file_digest.h"
 
 namespace launcher {
 namespace {
@@ -65,6 +66,20 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
   }
 }
 
+// True when `dest` already holds the entry's content. A patch retried after
+// a failure takes the release status it had, whose fetch list still names
+// the files the failed attempt verified and moved into place; they are not
+// downloaded again. Only a file of the published size is hashed.
+bool AlreadyInPlace(const std::wstring& dest, const ManifestFile& entry) {
+  std::uint64_t size = 0;
+  if (!FileSizeOf(dest, size) || size != entry.size) return false;
+  try {
+    return FileSha256(dest) == entry.sha256;
+  } catch (const LauncherError&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
@@ -81,6 +96,10 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
   for (const ManifestFile& entry : status.fetch) {
     if (IsLauncherEntry(entry)) continue;
     const std::wstring dest = LocalPathFor(installFolder, entry);
+    if (AlreadyInPlace(dest, entry)) {
+      done += entry.size;
+      continue;
+    }
     const std::wstring partial = FetchChecked(baseUrl, entry, dest, done, status.fetchBytes, progress);
     // A running game holds its files without delete sharing, so a file it
     // has open cannot be replaced: that is how a running game shows itself.

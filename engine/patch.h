@@ -12,7 +12,8 @@
 namespace launcher {
 
 // Applies `status` to `installFolder` in a fixed order: every game file of
-// `fetch` is downloaded, verified and moved into place (list order); files
+// `fetch` is downloaded, verified and moved into place (list order), unless
+// it is already in place with the release's content (a retried patch); files
 // under "game" that the release does not list are removed, and so is a
 // leftover "Stonewake Launcher.exe.partial"; installed.txt
 // records `status.version`; last, a launcher entry in `fetch` replaces

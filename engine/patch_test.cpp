@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -129,6 +130,31 @@ TEST_F(ApplyReleaseTest, AnUntakenReleaseChangesNothing) {
   EXPECT_EQ(Installed(), "1.5\r\n");
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_EQ(reports.back().text, L"Up to date.");
+  EXPECT_EQ(reports.back().percent, 100);
+}
+
+// A patch retried after a failure applies the status it had: the files the
+// failed attempt already verified and moved into place are not downloaded
+// again, and the progress still counts them.
+TEST_F(ApplyReleaseTest, FilesAlreadyInPlaceAreNotFetchedAgain) {
+  const TestRelease release = GameRelease("3.0", 100);
+  PublishRelease(server, release);
+  const ReleaseStatus status = Check();
+  ASSERT_EQ(status.fetch.size(), 4u);
+  // As a failed first attempt leaves them: two files in place, one of them
+  // of the right size with other bytes.
+  WriteFileBytes(Path(release.files[0].path), release.files[0].content);
+  WriteFileBytes(Path(release.files[2].path), std::string(release.files[2].content.size(), 'x'));
+
+  EXPECT_EQ(Apply(status), L"");
+  ExpectInstalled(release);
+  std::vector<std::string> fetched;
+  for (const testing::RecordedRequest& request : server.Requests()) {
+    if (request.path.starts_with("/objects/")) fetched.push_back(request.path.substr(9));
+  }
+  EXPECT_EQ(std::count(fetched.begin(), fetched.end(), Sha256Hex(release.files[0].content)), 0);
+  EXPECT_EQ(std::count(fetched.begin(), fetched.end(), Sha256Hex(release.files[2].content)), 1);
+  EXPECT_EQ(fetched.size(), 3u);
   EXPECT_EQ(reports.back().percent, 100);
 }
 

@@ -7,6 +7,7 @@
 #include "render/effects.h"
 #include "render/scene_layers.h"
 #include "resources/launcher_version.h"
+#include "ui/layout.h"
 
 namespace launcher {
 namespace {
@@ -64,7 +65,8 @@ void PaintGroundGlow(Gdiplus::GpGraphics* graphics, int width, int height, doubl
 void PaintStatusLine(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui) {
   const double s = ui.dpi / 96.0;
   const auto one = static_cast<float>(s);
-  const Gdiplus::RectF box = LayoutBox(28, 232, 504, 22, s);
+  constexpr PixelRect line = kStatusLineLayout;
+  const Gdiplus::RectF box = LayoutBox(line.left, line.top, line.right - line.left, line.bottom - line.top, s);
   const Gdiplus::RectF shadow(box.X + one, box.Y + one, box.Width, box.Height);
   DrawTextLine(graphics, ui.statusText, fonts.status.get(), shadow, Gdiplus::StringAlignmentNear, kShadow);
   DrawTextLine(graphics, ui.statusText, fonts.status.get(), box, Gdiplus::StringAlignmentNear,

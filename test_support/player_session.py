@@ -49,15 +49,18 @@ RELEASE_PORT = 18080
 SOURCE = Path(__file__).resolve().parents[1]
 
 
-def _layout_size():
-    """The launcher's client size at 96 DPI, from the header the window, the
-    painter and the preview share."""
-    text = (SOURCE / "ui" / "layout.h").read_text()
-    return tuple(int(re.search(rf"Layout{side} = (\d+);", text).group(1)) for side in ("Width", "Height"))
+# The window's geometry at 96 DPI, from the header the window, the painter
+# and the preview share.
+_LAYOUT = (SOURCE / "ui" / "layout.h").read_text()
+CLIENT_SIZE = tuple(int(re.search(rf"Layout{side} = (\d+);", _LAYOUT).group(1)) for side in ("Width", "Height"))
 
 
-# The client area at 96 DPI, and at another DPI.
-CLIENT_SIZE = _layout_size()
+def _layout_rect(name):
+    return tuple(int(v) for v in re.search(rf"{name} = {{(\d+), (\d+), (\d+), (\d+)}};", _LAYOUT).groups())
+
+
+BUTTON = _layout_rect("kButtonLayout")
+STATUS = _layout_rect("kStatusLineLayout")
 
 
 def client_size(dpi):
@@ -477,7 +480,6 @@ class ReleaseServer:
 # What a player reads off the launcher window, by its layout.
 ERROR_TEXT = (0xE8, 0x76, 0x5C)
 STATUS_TEXT = (0xE8, 0xE2, 0xD4)
-STATUS = (28, 232, 532, 254)  # status line, layout units
 
 
 def scaled(box, dpi):
@@ -489,7 +491,7 @@ class Scene:
 
     def __init__(self, dpi=96):
         self.dpi = dpi
-        self.button = scaled((28, 258, 532, 308), dpi)
+        self.button = scaled(BUTTON, dpi)
         self.status = scaled(STATUS, dpi)
 
     def button_centre(self):

@@ -12,12 +12,18 @@ namespace launcher {
 inline constexpr int LayoutWidth = 560;
 inline constexpr int LayoutHeight = 340;
 
-// Client pixels; right and bottom are exclusive, as in a Windows RECT.
+// A rectangle in client pixels, or in layout units where said; right and
+// bottom are exclusive, as in a Windows RECT.
 struct PixelRect {
   std::int32_t left, top, right, bottom;
 };
 
-// The button of the 560 x 340 layout (28, 258)-(532, 308) scaled by
+// Where the action button and the status line above it sit in the
+// 560 x 340 layout (layout units).
+inline constexpr PixelRect kButtonLayout = {28, 258, 532, 308};
+inline constexpr PixelRect kStatusLineLayout = {28, 232, 532, 254};
+
+// The button of the 560 x 340 layout (kButtonLayout) scaled by
 // dpi / 96, each edge rounded half away from zero: at 96 DPI (28, 258) to
 // (532, 308), at 144 DPI (42, 387) to (798, 462).
 PixelRect ButtonRect(int dpi);

@@ -19,6 +19,11 @@ Scenarios (each one launcher life or a few, in sequence):
                  starts, waits for its predecessor, deletes the parked file and
                  shows its own state
   high_dpi       at 144 DPI the client area is 840 x 510
+  server_faults  a server that dies in the middle of a patch: the error in
+                 red, Patch offered again, the retry fetches only what is
+                 missing; an object whose bytes do not match: the error,
+                 nothing of it moved into place; a release published in the
+                 middle of a patch: the patch ends, the probe offers the newer
 
 Releases are made with the publisher and served by nginx at the address test
 builds trust. Screenshots of every state stay in the work folder (--keep).
@@ -302,7 +307,98 @@ def high_dpi(run):
             desktop.set_dpi(96)
 
 
-SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi)}
+def game_files(folder):
+    return {p.relative_to(folder): p.read_bytes() for p in Path(folder).rglob("*") if p.is_file()}
+
+
+def no_partial_files(launcher):
+    return not list(launcher.file("game").rglob("*.partial"))
+
+
+def server_faults(run):
+    scene = Scene()
+    game = run.game("game", [200_000, 300_000, 3_000_000, 3_000_000], seed=7)
+    run.publish(game, "1.0")
+    with run.desktop() as desktop, run.server(rate="300k") as server:
+        launcher = run.launcher(desktop)
+        launcher.start()
+        window = launcher.wait_for_window()
+        window.wait_for(scene.active, "the install offer", timeout=40)
+
+        # The server dies while the patch downloads.
+        window.click(*scene.button_centre())
+        wait_until(launcher.file("game/data/part1.pak").exists, "the first files in place", 30)
+        server.stop()
+        shot = window.wait_for(lambda s: scene.shows_error(s) and scene.active(s),
+                               "the error in red and Patch offered again", timeout=60)
+        run.shot(window, "server-died")
+        # The cut download may stay as its ".partial" (the next attempt
+        # rewrites it, the cleanup after a complete patch removes it); no
+        # file in its final place is ever part of one.
+        installed = {path: content for path, content in game_files(launcher.file("game")).items()
+                     if path.suffix != ".partial"}
+        expected = game_files(game)
+        check(all(expected[path] == content for path, content in installed.items()),
+              f"the {len(installed)} files in place are whole and right")
+        check(not launcher.file("installed.txt").exists(), "installed.txt not written")
+
+        server.start(rate="0")
+        server.clear_log()
+        window.click(*scene.button_centre())
+        window.wait_for(lambda s: launcher.file("installed.txt").exists() and scene.active(s)
+                        and not scene.shows_error(s), "Ready after the retry", timeout=60)
+        fetched = set(server.object_requests())
+        check(not fetched & {object_of(game / path) for path in installed},
+              "the retry fetched nothing that was in place")
+        check(game_files(launcher.file("game")) == expected, "the install matches the release, no download left")
+        time.sleep(1.5)  # the patch's last report and result reach the window after the record
+
+        def offered_after_probe(ready):
+            """The next probe's patch offer: a longer sentence than Ready's."""
+            server.clear_log()
+            wait_until(lambda: "/latest/manifest.txt" in server.requests(), "the next probe", 20)
+            window.wait_for(lambda s: scene.active(s) and not scene.shows_error(s)
+                            and scene.text_pixels(s) > ready * 1.3, "the patch offer", timeout=20)
+
+        # An object whose bytes do not match its digest.
+        changed = run.game("game-1.1", [200_000, 300_000, 3_000_000, 2_500_000], seed=8)
+        ready = scene.text_pixels(window.pixels())
+        run.publish(changed, "1.1")
+        lying = run.tree / object_of(changed / "data/part3.pak").lstrip("/")
+        lying.write_bytes(b"\0" * lying.stat().st_size)
+        offered_after_probe(ready)
+        window.click(*scene.button_centre())
+        window.wait_for(lambda s: scene.shows_error(s) and scene.active(s), "the mismatch in red", timeout=60)
+        run.shot(window, "object-mismatch")
+        check(launcher.file("game/data/part3.pak").read_bytes() == expected[Path("data/part3.pak")],
+              "the file whose download did not match kept its old content")
+        check(no_partial_files(launcher), "the download that did not match is gone")
+        check(launcher.file("installed.txt").read_bytes() == b"1.0\r\n", "installed.txt still names 1.0")
+
+        # A release published while a patch runs: the patch takes the
+        # release it began, the probe then offers the newer one.
+        lying.write_bytes((changed / "data/part3.pak").read_bytes())
+        server.stop()
+        server.start(rate="200k")
+        window.click(*scene.button_centre())
+        wait_until(launcher.file("game/data/part3.pak.partial").exists, "the last file's download to begin", 30)
+        newer = run.game("game-1.2", [200_000, 300_000, 3_000_000, 1_000_000, 100_000], seed=9)
+        run.publish(newer, "1.2")
+        check(not launcher.file("installed.txt").read_bytes() == b"1.1\r\n", "1.2 was published during the patch")
+        wait_until(lambda: launcher.file("installed.txt").read_bytes() == b"1.1\r\n", "the patch to 1.1", 60)
+        check(game_files(launcher.file("game")) == game_files(changed), "the patch installed 1.1 whole")
+        window.wait_for(lambda s: scene.active(s) and not scene.shows_error(s), "Ready after the patch", 30)
+        time.sleep(1.5)
+        offered_after_probe(scene.text_pixels(window.pixels()))
+        run.shot(window, "newer-offered")
+        window.click(*scene.button_centre())
+        wait_until(lambda: launcher.file("installed.txt").read_bytes() == b"1.2\r\n", "the patch to 1.2", 60)
+        check(game_files(launcher.file("game")) == game_files(newer), "the probe's offer installed 1.2")
+        window.close()
+        check(launcher.wait_exit(20) == 0, "closed")
+
+
+SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults)}
 
 
 def main():
