@@ -15,6 +15,20 @@ bool LauncherIsRunning() {
   return mutex || error == ERROR_ACCESS_DENIED;
 }
 
+bool TakeSingleInstance(const wchar_t* name, bool updated, unsigned long predecessorWaitMs) {
+  SetLastError(ERROR_SUCCESS);
+  const HANDLE mutex = CreateMutexW(nullptr, TRUE, name);
+  const DWORD error = GetLastError();
+  // A mutex made by an instance this one may not open (an elevated one)
+  // refuses access: that is an instance running too, never none.
+  if (error != ERROR_ALREADY_EXISTS && !(mutex == nullptr && error == ERROR_ACCESS_DENIED)) return true;
+  if (updated) {
+    if (mutex) WaitForSingleObject(mutex, predecessorWaitMs);
+    return true;
+  }
+  return false;
+}
+
 void BringLauncherWindowToFront() {
   HWND window = FindWindowW(LauncherWindowClass, nullptr);
   if (!window) return;

@@ -166,7 +166,7 @@ TEST(ButtonLayout, RectRoundsHalfAwayFromZero) {
 
 TEST(ButtonLook, CaptionFollowsPhaseAndInstalledVersion) {
   struct Case {
-    std::int32_t phase;
+    Phase phase;
     const wchar_t* installed;
     std::int32_t percent;
     const wchar_t* caption;
@@ -182,8 +182,8 @@ TEST(ButtonLook, CaptionFollowsPhaseAndInstalledVersion) {
       {Patching, L"1.1.3", -5, L"Patching -5%"},
       {Patching, L"1.1.3", 140, L"Patching 140%"},
       {Ready, L"", 0, L"Play"},
-      {7, L"1.1.3", 0, L""},
-      {-1, L"1.1.3", 0, L""},
+      {static_cast<Phase>(7), L"1.1.3", 0, L""},
+      {static_cast<Phase>(-1), L"1.1.3", 0, L""},
   };
   for (const auto& c : kCases) {
     UiState ui;

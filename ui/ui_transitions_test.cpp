@@ -75,7 +75,7 @@ struct Row {
   const char* name;
   std::function<void(LauncherUi&)> from;
   std::function<void(LauncherUi&)> event;
-  std::int32_t phase;
+  Phase phase;
   bool busy;
   const wchar_t* status;
   bool error;
@@ -476,7 +476,7 @@ TEST(Transitions, RefusedThreadStartShowsAnErrorAndFreesTheButton) {
     const char* name;
     std::function<void(LauncherUi&)> from;
     std::function<void(LauncherUi&)> event;
-    std::int32_t phase;
+    Phase phase;
   };
   const Case cases[] = {
       {"check", AtReady, [](LauncherUi& ui) { ui.StartCheck(); }, Offline},

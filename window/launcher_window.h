@@ -1,29 +1,89 @@
-// The launcher's one window: its class, its creation at a fixed size, and
-// the start of its life (timers, first release check). The window
-// procedure, the workers and the state the window shows live behind this.
+// The launcher's one window as one object: it owns what the window shows
+// (the UI state and its transitions), the pointer on the button, the install
+// folder the workers read and patch, and the queue workers post to. The
+// object is stored with its window and outlives it: the caller keeps it
+// until the message loop has ended, so a handler that is still on the stack
+// when the window goes (the close question's box) never runs on a freed
+// object.
 #pragma once
 
 #include <windows.h>
 
+#include <chrono>
+#include <memory>
+#include <optional>
 #include <string>
+
+#include "ui/pointer.h"
+#include "ui/ui_transitions.h"
+#include "window/post_to_window.h"
 
 namespace launcher {
 
 inline constexpr wchar_t WindowTitle[] = L"Stonewake";
 
-// The folder every worker reads and patches; set before the window exists.
-void SetInstallFolder(std::wstring folder);
+class LauncherWindow : private ShellEffects {
+ public:
+  explicit LauncherWindow(std::wstring installFolder);
+  LauncherWindow(const LauncherWindow&) = delete;
+  LauncherWindow& operator=(const LauncherWindow&) = delete;
+  ~LauncherWindow() override;
 
-// Registers the launcher's window class with the program's icon.
-void RegisterLauncherWindowClass(HINSTANCE instance);
+  // Registers the launcher's window class with the program's icon.
+  static void RegisterWindowClass(HINSTANCE instance);
 
-// Creates the fixed-size window for `dpi`, centred on the screen (at 0, 0
-// when it is larger), with the dark title bar colours. Null when creation
-// fails.
-HWND CreateLauncherWindow(HINSTANCE instance, int dpi);
+  // Creates the fixed-size window for `dpi`, centred on the screen (at 0, 0
+  // when it is larger), shows it and starts the first release check. False
+  // when the window could not be created.
+  bool Open(HINSTANCE instance, int dpi, int showCommand);
 
-// Sets the probe and animation timers, shows the window and starts the
-// first release check.
-void StartLauncherWindow(HWND window, int showCommand);
+  // Null before Open and once the window is destroyed.
+  HWND handle() const { return window_; }
+  const UiState& state() const { return ui_.state; }
+  // What a worker holds to hand the window a closure.
+  WindowPost Post() const { return {window_, closures_}; }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void OnCreate();
+  void OnPaint();
+  void OnPrintClient(HDC target);
+  void OnTimer(UINT_PTR id);
+  void OnMouseMove(LPARAM position);
+  void OnMouseLeave();
+  void OnCaptureLost();
+  bool OnSetCursor(LPARAM hitCode);
+  void OnLeftButtonDown(LPARAM position);
+  void OnLeftButtonUp(LPARAM position);
+  void OnActivate(WPARAM state);
+  void OnDpiChanged(WPARAM dpis, const RECT& suggested);
+  void OnClose();
+  void OnDestroy();
+  void OnNcDestroy();
+
+  void PaintFrame(HDC target);
+  void AnimationStep();
+  int HitTestAt(LPARAM position) const;
+  void Apply(const PointerResult& result);
+
+  // What the transitions ask of the window.
+  void Repaint() override;
+  bool StartCheckWorker() override;
+  bool StartProbe() override;
+  bool StartPatchWorker(std::shared_ptr<const ReleaseStatus> release) override;
+  bool StartPlayCheck(const std::wstring& capturedVersion) override;
+  void StartGame(const std::wstring& version) override;
+  void EndWindow() override;
+
+  HWND window_ = nullptr;
+  const std::wstring installFolder_;
+  LauncherUi ui_;
+  PointerState pointer_;
+  std::shared_ptr<ClosureQueue> closures_;
+  bool closeQuestionOpen_ = false;
+  std::optional<std::chrono::steady_clock::time_point> clockOrigin_;
+};
 
 }  // namespace launcher

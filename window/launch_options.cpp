@@ -1,0 +1,35 @@
+#include "window/launch_options.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <string_view>
+
+namespace launcher {
+
+LaunchOptions ParseLaunchOptions(const std::vector<std::wstring>& arguments) {
+  constexpr std::wstring_view PaintTo = L"--paint-to=";
+  LaunchOptions options;
+  for (const std::wstring& argument : arguments) {
+    if (argument.starts_with(PaintTo)) {
+      if (!options.paintTo) options.paintTo = argument.substr(PaintTo.size());
+    } else if (argument == L"--uninstall") {
+      options.uninstall = true;
+    } else if (argument == L"--updated") {
+      options.updated = true;
+    }
+  }
+  return options;
+}
+
+LaunchOptions ReadLaunchOptions() {
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> arguments;
+  for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv[i]);
+  if (argv) LocalFree(argv);
+  return ParseLaunchOptions(arguments);
+}
+
+}  // namespace launcher

@@ -1,0 +1,126 @@
+#include "window/workers.h"
+
+#include <shlobj.h>
+
+#include <cstdint>
+#include <thread>
+#include <utility>
+
+#include "core/install_layout.h"
+#include "core/paths.h"
+#include "engine/install_size.h"
+#include "engine/installed_version.h"
+#include "engine/patch.h"
+#include "engine/release_check.h"
+#include "engine/version_probe.h"
+#include "ui/progress_filter.h"
+
+namespace launcher {
+
+namespace {
+
+using FailureTransition = void (LauncherUi::*)(std::wstring);
+
+void PostFailure(const WindowPost& post, FailureTransition failed, const std::wstring& message) noexcept {
+  try {
+    post([failed, message](LauncherUi& ui) { (ui.*failed)(message); });
+  } catch (...) {
+    // Not even the failure could be queued (out of memory): nothing is left
+    // to tell the window with.
+  }
+}
+
+// Runs a worker's body so that nothing ends the process from a worker
+// thread: a LauncherError becomes the worker's failure closure with its
+// sentence, anything else the same closure with a plain one.
+template <typename Body>
+void RunWorker(const WindowPost& post, FailureTransition failed, Body body) noexcept {
+  try {
+    body();
+  } catch (const LauncherError& error) {
+    PostFailure(post, failed, error.message);
+  } catch (...) {
+    PostFailure(post, failed, UnexpectedFailureText);
+  }
+}
+
+template <typename Body>
+bool StartThread(Body body) {
+  try {
+    std::thread(std::move(body)).detach();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void CheckWorker(const WindowPost& post, const std::wstring& folder) {
+  RunWorker(post, &LauncherUi::CheckFailed, [&] {
+    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder));
+    std::wstring installed = ReadInstalledVersion(folder);
+    std::wstring size = InstallSizeText(folder);
+    post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
+      ui.ApplyCheckResult(release, installed, size);
+    });
+  });
+}
+
+void ProbeWorker(const WindowPost& post, const std::wstring& folder) {
+  RunWorker(post, &LauncherUi::ProbeFailed,
+            [&] { post([version = ProbeReleaseVersion(folder)](LauncherUi& ui) { ui.ProbeSucceeded(version); }); });
+}
+
+void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, const std::wstring& captured) {
+  RunWorker(post, &LauncherUi::PlayCheckFailed, [&] {
+    post([version = ProbeReleaseVersion(folder), captured](LauncherUi& ui) {
+      ui.PlayCheckSucceeded(version, captured);
+    });
+  });
+}
+
+void PatchWorker(const WindowPost& post, const std::wstring& folder,
+                 const std::shared_ptr<const ReleaseStatus>& release) {
+  RunWorker(post, &LauncherUi::PatchFailed, [&] {
+    ProgressFilter filter;
+    auto progress = [&](const std::wstring& text, std::int32_t percent) {
+      if (filter.LetThrough(text, percent)) {
+        post([text, percent](LauncherUi& ui) { ui.PatchProgressed(text, percent); });
+      }
+    };
+    if (ApplyRelease(folder, *release, progress)) {
+      post([](LauncherUi& ui) { ui.LauncherReplaced(); });
+      return;
+    }
+    std::wstring version = release->version;
+    // Shortcuts and pinned icons take their picture from the game's
+    // executable; the shell redraws them only when told it changed.
+    const std::wstring game = JoinPath(JoinPath(folder, GameFolderName), GameExecutableName);
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, game.c_str(), nullptr);
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+    std::wstring size = InstallSizeText(folder);
+    post([version = std::move(version), size = std::move(size)](LauncherUi& ui) { ui.PatchFinished(version, size); });
+  });
+}
+
+}  // namespace
+
+bool StartCheckWorker(WindowPost post, std::wstring installFolder) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
+}
+
+bool StartProbeWorker(WindowPost post, std::wstring installFolder) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
+}
+
+bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::wstring capturedVersion) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder),
+                      captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, captured); });
+}
+
+bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder), release = std::move(release)] {
+    PatchWorker(post, folder, release);
+  });
+}
+
+}  // namespace launcher
