@@ -1,7 +1,8 @@
 // Paint time per frame: PaintScene at the window's 144- and 96-DPI client
-// sizes, the same frame split by layer, and beside them a bare GDI+ loop
-// that only draws the ready backdrop 1:1 into the same kind of bitmap (the
-// floor no frame can go below).
+// sizes, painted the economical way and the straightforward way, beside a
+// bare GDI+ loop that only draws the ready backdrop 1:1 into the same kind
+// of bitmap (the floor); the window's whole paint (off-screen DC, bitmap,
+// copy) made per frame and kept; the 144-DPI frame split by layer, both ways.
 //
 //   paint_bench.exe [FRAMES]     default 300
 #include <windows.h>
@@ -19,13 +20,17 @@
 #include <string>
 #include <vector>
 
-#include "ui/layout.h"
+#include "render/backdrop_cache.h"
+#include "render/effect_math.h"
 #include "render/effects.h"
 #include "render/embedded_assets.h"
+#include "render/frame_buffer.h"
 #include "render/gdiplus_session.h"
+#include "render/kept_objects.h"
 #include "render/paint_target.h"
 #include "render/scene.h"
 #include "render/scene_layers.h"
+#include "ui/layout.h"
 
 namespace launcher {
 namespace {
@@ -86,8 +91,13 @@ GraphicsHandle SceneGraphics(const PaintTarget& canvas) {
 void Frames(int width, int height, int dpi, int frames) {
   // The window paints into an off-screen bitmap compatible with the screen.
   PaintTarget canvas(width, height, PixelStore::ScreenCompatible);
-  const double ready = MedianMs(frames, [&](int i) { canvas.Paint(ReadyScreen(dpi, i), 0); });
-  const double patching = MedianMs(frames, [&](int i) { canvas.Paint(PatchingScreen(dpi, i), 0); });
+  auto time = [&](UiState (*screen)(int, int), PaintWay way) {
+    return MedianMs(frames, [&](int i) { canvas.Paint(screen(dpi, i), 0, way); });
+  };
+  const double ready = time(ReadyScreen, PaintWay::Economical);
+  const double readyPlain = time(ReadyScreen, PaintWay::Straightforward);
+  const double patching = time(PatchingScreen, PaintWay::Economical);
+  const double patchingPlain = time(PatchingScreen, PaintWay::Straightforward);
   // The floor: a graphics per frame and the ready backdrop drawn 1:1, nothing else.
   Gdiplus::GpBitmap* backdrop = ScaledBackdrop(width, height);
   const double floor = MedianMs(frames, [&](int) {
@@ -96,9 +106,41 @@ void Frames(int width, int height, int dpi, int frames) {
     gdip::GdipDrawImageI(graphics, backdrop, 0, 0);
     gdip::GdipDeleteGraphics(graphics);
   });
+  auto ratio = [floor](double ms) { return floor > 0 ? ms / floor : 0; };
+  std::printf("%4d x %3d at %3d DPI  backdrop-only floor %6.2f ms\n", width, height, dpi, floor);
+  std::printf("  ready     %7.2f ms (%.1f x floor)   straightforward %7.2f ms (%.1f x floor)   saved %.0f %%\n", ready,
+              ratio(ready), readyPlain, ratio(readyPlain), readyPlain > 0 ? 100 * (1 - ready / readyPlain) : 0);
+  std::printf("  patching  %7.2f ms (%.1f x floor)   straightforward %7.2f ms (%.1f x floor)   saved %.0f %%\n",
+              patching, ratio(patching), patchingPlain, ratio(patchingPlain),
+              patchingPlain > 0 ? 100 * (1 - patching / patchingPlain) : 0);
+}
+
+// The window's whole paint: the frame painted off screen and copied to the
+// window's DC (here a bitmap like the screen's), with the DC and bitmap
+// made and deleted every frame as the window once did, and kept.
+void WindowPath(int width, int height, int dpi, int frames) {
+  PaintTarget window(width, height, PixelStore::ScreenCompatible);
+  auto madeEachFrame = [&](PaintWay way) {
+    return MedianMs(frames, [&](int i) {
+      PaintTarget frame(width, height, PixelStore::ScreenCompatible);
+      frame.Paint(ReadyScreen(dpi, i), 0, way);
+      BitBlt(window.dc(), 0, 0, width, height, frame.dc(), 0, 0, SRCCOPY);
+    });
+  };
+  const double before = madeEachFrame(PaintWay::Straightforward);
+  const double economicalMade = madeEachFrame(PaintWay::Economical);
+  FrameBuffer kept;
+  const double now = MedianMs(frames, [&](int i) { kept.Present(window.dc(), width, height, ReadyScreen(dpi, i), 0); });
+  // The copy alone, and making and deleting an empty DC and bitmap.
+  PaintTarget source(width, height, PixelStore::ScreenCompatible);
+  const double copy =
+      MedianMs(frames, [&](int) { BitBlt(window.dc(), 0, 0, width, height, source.dc(), 0, 0, SRCCOPY); });
+  const double make = MedianMs(frames, [&](int) { PaintTarget frame(width, height, PixelStore::ScreenCompatible); });
   std::printf(
-      "%4d x %3d at %3d DPI  ready %7.2f ms  patching %7.2f ms  backdrop-only floor %6.2f ms  (ready %.1f x floor)\n",
-      width, height, dpi, ready, patching, floor, floor > 0 ? ready / floor : 0);
+      "window paint at %3d DPI, ready: straightforward, DC + bitmap per frame %7.2f ms   economical, DC + bitmap per "
+      "frame %7.2f ms   economical, kept (the window now) %7.2f ms   [copy alone %.2f ms, DC + bitmap made and "
+      "deleted %.2f ms]\n",
+      dpi, before, economicalMade, now, copy, make);
 }
 
 void Layers(int width, int height, int dpi, int frames) {
@@ -107,48 +149,53 @@ void Layers(int width, int height, int dpi, int frames) {
   Gdiplus::GpGraphics* g = graphics.get();
   const RECT button = Button(dpi);
   const float s = static_cast<float>(dpi / 96.0);
+  constexpr PaintWay kPlain = PaintWay::Straightforward;
+  constexpr PaintWay kKept = PaintWay::Economical;
 
   struct Layer {
     const char* name;
-    std::function<void(int)> paint;
+    std::function<void(int)> straightforward;
+    std::function<void(int)> economical;
+  };
+  auto glowAlpha = [&](int i) { return GroundGlowAlpha(ReadyScreen(dpi, i).animTime); };
+  auto fresh = [&](const std::function<void(const Fonts&)>& paint) {
+    const FontChoice family = ChooseFontFamily();
+    const Fonts fonts = FontSet(family, dpi);
+    paint(fonts);
   };
   const Layer layers[] = {
-      {"background", [&](int) { PaintBackground(g, width, height); }},
-      {"ground glow", [&](int i) { PaintGroundGlow(g, width, height, ReadyScreen(dpi, i).animTime); }},
-      {"effects", [&](int i) { PaintEffects(g, width, ReadyScreen(dpi, i).animTime); }},
-      {"sparks", [&](int i) { PaintSparks(g, width, height, s, ReadyScreen(dpi, i).animTime); }},
-      {"fonts (family + 3 fonts)",
-       [&](int) {
-         const FontChoice family = ChooseFontFamily();
-         const Fonts fonts = FontSet(family, dpi);
-       }},
+      {"background + ground glow",
+       [&](int i) {
+         PaintBackground(g, width, height);
+         PaintGroundGlow(g, width, height, glowAlpha(i));
+       },
+       [&](int i) { CopyBackdropWithGlow(canvas.dc(), width, height, glowAlpha(i)); }},
+      {"effects", [&](int i) { PaintEffects(g, width, height, ReadyScreen(dpi, i).animTime, kPlain); },
+       [&](int i) { PaintEffects(g, width, height, ReadyScreen(dpi, i).animTime, kKept); }},
+      {"sparks", [&](int i) { PaintSparks(g, width, height, s, ReadyScreen(dpi, i).animTime, kPlain); },
+       [&](int i) { PaintSparks(g, width, height, s, ReadyScreen(dpi, i).animTime, kKept); }},
+      {"fonts (family + 3 fonts)", [&](int) { fresh([](const Fonts&) {}); }, [&](int) { KeptFonts(dpi); }},
       {"texts (status + versions)",
        [&](int i) {
-         const FontChoice family = ChooseFontFamily();
-         const Fonts fonts = FontSet(family, dpi);
-         PaintStatusLine(g, fonts, ReadyScreen(dpi, i));
-         PaintVersionLines(g, fonts, ReadyScreen(dpi, i));
+         fresh([&](const Fonts& fonts) {
+           PaintStatusLine(g, fonts, ReadyScreen(dpi, i), kPlain);
+           PaintVersionLines(g, fonts, ReadyScreen(dpi, i), kPlain);
+         });
+       },
+       [&](int i) {
+         PaintStatusLine(g, KeptFonts(dpi), ReadyScreen(dpi, i), kKept);
+         PaintVersionLines(g, KeptFonts(dpi), ReadyScreen(dpi, i), kKept);
        }},
       {"button, ready",
        [&](int i) {
-         const FontChoice family = ChooseFontFamily();
-         const Fonts fonts = FontSet(family, dpi);
-         PaintButton(g, fonts, ReadyScreen(dpi, i), button, 0);
-       }},
-      {"button, ready hovered",
-       [&](int i) {
-         const FontChoice family = ChooseFontFamily();
-         const Fonts fonts = FontSet(family, dpi);
-         UiState ui = ReadyScreen(dpi, i);
-         ui.hoverGlow = 1;
-         PaintButton(g, fonts, ui, button, 0);
-       }},
+         fresh([&](const Fonts& fonts) { PaintButton(g, fonts, ReadyScreen(dpi, i), button, 0, kPlain); });
+       },
+       [&](int i) { PaintButton(g, KeptFonts(dpi), ReadyScreen(dpi, i), button, 0, kKept); }},
       {"button, patching 42%",
        [&](int i) {
-         const FontChoice family = ChooseFontFamily();
-         const Fonts fonts = FontSet(family, dpi);
-         PaintButton(g, fonts, PatchingScreen(dpi, i), button, 0);
-       }},
+         fresh([&](const Fonts& fonts) { PaintButton(g, fonts, PatchingScreen(dpi, i), button, 0, kPlain); });
+       },
+       [&](int i) { PaintButton(g, KeptFonts(dpi), PatchingScreen(dpi, i), button, 0, kKept); }},
   };
   {
     const FontChoice family = ChooseFontFamily();
@@ -157,7 +204,15 @@ void Layers(int width, int height, int dpi, int frames) {
     std::printf("layers at %d x %d, %d DPI, font family %ls (texts and button include the fonts):\n", width, height,
                 dpi, name);
   }
-  for (const Layer& layer : layers) std::printf("  %-28s %7.2f ms\n", layer.name, MedianMs(frames, layer.paint));
+  std::printf("  %-28s %16s %12s\n", "", "straightforward", "economical");
+  for (const Layer& layer : layers) {
+    const double plain = MedianMs(frames, layer.straightforward);
+    const double kept = MedianMs(frames, layer.economical);
+    std::printf("  %-28s %13.2f ms %9.2f ms\n", layer.name, plain, kept);
+  }
+  const BackdropCacheUse use = BackdropCacheInUse();
+  std::printf("  backdrop pictures kept: %d, %.1f MiB (budget %.0f MiB)\n", use.pictures, use.bytes / 1048576.0,
+              kBackdropCacheBudget / 1048576.0);
 }
 
 }  // namespace
@@ -169,6 +224,8 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("PaintScene per frame, median of %d frames:\n", frames);
   launcher::Frames(840, 510, 144, frames);
   launcher::Frames(560, 340, 96, frames);
+  launcher::WindowPath(840, 510, 144, frames);
+  launcher::WindowPath(560, 340, 96, frames);
   launcher::Layers(840, 510, 144, frames);
   return 0;
 }

@@ -99,22 +99,28 @@ UiState BaseState() {
 
 }  // namespace
 
-int PaintPreviews(const std::wstring& folder) {
-  const std::optional<CLSID> encoder = PngEncoder();
-  if (!encoder) return 1;
+std::vector<PreviewScreen> PreviewScreens() {
   const UiState base = BaseState();
-  bool allWritten = true;
+  std::vector<PreviewScreen> screens;
   for (const Screen& screen : kScreens) {
     UiState state = base;
     screen.change(state);
-    allWritten &= RenderPreviewFrame(state, screen.pressed, folder, screen.name, *encoder);
+    screens.push_back({screen.name, state, screen.pressed});
   }
   for (int i = 0; i < 60; ++i) {
     UiState state = base;
     state.animTime = 3.0 + i / 30.0;
-    const std::wstring name = (i < 10 ? L"frame_0" : L"frame_") + std::to_wstring(i);
-    allWritten &= RenderPreviewFrame(state, 0, folder, name, *encoder);
+    screens.push_back({(i < 10 ? L"frame_0" : L"frame_") + std::to_wstring(i), state, 0});
   }
+  return screens;
+}
+
+int PaintPreviews(const std::wstring& folder) {
+  const std::optional<CLSID> encoder = PngEncoder();
+  if (!encoder) return 1;
+  bool allWritten = true;
+  for (const PreviewScreen& screen : PreviewScreens())
+    allWritten &= RenderPreviewFrame(screen.state, screen.pressed, folder, screen.name, *encoder);
   return allWritten ? 0 : 1;
 }
 

@@ -3,8 +3,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "ui/ui_state.h"
 
 namespace launcher {
+
+// One picture of the preview: its file name without ".png", the state it
+// shows (its DPI is set when painted) and the pressed flag.
+struct PreviewScreen {
+  std::wstring name;
+  UiState state;
+  int pressed;
+};
+
+// The 67 pictures in the order PaintPreviews writes them.
+std::vector<PreviewScreen> PreviewScreens();
 
 // Writes the 67 pictures of 840 x 510 pixels (144 DPI) into `folder`, in
 // this order: ready, ready_hover, ready_pressed, checking, patch, patching,

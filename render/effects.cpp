@@ -1,5 +1,7 @@
 #include "render/effects.h"
 
+#include <algorithm>
+
 #include "render/effect_math.h"
 #include "render/embedded_assets.h"
 
@@ -57,9 +59,22 @@ class InterpolationScope {
   Gdiplus::InterpolationMode saved_ = Gdiplus::InterpolationModeDefault;
 };
 
+// True when nothing drawn inside `box` can reach a pixel of the client
+// area. Antialiasing and bilinear filtering touch at most the pixel beyond
+// each edge; two pixels of margin leave room for rounding.
+bool WhollyOutside(const RectF32& box, int width, int height) {
+  constexpr float kMargin = 2;
+  const float left = std::min(box.x, box.x + box.width);
+  const float right = std::max(box.x, box.x + box.width);
+  const float top = std::min(box.y, box.y + box.height);
+  const float bottom = std::max(box.y, box.y + box.height);
+  return right < -kMargin || bottom < -kMargin || left > static_cast<float>(width) + kMargin ||
+         top > static_cast<float>(height) + kMargin;
+}
+
 }  // namespace
 
-void PaintEffects(Gdiplus::GpGraphics* graphics, int width, double t) {
+void PaintEffects(Gdiplus::GpGraphics* graphics, int width, int height, double t, PaintWay way) {
   const Sprites sprites = EffectSprites();
   if (!sprites.strip || !sprites.wisp) return;
   const float tt = EffectTime(t);
@@ -89,18 +104,24 @@ void PaintEffects(Gdiplus::GpGraphics* graphics, int width, double t) {
   for (int k = 0; k < kSmokeSources; ++k) {
     for (int j = 0; j < kWispsPerSource; ++j) {
       const WispDraw wisp = WispAt(k, j, m, tt);
+      if (way == PaintWay::Economical && WhollyOutside(wisp.destination, width, height)) continue;
       DrawTinted(graphics, sprites.wisp, wholeWisp, wisp.destination,
                  Diagonal(wisp.red, wisp.green, wisp.blue, wisp.alpha), false);
     }
   }
 }
 
-void PaintSparks(Gdiplus::GpGraphics* graphics, int width, int height, float s, double t) {
+void PaintSparks(Gdiplus::GpGraphics* graphics, int width, int height, float s, double t, PaintWay way) {
+  const bool economical = way == PaintWay::Economical;
   for (int i = 0; i < kSparks; ++i) {
     const SparkDraw spark = SparkAt(i, width, height, s, t);
     const float k = spark.radius;
-    FillGlow(graphics, {spark.x - 3.2f * k, spark.y - 3.2f * k, 6.4f * k, 6.4f * k},
-             (spark.glowAlpha << 24) | kSparkGlowRgb);
+    const RectF32 glow{spark.x - 3.2f * k, spark.y - 3.2f * k, 6.4f * k, 6.4f * k};
+    // The core lies inside the glow's box.
+    if (economical && WhollyOutside(glow, width, height)) continue;
+    // A colour of alpha 0 blends to the pixel it covers.
+    if (!economical || spark.glowAlpha != 0) FillGlow(graphics, glow, (spark.glowAlpha << 24) | kSparkGlowRgb);
+    if (economical && spark.coreAlpha == 0) continue;
     BrushHandle core = SolidBrush((spark.coreAlpha << 24) | kSparkCoreRgb);
     gdip::GdipFillEllipse(graphics, core.get(), spark.x - k, spark.y - k, 2 * k, 2 * k);
   }

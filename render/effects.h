@@ -5,14 +5,18 @@
 #pragma once
 
 #include "render/gdiplus_handles.h"
+#include "render/scene_layers.h"
 
 namespace launcher {
 
-// Draws on `graphics` for client width `width` at animation time t (s).
-// Paints nothing when a sprite is missing.
-void PaintEffects(Gdiplus::GpGraphics* graphics, int width, double t);
+// Draws on `graphics` for the client size at animation time t (s).
+// Paints nothing when a sprite is missing. The economical way leaves out
+// the smoke wisps that lie wholly outside the client area.
+void PaintEffects(Gdiplus::GpGraphics* graphics, int width, int height, double t, PaintWay way);
 
-// The 26 sparks for the client size, DPI scale s and animation time t.
-void PaintSparks(Gdiplus::GpGraphics* graphics, int width, int height, float s, double t);
+// The 26 sparks for the client size, DPI scale s and animation time t. The
+// economical way leaves out a glow or core whose alpha is 0 and a spark
+// wholly outside the client area.
+void PaintSparks(Gdiplus::GpGraphics* graphics, int width, int height, float s, double t, PaintWay way);
 
 }  // namespace launcher

@@ -1,6 +1,7 @@
 // The pictures and fonts the launcher carries as resources, turned into
 // GDI+ objects. Decoding and resampling happen once (per client size for
-// the background); fonts are made afresh for each paint.
+// the background); FontSet makes fonts, which the scene keeps per DPI
+// (kept_objects.h).
 //
 // Everything here runs on the painting thread with GDI+ started. The
 // process-wide objects are released by ReleaseRenderCaches, which the

@@ -1,7 +1,7 @@
 #include "render/paint_target.h"
 
+#include "render/scene_layers.h"
 #include "ui/layout.h"
-#include "render/scene.h"
 
 namespace launcher {
 
@@ -28,10 +28,10 @@ PaintTarget::PaintTarget(int width, int height, PixelStore store) : width_(width
 
 PaintTarget::~PaintTarget() { Deselect(); }
 
-void PaintTarget::Paint(const UiState& state, int pressed) {
+void PaintTarget::Paint(const UiState& state, int pressed, PaintWay way) {
   if (!previous_) return;
   const PixelRect b = ButtonRect(state.dpi);
-  PaintScene(dc_.get(), client(), state, RECT{b.left, b.top, b.right, b.bottom}, pressed);
+  PaintSceneWay(dc_.get(), client(), state, RECT{b.left, b.top, b.right, b.bottom}, pressed, way);
   GdiFlush();
 }
 

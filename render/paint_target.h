@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/unique_handle.h"
+#include "render/scene_layers.h"
 #include "ui/ui_state.h"
 
 namespace launcher {
@@ -32,8 +33,9 @@ class PaintTarget {
   HBITMAP bitmap() const { return bitmap_.get(); }
   RECT client() const { return {0, 0, width_, height_}; }
 
-  // PaintScene for `state`, with the action button at ButtonRect(state.dpi).
-  void Paint(const UiState& state, int pressed);
+  // PaintScene for `state`, with the action button at ButtonRect(state.dpi),
+  // painted the given way.
+  void Paint(const UiState& state, int pressed, PaintWay way = PaintWay::Economical);
 
   // The pixels of a DIB as 0x00RRGGBB, width * height of them, row by row;
   // null for a screen-compatible bitmap.

@@ -2,9 +2,11 @@
 
 #include <string>
 
+#include "render/backdrop_cache.h"
 #include "render/colour.h"
 #include "render/effect_math.h"
 #include "render/effects.h"
+#include "render/kept_objects.h"
 #include "render/scene_layers.h"
 #include "resources/launcher_version.h"
 #include "ui/layout.h"
@@ -34,14 +36,16 @@ std::wstring VersionLine(const UiState& ui) {
 }  // namespace
 
 void DrawTextLine(Gdiplus::GpGraphics* graphics, std::wstring_view text, Gdiplus::GpFont* font,
-                  const Gdiplus::RectF& box, Gdiplus::StringAlignment alignment, Gdiplus::ARGB colour) {
-  StringFormatHandle format;
-  gdip::GdipCreateStringFormat(0, LANG_NEUTRAL, format.put());
+                  const Gdiplus::RectF& box, Gdiplus::StringAlignment alignment, Gdiplus::ARGB colour, PaintWay way) {
+  if (way == PaintWay::Economical) {
+    Gdiplus::GpStringFormat* format = KeptLineFormat(alignment);
+    if (!format) return;
+    gdip::GdipDrawString(graphics, text.data(), static_cast<INT>(text.size()), font, &box, format,
+                         KeptSolidBrush(colour));
+    return;
+  }
+  StringFormatHandle format = LineFormat(alignment);
   if (!format) return;
-  gdip::GdipSetStringFormatAlign(format.get(), alignment);
-  gdip::GdipSetStringFormatLineAlign(format.get(), Gdiplus::StringAlignmentCenter);
-  gdip::GdipSetStringFormatFlags(format.get(), Gdiplus::StringFormatFlagsNoWrap);
-  gdip::GdipSetStringFormatTrimming(format.get(), Gdiplus::StringTrimmingEllipsisCharacter);
   BrushHandle brush = SolidBrush(colour);
   gdip::GdipDrawString(graphics, text.data(), static_cast<INT>(text.size()), font, &box, format.get(), brush.get());
 }
@@ -55,56 +59,78 @@ void PaintBackground(Gdiplus::GpGraphics* graphics, int width, int height) {
   gdip::GdipFillRectangleI(graphics, fill.get(), 0, 0, width, height);
 }
 
-void PaintGroundGlow(Gdiplus::GpGraphics* graphics, int width, int height, double t) {
+void PaintGroundGlow(Gdiplus::GpGraphics* graphics, int width, int height, std::uint32_t alpha) {
   const auto h = static_cast<float>(height);
-  BrushHandle glow =
-      LinearBrush({0, h * 0.5f - 1}, {0, h + 1}, kGroundGlowRgb, (GroundGlowAlpha(t) << 24) | kGroundGlowRgb);
+  BrushHandle glow = LinearBrush({0, h * 0.5f - 1}, {0, h + 1}, kGroundGlowRgb, (alpha << 24) | kGroundGlowRgb);
   gdip::GdipFillRectangle(graphics, glow.get(), 0, h * 0.5f, static_cast<float>(width), h - h * 0.5f);
 }
 
-void PaintStatusLine(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui) {
+void PaintStatusLine(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui, PaintWay way) {
   const double s = ui.dpi / 96.0;
   const auto one = static_cast<float>(s);
   constexpr PixelRect line = kStatusLineLayout;
   const Gdiplus::RectF box = LayoutBox(line.left, line.top, line.right - line.left, line.bottom - line.top, s);
   const Gdiplus::RectF shadow(box.X + one, box.Y + one, box.Width, box.Height);
-  DrawTextLine(graphics, ui.statusText, fonts.status.get(), shadow, Gdiplus::StringAlignmentNear, kShadow);
+  DrawTextLine(graphics, ui.statusText, fonts.status.get(), shadow, Gdiplus::StringAlignmentNear, kShadow, way);
   DrawTextLine(graphics, ui.statusText, fonts.status.get(), box, Gdiplus::StringAlignmentNear,
-               ui.statusIsError ? kErrorColour : kStatusColour);
+               ui.statusIsError ? kErrorColour : kStatusColour, way);
 }
 
-void PaintVersionLines(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui) {
+void PaintVersionLines(Gdiplus::GpGraphics* graphics, const Fonts& fonts, const UiState& ui, PaintWay way) {
   const double s = ui.dpi / 96.0;
   DrawTextLine(graphics, VersionLine(ui), fonts.small.get(), LayoutBox(28, 314, 360, 18, s),
-               Gdiplus::StringAlignmentNear, kVersionColour);
+               Gdiplus::StringAlignmentNear, kVersionColour, way);
   DrawTextLine(graphics, std::wstring(L"Launcher ") + LauncherVersionText, fonts.small.get(),
-               LayoutBox(332, 314, 200, 18, s), Gdiplus::StringAlignmentFar, kVersionColour);
+               LayoutBox(332, 314, 200, 18, s), Gdiplus::StringAlignmentFar, kVersionColour, way);
 }
 
-void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed) {
+void PaintSceneWay(HDC dc, RECT client, const UiState& state, RECT button, int pressed, PaintWay way) {
+  const double s = state.dpi / 96.0;
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  const double t = state.animTime;
+  const std::uint32_t glowAlpha = GroundGlowAlpha(t);
+
+  // The kept picture is copied in before GDI+ draws on the DC.
+  const bool backdropCopied = way == PaintWay::Economical && CopyBackdropWithGlow(dc, width, height, glowAlpha);
+
   GraphicsHandle graphics;
   if (gdip::GdipCreateFromHDC(dc, graphics.put()) != Gdiplus::Ok || !graphics) return;
   Gdiplus::GpGraphics* g = graphics.get();
   gdip::GdipSetSmoothingMode(g, Gdiplus::SmoothingModeAntiAlias);
   gdip::GdipSetTextRenderingHint(g, Gdiplus::TextRenderingHintClearTypeGridFit);
 
-  const double s = state.dpi / 96.0;
-  const int width = client.right - client.left;
-  const int height = client.bottom - client.top;
-  const double t = state.animTime;
+  if (!backdropCopied) {
+    PaintBackground(g, width, height);
+    PaintGroundGlow(g, width, height, glowAlpha);
+  }
+  PaintEffects(g, width, height, t, way);
+  PaintSparks(g, width, height, static_cast<float>(s), t, way);
 
-  PaintBackground(g, width, height);
-  PaintGroundGlow(g, width, height, t);
-  PaintEffects(g, width, t);
-  PaintSparks(g, width, height, static_cast<float>(s), t);
-
+  if (way == PaintWay::Economical) {
+    const Fonts& fonts = KeptFonts(state.dpi);
+    PaintStatusLine(g, fonts, state, way);
+    PaintButton(g, fonts, state, button, pressed, way);
+    PaintVersionLines(g, fonts, state, way);
+    return;
+  }
   const FontChoice family = ChooseFontFamily();
   const Fonts fonts = FontSet(family, state.dpi);
-  PaintStatusLine(g, fonts, state);
-  PaintButton(g, fonts, state, button, pressed);
-  PaintVersionLines(g, fonts, state);
+  PaintStatusLine(g, fonts, state, way);
+  PaintButton(g, fonts, state, button, pressed, way);
+  PaintVersionLines(g, fonts, state, way);
 }
 
-void ReleaseRenderCaches() { ReleaseEmbeddedAssets(); }
+void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed) {
+  PaintSceneWay(dc, client, state, button, pressed, PaintWay::Economical);
+}
+
+void ReleaseRenderCaches() {
+  // The fonts were made from families of the carried font collection, so
+  // they go before it.
+  ReleaseKeptObjects();
+  ReleaseBackdropCache();
+  ReleaseEmbeddedAssets();
+}
 
 }  // namespace launcher

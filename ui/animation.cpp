@@ -10,6 +10,7 @@ void AdvanceAnimation(UiState& state, double seconds, bool glowing) {
   float k = static_cast<float>(dt) * 14.0f;
   if (k > 1.0f) k = 1.0f;
   state.hoverGlow = state.hoverGlow + k * (target - state.hoverGlow);
+  if (!glowing && state.hoverGlow < kGlowAtRest) state.hoverGlow = 0.0f;
 }
 
 }  // namespace launcher

@@ -186,6 +186,23 @@ TEST(Animation, GlowEasesAndLongPausesAreCapped) {
   }
 }
 
+TEST(Animation, AFadingGlowEndsAtExactlyZero) {
+  UiState state;
+  state.hoverGlow = 1.0f;
+  int frames = 0;
+  for (; frames < 300 && state.hoverGlow != 0.0f; ++frames) {
+    // Still visible: it is never cut off above the rest threshold.
+    EXPECT_GE(state.hoverGlow, kGlowAtRest);
+    AdvanceAnimation(state, state.animTime + 1.0 / 30, false);
+  }
+  EXPECT_EQ(state.hoverGlow, 0.0f);
+  // Within about a third of a second at 30 frames a second.
+  EXPECT_LT(frames, 15);
+  // Hovering again starts from 0, not from a left-over remainder.
+  AdvanceAnimation(state, state.animTime + 1.0 / 30, true);
+  EXPECT_NEAR(state.hoverGlow, 14.0f / 30, 1e-5);
+}
+
 TEST(ProgressFilter, LetsThroughEachChangeOnce) {
   const struct {
     const wchar_t* text;

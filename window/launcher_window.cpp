@@ -8,7 +8,6 @@
 #include "desktop/running_launcher.h"
 #include "engine/installed_version.h"
 #include "engine/process_start.h"
-#include "render/paint_target.h"
 #include "resources/resource_ids.h"
 #include "ui/animation.h"
 #include "ui/layout.h"
@@ -203,12 +202,7 @@ void LauncherWindow::OnPrintClient(HDC target) { PaintFrame(target); }
 void LauncherWindow::PaintFrame(HDC target) {
   RECT client;
   GetClientRect(window_, &client);
-  const int width = client.right - client.left;
-  const int height = client.bottom - client.top;
-  PaintTarget frame(width, height, PixelStore::ScreenCompatible);
-  if (!frame) return;
-  frame.Paint(ui_.state, pointer_.pressedTarget);
-  BitBlt(target, 0, 0, width, height, frame.dc(), 0, 0, SRCCOPY);
+  frame_.Present(target, client.right - client.left, client.bottom - client.top, ui_.state, pointer_.pressedTarget);
 }
 
 void LauncherWindow::OnTimer(UINT_PTR id) {
@@ -308,6 +302,7 @@ void LauncherWindow::OnClose() {
 void LauncherWindow::OnDestroy() {
   KillTimer(window_, ProbeTimer);
   KillTimer(window_, AnimationTimer);
+  frame_.Release();
   PostQuitMessage(0);
 }
 

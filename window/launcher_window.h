@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "render/frame_buffer.h"
 #include "ui/pointer.h"
 #include "ui/ui_transitions.h"
 #include "window/post_to_window.h"
@@ -84,6 +85,8 @@ class LauncherWindow : private ShellEffects {
   std::shared_ptr<ClosureQueue> closures_;
   bool closeQuestionOpen_ = false;
   std::optional<std::chrono::steady_clock::time_point> clockOrigin_;
+  // The off-screen frame, kept between paints.
+  FrameBuffer frame_;
 };
 
 }  // namespace launcher
