@@ -1,13 +1,19 @@
 # Build-time trust: the release server's base URL and the release public key.
 #
-# A test build (STONEWAKE_TEST_BUILD=ON, the `windows` preset) talks to a
-# loopback server and trusts the committed test-only key. Any other build
-# must be given the studio's public key (printed by `publisher keygen`) and
-# refuses the test key, so no shipped launcher trusts a key whose private
-# half is in the repository.
+# A test build (STONEWAKE_TEST_BUILD=ON, the `windows` preset) trusts the
+# committed test-only key and, unless told otherwise, a loopback server. Any
+# other build must be given the studio's public key (printed by `publisher
+# keygen`) and refuses the test key, so no shipped launcher trusts a key
+# whose private half is in the repository. Every build that does not trust
+# the test key must also name its release server: there is no default host
+# for a player's launcher to ask.
+#
+# Both are also written into a small resource of the executable
+# (core/release_trust.h), which the publisher reads back from a launcher
+# before shipping it.
 
 option(STONEWAKE_TEST_BUILD "Trust the committed test-only key and a loopback release server" OFF)
-set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, http://host:8080 (empty: the default)")
+set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, http://host[:port] (required unless the build trusts the test key)")
 set(STONEWAKE_RELEASE_PUBLIC_KEY "" CACHE STRING "Release public key: X then Y as 128 hex digits")
 
 file(READ ${CMAKE_SOURCE_DIR}/test_support/keys/test-only-release-key.pub.hex stonewake_test_key)
@@ -18,9 +24,6 @@ string(TOLOWER "${stonewake_key}" stonewake_key)
 if(STONEWAKE_TEST_BUILD)
   if(stonewake_key STREQUAL "")
     set(stonewake_key "${stonewake_test_key}")
-  endif()
-  if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
-    set(STONEWAKE_RELEASE_BASE_URL "http://127.0.0.1:18080")
   endif()
 else()
   if(STONEWAKE_BUILD_TESTS)
@@ -34,8 +37,16 @@ else()
   if(stonewake_key STREQUAL stonewake_test_key)
     message(FATAL_ERROR "The test-only release key may only be trusted by a test build.")
   endif()
-  if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
-    set(STONEWAKE_RELEASE_BASE_URL "http://releases.stonewake-game.net:8080")
+endif()
+if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
+  if(stonewake_key STREQUAL stonewake_test_key)
+    set(STONEWAKE_RELEASE_BASE_URL "http://127.0.0.1:18080")
+  else()
+    message(FATAL_ERROR "Set STONEWAKE_RELEASE_BASE_URL to the release server this launcher asks, "
+                        "http://host[:port], for example "
+                        "-DSTONEWAKE_RELEASE_BASE_URL=http://releases.example.net:8080: every player who runs "
+                        "this launcher asks that server. Only a build that trusts the test-only key has a "
+                        "default (http://127.0.0.1:18080).")
   endif()
 endif()
 
@@ -43,7 +54,7 @@ string(LENGTH "${stonewake_key}" stonewake_key_length)
 if(NOT stonewake_key MATCHES "^[0-9a-f]+$" OR NOT stonewake_key_length EQUAL 128)
   message(FATAL_ERROR "STONEWAKE_RELEASE_PUBLIC_KEY must be 128 hex digits (X then Y).")
 endif()
-if(NOT STONEWAKE_RELEASE_BASE_URL MATCHES "^http://[^/]+$")
+if(NOT STONEWAKE_RELEASE_BASE_URL MATCHES "^http://[-A-Za-z0-9._~:]+$")
   message(FATAL_ERROR "STONEWAKE_RELEASE_BASE_URL must be http://host[:port] without a path.")
 endif()
 
@@ -52,4 +63,13 @@ string(SUBSTRING "${stonewake_key}" 64 64 stonewake_key_y)
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," STONEWAKE_KEY_X_BYTES "${stonewake_key_x}")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," STONEWAKE_KEY_Y_BYTES "${stonewake_key_y}")
 configure_file(${CMAKE_SOURCE_DIR}/release/release_config.cpp.in ${CMAKE_BINARY_DIR}/generated/release_config.cpp @ONLY)
+
+# The same two values as the resource text the publisher reads
+# (core/release_trust.h), and the header that tells the resource script
+# where that text is. file(CONFIGURE) leaves an unchanged file untouched.
+set(STONEWAKE_RELEASE_TRUST_FOLDER ${CMAKE_BINARY_DIR}/generated/release_trust)
+file(CONFIGURE OUTPUT ${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.txt
+  CONTENT "stonewake-release-trust 1\nkey ${stonewake_key}\nserver ${STONEWAKE_RELEASE_BASE_URL}\n")
+file(CONFIGURE OUTPUT ${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.rc.h
+  CONTENT "#define STONEWAKE_RELEASE_TRUST_FILE \"${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.txt\"\n")
 message(STATUS "Release server: ${STONEWAKE_RELEASE_BASE_URL} (test build: ${STONEWAKE_TEST_BUILD})")

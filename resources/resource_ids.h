@@ -13,3 +13,9 @@
 #define STONEWAKE_WISP_RESOURCE 103
 #define STONEWAKE_GELASIO_REGULAR_RESOURCE 104
 #define STONEWAKE_GELASIO_BOLD_RESOURCE 105
+
+// What the build trusts, the release key and server (core/release_trust.h),
+// as raw RT_RCDATA text: the publisher reads it back from a launcher before
+// a release carries it to every player. The publisher knows this number as
+// launcher::kReleaseTrustResource.
+#define STONEWAKE_RELEASE_TRUST_RESOURCE 106

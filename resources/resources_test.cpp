@@ -17,7 +17,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/hex.h"
+#include "core/release_trust.h"
+#include "core/text.h"
 #include "core/unique_handle.h"
+#include "release/release_config.h"
 #include "resources/resource_ids.h"
 #include "test_support/gdiplus_environment.h"
 
@@ -254,6 +258,19 @@ TEST(EmbeddedIcon, HasEverySizeAsAnEightBitPng) {
     EXPECT_TRUE(icon);
   }
   EXPECT_EQ(sizes, (std::set<int>{16, 24, 32, 48, 64, 128, 256}));
+}
+
+// The publisher reads this resource to see what a launcher it ships
+// trusts; it must name what the code of the same build verifies with and
+// asks.
+TEST(EmbeddedReleaseTrust, NamesTheKeyAndServerTheBuildUses) {
+  static_assert(STONEWAKE_RELEASE_TRUST_RESOURCE == launcher::kReleaseTrustResource);
+  const std::string_view text = ResourceBytes(STONEWAKE_RELEASE_TRUST_RESOURCE, RT_RCDATA);
+  const std::optional<launcher::ReleaseTrust> trust = launcher::ParseReleaseTrust(text);
+  ASSERT_TRUE(trust) << text;
+  EXPECT_EQ(trust->publicKeyHex,
+            launcher::HexLower(launcher::ReleasePublicKeyX) + launcher::HexLower(launcher::ReleasePublicKeyY));
+  EXPECT_EQ(launcher::WidenAscii(trust->serverBase), launcher::ReleaseServerBase);
 }
 
 }  // namespace

@@ -3,15 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "core/paths.h"
+#include "core/text.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher {
 namespace {
 
-TEST(LauncherExecutable, VersionResourceReads2510) {
+// The version the build was configured with (STONEWAKE_LAUNCHER_VERSION),
+// in the fixed file information and as text.
+TEST(LauncherExecutable, VersionResourceReadsTheConfiguredVersion) {
+  const std::string configured = STONEWAKE_CONFIGURED_LAUNCHER_VERSION;
+  unsigned major = 0, minor = 0, patch = 0;
+  ASSERT_EQ(std::sscanf(configured.c_str(), "%u.%u.%u", &major, &minor, &patch), 3) << configured;
   const std::wstring exe = JoinPath(testing::ProgramFolder(), L"Stonewake Launcher.exe");
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
@@ -23,16 +31,16 @@ TEST(LauncherExecutable, VersionResourceReads2510) {
   UINT fixedSize = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize));
   ASSERT_GE(fixedSize, sizeof(VS_FIXEDFILEINFO));
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(5, 2));
-  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 1));
-  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(5, 2));
-  EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(0, 1));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(minor, major));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, patch));
+  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(minor, major));
+  EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(0, patch));
 
   wchar_t* text = nullptr;
   UINT textSize = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\ProductVersion",
                              reinterpret_cast<void**>(&text), &textSize));
-  EXPECT_STREQ(text, L"2.5.1");
+  EXPECT_EQ(std::wstring(text), WidenAscii(configured));
 }
 
 TEST(LauncherExecutable, ManifestAsksForNoElevation) {

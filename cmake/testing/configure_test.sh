@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# How CMake configures the builds a studio makes, each in a scratch folder:
+# a players' build refuses to guess its key or release server, and builds
+# the launcher alone; the publisher's build configures without warnings.
+#   configure_test.sh SOURCE_DIR
+set -uo pipefail
+source_dir=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+studio_key=$(printf '3f2a%.0s' $(seq 32))
+test_key=$(tr -d '[:space:]' <"$source_dir/test_support/keys/test-only-release-key.pub.hex")
+url=http://releases.example.net:8080
+
+# configure NAME EXPECTED_STATUS PRESET ARGS...: configures into
+# $work/NAME, output in $work/NAME.out.
+configure() {
+  local name=$1 expected=$2 preset=$3
+  shift 3
+  (cd "$source_dir" && cmake --preset "$preset" -B "$work/$name" "$@") >"$work/$name.out" 2>&1
+  local status=$?
+  if [[ $expected == 0 && $status != 0 ]] || [[ $expected != 0 && $status == 0 ]]; then
+    fail "$name: cmake exited $status: $(tail -20 "$work/$name.out")"
+  fi
+  if grep -q "Manually-specified variables were not used" "$work/$name.out"; then
+    fail "$name: $(grep -A4 "Manually-specified" "$work/$name.out")"
+  fi
+}
+says() { grep -qF -- "$2" "$work/$1.out" || fail "$1 does not say \"$2\": $(tail -20 "$work/$1.out")"; }
+
+# Refused: a players' build without a server, without a key, or trusting
+# the test key; a test build that trusts another key without a server.
+configure no-server 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key"
+says no-server "Set STONEWAKE_RELEASE_BASE_URL to the release server this launcher asks"
+configure no-key 1 windows-release -DSTONEWAKE_RELEASE_BASE_URL=$url
+says no-key "Set STONEWAKE_RELEASE_PUBLIC_KEY"
+configure test-key 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$test_key" -DSTONEWAKE_RELEASE_BASE_URL=$url
+says test-key "The test-only release key may only be trusted by a test build"
+configure own-key-test-build 1 windows -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key"
+says own-key-test-build "Set STONEWAKE_RELEASE_BASE_URL"
+configure path-in-url 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
+  -DSTONEWAKE_RELEASE_BASE_URL=$url/releases
+says path-in-url "STONEWAKE_RELEASE_BASE_URL must be http://host[:port] without a path"
+
+# The players' build: the launcher and nothing else, carrying the key and
+# server it was given.
+configure players 0 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" -DSTONEWAKE_RELEASE_BASE_URL=$url
+programs=$(ninja -C "$work/players" -t commands all | grep -oE -- '-o "?bin/[^"]*\.exe' | sed -E 's/^-o "?//' | sort -u)
+[[ $programs == "bin/Stonewake Launcher.exe" ]] || fail "the players' build links: ${programs:-nothing}"
+trust=$work/players/generated/release_trust/release_trust.txt
+[[ $(cat "$trust" 2>/dev/null) == $'stonewake-release-trust 1\nkey '"$studio_key"$'\nserver '"$url" ]] ||
+  fail "the launcher's trust resource reads: $(cat "$trust" 2>&1)"
+
+# Configured again with another version, as the demo makes two launchers:
+# nothing given goes unused (a toolchain given twice would).
+configure players 0 windows-release -DSTONEWAKE_LAUNCHER_VERSION=2.5.2
+
+# The publisher's own build, as the README builds it.
+configure publisher 0 publisher
+
+if ((failures)); then
+  echo "$failures failures"
+  exit 1
+fi
+echo "configure: all checks passed"
