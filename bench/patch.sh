@@ -33,11 +33,10 @@ wine_run=$build/wine-run
 patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 
-# An optimised publisher without sanitizers, shared with bench/publisher.sh.
-cmake -S . -B build/bench-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
-  -DCMAKE_CXX_COMPILER=g++ >/dev/null
-cmake --build build/bench-host --target publisher >/dev/null
-publisher=$source_dir/build/bench-host/bin/publisher
+# The optimised publisher without sanitizers (the README's build).
+cmake --preset publisher >/dev/null
+cmake --build --preset publisher >/dev/null
+publisher=$source_dir/build/publisher/bin/publisher
 key=$source_dir/test_support/keys/test-only-release-key.pem
 
 work=$(mktemp -d)

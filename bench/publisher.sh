@@ -4,8 +4,8 @@
 # `publisher verify`, beside what the same files cost sha256sum and cp
 # followed by sync (the publisher flushes what it writes).
 # Medians of RUNS runs, warm page cache, pending writes flushed before each.
-# Uses an optimised build of the publisher without sanitizers
-# (build/bench-host).
+# Uses the optimised publisher without sanitizers that the README builds
+# (the publisher preset, build/publisher).
 #
 #   bench/publisher.sh [FILES] [KIB_PER_FILE] [RUNS]     defaults 10000 8 3
 set -euo pipefail
@@ -14,10 +14,9 @@ files=${1:-10000}
 kib=${2:-8}
 runs=${3:-3}
 
-cmake -S . -B build/bench-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
-  -DCMAKE_CXX_COMPILER=g++ >/dev/null
-cmake --build build/bench-host --target publisher >/dev/null
-publisher=$PWD/build/bench-host/bin/publisher
+cmake --preset publisher >/dev/null
+cmake --build --preset publisher >/dev/null
+publisher=$PWD/build/publisher/bin/publisher
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

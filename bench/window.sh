@@ -6,10 +6,12 @@
 #   bench/window.sh [SECONDS] [RUNS]      (default 30 s per span, 3 runs)
 #
 # STONEWAKE_WINDOWS_BUILD names the Windows build folder (default
-# build/windows); the host build's publisher makes the release.
+# build/windows); the publisher preset's build (the README's) makes the
+# release.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=${STONEWAKE_WINDOWS_BUILD:-$source_dir/build/windows}
+(cd "$source_dir" && cmake --preset publisher >/dev/null && cmake --build --preset publisher >/dev/null)
 PYTHONPATH="$source_dir/test_support:$source_dir/window/testing" \
   exec python3 "$source_dir/bench/window_bench.py" --build "$build" --source "$source_dir" \
-  --publisher "$source_dir/build/host/bin/publisher" --seconds "${1:-30}" --runs "${2:-3}"
+  --publisher "$source_dir/build/publisher/bin/publisher" --seconds "${1:-30}" --runs "${2:-3}"

@@ -3,12 +3,12 @@
 # launcher's own fetch, verification and download code under Wine; then the
 # same with the served manifest changed after signing, which must be refused.
 #
-#   publisher_e2e.sh SOURCE_DIR WINE_RUN FETCH_RELEASE_EXE
+#   publisher_e2e.sh SOURCE_DIR WINE_RUN FETCH_RELEASE_EXE PUBLISHER
 set -euo pipefail
 source_dir=$1
 wine_run=$2
 fetch=$3
-publisher=$source_dir/build/host/bin/publisher
+publisher=$4
 serve=$source_dir/tools/nginx/serve.sh
 keys=$source_dir/test_support/keys
 

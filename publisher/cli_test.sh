@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The publisher's command line as a release script uses it: exit codes,
 # what goes to standard output, and the files it leaves.
-#   cli_test.sh PUBLISHER
+#   cli_test.sh PUBLISHER MAKE_TEST_LAUNCHER
 set -uo pipefail
 publisher=$1
+make_launcher=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -42,12 +43,18 @@ cmp -s key.pem key.before || fail "keygen changed an existing key"
 mkdir -p game/data
 printf 'MZ game' >game/Stonewake.exe
 printf 'pak' >game/data/a.pak
-printf 'MZ launcher' >launcher.exe
+"$make_launcher" launcher.exe "$key" http://127.0.0.1:18080 2.5.2
 run 0 release --game game --launcher launcher.exe --version 1.2 --commit=abc --key key.pem --out tree
+contains out "launcher 2.5.2 trusts key ${key:0:8}...${key: -8} and asks http://127.0.0.1:18080"
 contains out "published version 1.2"
-contains out "no release in the tree yet: players will fetch 3 files"
+contains out "no release in the tree yet: a first install fetches 2 files, shown to players as 1 MB (10 bytes); not counted: the launcher"
 run 0 verify --tree tree --public-key "$key"
 contains out "valid release, version 1.2, commit abc; 3 files"
+contains out "launcher 2.5.2 trusts key ${key:0:8}"
+run 0 verify --tree tree --public-key "$key" --server http://127.0.0.1:18080/
+run 1 verify --tree tree --public-key "$key" --server http://releases.example.net
+contains err "Stonewake Launcher.exe (objects/"
+contains err "asks http://127.0.0.1:18080, not http://releases.example.net (--server)"
 run 0 verify --tree tree --public-key-file key.hex
 run 2 verify --tree tree
 run 1 verify --tree tree --public-key "$(printf '%0128d' 0)"
@@ -65,8 +72,8 @@ printf 'MZ game 2' >game/Game.exe
 snapshot() { (cd tree && find . -type f -printf '%p %s\n' | sort && cat latest/manifest.txt); }
 snapshot >tree.before
 run 0 release --game game --launcher launcher.exe --version 1.3 --key key.pem --out tree --dry-run --list-changes
-contains out "players on 1.2 will fetch 3 files, 0.0 MiB (2 new, 1 changed, 1 removed)"
-contains out "  new      game/Game.exe"
+contains out "players on 1.2 will fetch 3 files, shown to them as 1 MB (17 bytes): 2 new, 1 changed, 1 removed"
+contains out "  new      game/Game.exe (9 bytes)"
 contains out "  new      game/data/b.pak"
 contains out "  changed  game/data/a.pak"
 contains out "  removed  game/Stonewake.exe"
@@ -74,7 +81,7 @@ contains out "dry run: nothing was written"
 snapshot >tree.after
 cmp -s tree.before tree.after || fail "a dry run changed the tree"
 run 0 release --game game --launcher launcher.exe --version 1.3 --key key.pem --out tree
-contains out "players on 1.2 will fetch 3 files, 0.0 MiB (2 new, 1 changed, 1 removed); the manifest of 1.3 is"
+contains out "players on 1.2 will fetch 3 files, shown to them as 1 MB (17 bytes): 2 new, 1 changed, 1 removed; the manifest of 1.3 is"
 contains out "published version 1.3"
 grep -q "  new " out && fail "the file list was printed without --list-changes"
 mv game/Game.exe game/Stonewake.exe
@@ -83,6 +90,43 @@ printf 'x' >game/AUX.dat
 run 1 release --game game --version 1.3 --key key.pem --out tree2
 contains err "game/AUX.dat"
 [[ ! -e tree2 ]] || fail "a refused release wrote tree2"
+rm game/AUX.dat
+
+# The launcher a release carries decides which key and server every player
+# trusts from then on.
+other=$(cat other.hex)
+"$make_launcher" other-key.exe "$other" http://127.0.0.1:18080 2.6.0
+"$make_launcher" staging.exe "$key" http://staging.example.net:8080 2.6.0
+"$make_launcher" bare.exe - - 2.6.0
+run 1 release --game game --launcher other-key.exe --version 1.4 --key key.pem --out tree
+contains err "other-key.exe: launcher 2.6.0 trusts key ${other:0:8}...${other: -8}, not the key this release is signed with (${key:0:8}...${key: -8})"
+contains err "--rotate-key"
+run 1 release --game game --launcher staging.exe --server http://releases.example.net:8080 --version 1.4 --key key.pem --out tree
+contains err "staging.exe: launcher 2.6.0 asks http://staging.example.net:8080, not http://releases.example.net:8080 (--server)"
+run 1 release --game game --launcher bare.exe --version 1.4 --key key.pem --out tree
+contains err "bare.exe: launcher 2.6.0 carries no release key or server address"
+grep -q "version 1.3" tree/latest/manifest.txt || fail "a refused launcher changed the published release"
+run 2 release --game game --rotate-key --version 1.4 --key key.pem --out tree
+run 2 release --game game --launcher launcher.exe --server ftp://x --version 1.4 --key key.pem --out tree
+
+# Key rotation: the launcher with the new key, signed with the old one; then
+# releases signed with the new key.
+run 0 release --game game --launcher other-key.exe --rotate-key --version 1.4 --key key.pem --out tree
+contains out "launcher 2.6.0 trusts key ${other:0:8}...${other: -8} and asks http://127.0.0.1:18080; this release is signed with key ${key:0:8}...${key: -8}"
+run 1 verify --tree tree --public-key-file key.hex
+contains err "trusts key ${other:0:8}"
+run 0 verify --tree tree --public-key-file key.hex --rotate-key
+run 1 release --game game --launcher other-key.exe --version 1.5 --key other.pem --out tree
+contains err "was not signed with this key"
+run 0 release --game game --launcher other-key.exe --new-key --version 1.5 --key other.pem --out tree
+run 0 verify --tree tree --public-key-file other.hex
+
+# A link in the game folder: the refusal says what to do.
+ln -s "$work/game/Stonewake.exe" game/linked.exe
+run 1 release --game game --version 1.6 --key other.pem --out tree
+contains err "game/linked.exe: a symbolic link"
+contains err "Replace the link with a copy of the file it points to"
+rm game/linked.exe
 
 if ((failures)); then
   echo "$failures failures"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "publisher/crypto.h"
+#include "publisher/launcher_image.h"
 #include "publisher/patch_summary.h"
 #include "publisher/publish_error.h"
 #include "publisher/release_tree.h"
@@ -26,10 +27,11 @@ constexpr const char* kHelp = R"(publisher - sign and publish Stonewake releases
 
 Usage:
   publisher keygen --out KEY.pem [--public-out KEY.pub.hex]
-  publisher release --game DIR [--launcher EXE] --version WORD [--commit WORD]
-                    [--rollback] [--new-key] [--dry-run] [--list-changes]
-                    --key KEY.pem --out TREE
+  publisher release --game DIR [--launcher EXE [--server URL] [--rotate-key]]
+                    --version WORD [--commit WORD] [--rollback] [--new-key]
+                    [--dry-run] [--list-changes] --key KEY.pem --out TREE
   publisher verify --tree TREE (--public-key HEX | --public-key-file FILE)
+                   [--server URL] [--rotate-key]
   publisher --help
 
 keygen
@@ -46,7 +48,12 @@ release
     latest/manifest.sig   its signature
   Every file under DIR becomes game/<path> in the install; EXE, when given,
   becomes "Stonewake Launcher.exe", which players' launchers replace
-  themselves with. Objects are written first, then the manifest, then the
+  themselves with: from then on every player trusts the key and asks the
+  server that EXE was built with. The publisher reads both from EXE, prints
+  them ("launcher 2.5.2 trusts key 3f2a1b0c...d4e5f6c9 and asks
+  http://releases.example.net:8080") and refuses a launcher that trusts
+  another key than the signing key, or that carries neither. The game's
+  program is game/Stonewake.exe, started from the game folder. Objects are written first, then the manifest, then the
   signature, each under a temporary name and renamed into place when
   complete, so the tree can be served while it is updated. Objects already
   in TREE with the right content are kept as they are.
@@ -57,20 +64,28 @@ release
                      version orders before the one they have
     --new-key        sign although another key signed the release now in
                      TREE (only when players' launchers carry this key)
+    --server URL     refuse EXE unless it asks this release server
+    --rotate-key     ship EXE although it trusts another key than the
+                     signing key: players move to EXE's key, and the
+                     releases after this one must be signed with it
+                     (--new-key once)
     --dry-run        read and check everything, print what players would
                      download, and write nothing
     --list-changes   also list each new, changed and removed file
   Before the manifest is written (and with --dry-run instead of writing),
   prints what players on the published release will download: how many
-  files and MiB, how many are new, changed and removed, and the size of the
-  manifest, which every open launcher fetches every 15 seconds.
+  files, the size as their launcher shows it ("229 MB") and exactly, how
+  many are new, changed and removed, and the size of the manifest, which
+  every open launcher fetches every 15 seconds. A first install does not
+  count the launcher players start, which installs itself.
   Refused, naming each file, before anything is written: paths the launcher
   does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
   cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
   case, names ending in a dot or a space, < > " | ? *, names over 255
   characters or file names over 247), names equal but for
   letter case, a file whose path is a folder of another file, a file X next
-  to X.partial, links and special files, an empty game folder, the
+  to X.partial, links (copy what they point to in their place) and special
+  files, an empty game folder, the
   launcher's own file inside the game folder, a manifest larger than the
   1,048,576 bytes the launcher fetches, a version older than the published
   one without --rollback, and a tree whose release another key signed
@@ -80,8 +95,11 @@ verify
   Checks TREE as players' launchers will: the signature file is readable
   and valid for the manifest under the public key, the manifest parses and
   fits the launcher's limit, its paths can be installed on Windows, and
-  every object is present with the listed size and digest. Prints a
-  summary; exits non-zero naming every problem otherwise.
+  every object is present with the listed size and digest, and the
+  release's launcher, if it carries one, trusts this public key (or, with
+  --rotate-key, any key) and, with --server, asks that server. Prints a
+  summary and what the launcher trusts; exits non-zero naming every
+  problem and its file otherwise.
     --public-key HEX         the 128 hex digits keygen printed
     --public-key-file FILE   a file holding them (white space ignored)
 
@@ -177,6 +195,17 @@ class ProgressPrinter {
   bool printed_ = false;
 };
 
+// --server URL without a trailing slash, as a launcher build names it.
+std::string ServerArgument(const Arguments& args) {
+  std::string server = args.Get("server");
+  if (!args.Has("server")) return server;
+  while (server.ends_with('/')) server.pop_back();
+  if (!server.starts_with("http://") || server.size() == 7 || server.find('/', 7) != std::string::npos) {
+    throw UsageError{"--server takes the release server's base URL, http://host[:port]"};
+  }
+  return server;
+}
+
 int Release(const Arguments& args) {
   ReleaseInput input;
   input.gameFolder = args.Required("game");
@@ -186,6 +215,11 @@ int Release(const Arguments& args) {
   if (args.Has("commit") && input.commit.empty()) throw UsageError{"--commit needs a word"};
   input.rollback = args.Has("rollback");
   input.newKey = args.Has("new-key");
+  input.rotateKey = args.Has("rotate-key");
+  input.server = ServerArgument(args);
+  if (input.launcherExe.empty() && (input.rotateKey || args.Has("server"))) {
+    throw UsageError{"--rotate-key and --server are about the launcher a release carries: give --launcher"};
+  }
   const fs::path keyFile = args.Required("key");
   const fs::path tree = args.Required("out");
 
@@ -200,6 +234,14 @@ int Release(const Arguments& args) {
   report.step = [&](const PublishStep& step) { progress(step); };
   report.warning = [](const std::string& text) { std::cerr << "publisher: warning: " << text << "\n"; };
   const ReleasePlan plan = PlanRelease(input, key, tree, report);
+  if (plan.launcher) {
+    std::cout << LauncherTrustLine(*plan.launcher);
+    if (plan.launcher->trust && plan.launcher->trust->publicKeyHex != PublicKeyHex(PublicKeyOf(key))) {
+      std::cout << "; this release is signed with key " << ShortKey(PublicKeyHex(PublicKeyOf(key)))
+                << ": players who take it accept only releases signed with the launcher's key from then on";
+    }
+    std::cout << "\n";
+  }
   const launcher::Manifest published = plan.published.value_or(launcher::Manifest{});
   const bool listFiles = args.Has("list-changes");
 
@@ -215,7 +257,7 @@ int Release(const Arguments& args) {
   const PublishResult result = WriteRelease(plan, key, tree, report);
 
   std::cout << "published version " << result.manifest.version << " to " << tree.string() << ": "
-            << result.manifest.files.size() << " files, " << Mebibytes(result.bytes) << "; " << result.objectsWritten
+            << result.manifest.files.size() << " files, " << SizeText(result.bytes) << "; " << result.objectsWritten
             << " new objects, " << result.objectsKept << " already there\n";
   return 0;
 }
@@ -237,13 +279,14 @@ std::string PublicKeyArgument(const Arguments& args) {
 int VerifyCommand(const Arguments& args) {
   const fs::path tree = args.Required("tree");
   const PublicKey key = ParsePublicKeyHex(PublicKeyArgument(args));
-  const TreeSummary summary = CheckTree(tree, key);
+  const TreeSummary summary = CheckTree(tree, key, {args.Has("rotate-key"), ServerArgument(args)});
   const launcher::Manifest& m = summary.manifest;
   std::cout << tree.string() << ": valid release, version " << m.version;
   if (!m.commit.empty()) std::cout << ", commit " << m.commit;
   if (m.rollback) std::cout << ", rollback";
-  std::cout << "; " << m.files.size() << " files in " << summary.objects << " objects, " << Mebibytes(summary.bytes)
+  std::cout << "; " << m.files.size() << " files in " << summary.objects << " objects, " << SizeText(summary.bytes)
             << "; signature valid\n";
+  if (summary.launcher) std::cout << LauncherTrustLine(*summary.launcher) << "\n";
   return 0;
 }
 
@@ -262,10 +305,13 @@ int Run(int argc, char** argv) {
   }
   if (command == "keygen") return Keygen(Arguments(argc, argv, {"out", "public-out"}, {}));
   if (command == "release") {
-    return Release(Arguments(argc, argv, {"game", "launcher", "version", "commit", "key", "out"},
-                             {"rollback", "new-key", "dry-run", "list-changes"}));
+    return Release(Arguments(argc, argv, {"game", "launcher", "version", "commit", "key", "out", "server"},
+                             {"rollback", "new-key", "rotate-key", "dry-run", "list-changes"}));
   }
-  if (command == "verify") return VerifyCommand(Arguments(argc, argv, {"tree", "public-key", "public-key-file"}, {}));
+  if (command == "verify") {
+    return VerifyCommand(
+        Arguments(argc, argv, {"tree", "public-key", "public-key-file", "server"}, {"rotate-key"}));
+  }
   throw UsageError{"unknown command \"" + command + "\""};
 }
 

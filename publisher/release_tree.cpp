@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <vector>
@@ -65,7 +66,11 @@ std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std:
     if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
     if (fs::is_directory(status)) continue;
     if (fs::is_symlink(status)) {
-      problems.push_back(Printable(path) + ": a symbolic link; a release carries only regular files");
+      const bool toFolder = fs::is_directory(fs::status(it->path(), error));
+      problems.push_back(Printable(path) + ": a symbolic link; a release carries only regular files and players' "
+                         "launchers write plain files. Replace the link with a copy of the " +
+                         (toFolder ? "folder" : "file") + " it points to (" +
+                         (toFolder ? "rm LINK && cp -r TARGET LINK" : "cp --remove-destination TARGET LINK") + ")");
     } else if (!fs::is_regular_file(status)) {
       problems.push_back(Printable(path) +
                          ": a special file (device, pipe or socket); a release carries only regular files");
@@ -82,12 +87,6 @@ std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std:
   }
   if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
   return files;
-}
-
-bool StartsWithMz(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  char magic[2] = {};
-  return in.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
 }
 
 bool SameManifest(const launcher::Manifest& a, const launcher::Manifest& b) {
@@ -214,16 +213,22 @@ Descriptor OpenPlannedFile(const fs::path& gameFolder, const PlannedFile& file) 
   return in;
 }
 
+[[noreturn]] void ChangedWhilePublished(const PlannedFile& file) {
+  throw PublishError(file.source.string() +
+                     " changed while it was being published; publish again when nothing writes "
+                     "to the game folder");
+}
+
 bool SameContentAs(const struct stat& a, const struct stat& b) {
   return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Reads a planned file once through OpenPlannedFile, handing each chunk to
+// Reads an opened planned file from its first byte, handing each chunk to
 // `sink`, and returns its digest. Refuses a file written to meanwhile and a
-// launcher that is not a Windows executable.
-FileDigest ReadPlannedFile(const fs::path& gameFolder, const PlannedFile& file,
-                           const std::function<void(std::span<const std::uint8_t>)>& sink) {
-  const Descriptor in = OpenPlannedFile(gameFolder, file);
+// launcher that is not a Windows executable. Reads by offset, so the same
+// descriptor can be read again.
+FileDigest ReadOpenFile(const Descriptor& in, const PlannedFile& file,
+                        const std::function<void(std::span<const std::uint8_t>)>& sink) {
   struct stat before {};
   ::fstat(in.get(), &before);
   Sha256 hash;
@@ -231,7 +236,7 @@ FileDigest ReadPlannedFile(const fs::path& gameFolder, const PlannedFile& file,
   std::string head;  // the first bytes, to check the launcher's
   FileDigest digest;
   for (;;) {
-    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    const ssize_t n = ::pread(in.get(), buffer.data(), buffer.size(), static_cast<off_t>(digest.size));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw PublishError("Cannot read " + file.source.string() + ": " + std::strerror(errno));
     if (n == 0) break;
@@ -245,40 +250,69 @@ FileDigest ReadPlannedFile(const fs::path& gameFolder, const PlannedFile& file,
   digest.sha256 = hash.Finish();
   struct stat after {};
   // A file written to meanwhile may have been read half old, half new.
-  if (::fstat(in.get(), &after) != 0 || !SameContentAs(before, after)) {
-    throw PublishError(file.source.string() +
-                       " changed while it was being published; publish again when nothing writes "
-                       "to the game folder");
-  }
+  if (::fstat(in.get(), &after) != 0 || !SameContentAs(before, after)) ChangedWhilePublished(file);
   if (file.path == launcher::LauncherFileName && !head.starts_with("MZ")) {
     throw PublishError(file.source.string() + ": the launcher is not a Windows executable");
   }
   return digest;
 }
 
-// Reads a planned file once, hashing it and copying it beside the objects
-// under a temporary name, then puts the copy at objects/<digest>. An object
-// already there with that content is kept untouched (the copy is dropped):
-// objects are immutable, and a CDN or a player may be reading it right now.
-// Nothing when this run placed an object of that digest already.
-std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
-                                             const PlannedFile& file, std::set<std::string>& placed, FileDigest& digest,
-                                             const PublishReport& report) {
-  StagedFile staged(objects / "object");
-  digest = ReadPlannedFile(gameFolder, file, [&](std::span<const std::uint8_t> chunk) { staged.Write(chunk); });
+// Opens a planned file and reads it once (ReadOpenFile).
+FileDigest ReadPlannedFile(const fs::path& gameFolder, const PlannedFile& file,
+                           const std::function<void(std::span<const std::uint8_t>)>& sink) {
+  return ReadOpenFile(OpenPlannedFile(gameFolder, file), file, sink);
+}
 
-  if (!placed.insert(digest.sha256).second) return std::nullopt;
-  const fs::path object = objects / digest.sha256;
+// A regular file of `size` bytes at `object`, without reading it.
+bool ObjectOfSize(const fs::path& object, std::uint64_t size) {
   struct stat existing {};
-  if (::lstat(object.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-      static_cast<std::uint64_t>(existing.st_size) == digest.size) {
-    if (DigestFile(object).sha256 == digest.sha256) return PublishStep::Kind::ObjectKept;
-    if (report.warning) report.warning("objects/" + digest.sha256 + " had other content; it is replaced");
+  return ::lstat(object.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+         static_cast<std::uint64_t>(existing.st_size) == size;
+}
+
+// True when objects/<digest> holds that content; warns when it holds other
+// content of the same size (it is then replaced).
+bool ObjectInPlace(const fs::path& objects, const FileDigest& digest, const PublishReport& report) {
+  const fs::path object = objects / digest.sha256;
+  if (!ObjectOfSize(object, digest.size)) return false;
+  if (DigestFile(object).sha256 == digest.sha256) return true;
+  if (report.warning) report.warning("objects/" + digest.sha256 + " had other content; it is replaced");
+  return false;
+}
+
+// Puts the content of a planned file at objects/<digest>, reading it through
+// one descriptor. An object already there with that content is kept
+// untouched: objects are immutable, and a CDN or a player may be reading it
+// right now. Nothing when this run placed an object of that digest already.
+//
+// `likely` is the digest the published release lists for the same path and
+// size when its object is in place: the file is then hashed first and copied
+// only when its content turns out to differ, so publishing into the same
+// tree again copies nothing that is already there. Any other file is copied
+// beside the objects while it is hashed, in one read.
+std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
+                                             const PlannedFile& file, const std::string* likely,
+                                             std::set<std::string>& placed, FileDigest& digest,
+                                             const PublishReport& report) {
+  const Descriptor in = OpenPlannedFile(gameFolder, file);
+  std::optional<StagedFile> staged;
+  if (likely) {
+    digest = ReadOpenFile(in, file, [](std::span<const std::uint8_t>) {});
+  } else {
+    staged.emplace(objects / "object");
+    digest = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
+  }
+  if (!placed.insert(digest.sha256).second) return std::nullopt;
+  if (ObjectInPlace(objects, digest, report)) return PublishStep::Kind::ObjectKept;
+  if (!staged) {
+    staged.emplace(objects / "object");
+    const FileDigest copied = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
+    if (copied.sha256 != digest.sha256 || copied.size != digest.size) ChangedWhilePublished(file);
   }
   // Flushed all at once before the manifest is written; an object cut short
   // by a crash before that is named in no manifest, and is found by its
   // content and replaced by the next run.
-  staged.CommitAs(object, StagedFile::Flush::Later);
+  staged->CommitAs(objects / digest.sha256, StagedFile::Flush::Later);
   return PublishStep::Kind::ObjectWritten;
 }
 
@@ -349,16 +383,29 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
 
   std::vector<PlannedFile> files = WalkGameFolder(input.gameFolder, problems);
   if (files.empty()) problems.push_back(input.gameFolder.string() + ": the game folder has no files");
+  std::optional<LauncherFacts> launcherFacts;
   if (!input.launcherExe.empty()) {
     const fs::file_status status = fs::status(input.launcherExe, error);
-    if (!fs::is_regular_file(status)) {
-      problems.push_back(input.launcherExe.string() + ": the launcher is not a file");
-    } else if (!StartsWithMz(input.launcherExe)) {
+    const std::optional<std::vector<std::uint8_t>> image =
+        fs::is_regular_file(status) ? ReadImageFile(input.launcherExe) : std::nullopt;
+    if (!image) {
+      problems.push_back(input.launcherExe.string() + ": the launcher is not a file that can be read");
+    } else if (image->size() < 2 || (*image)[0] != 'M' || (*image)[1] != 'Z') {
       // Players' launchers replace themselves with whatever this names.
       problems.push_back(input.launcherExe.string() + ": the launcher is not a Windows executable");
     } else {
-      files.push_back(
-          {std::string(launcher::LauncherFileName), input.launcherExe, fs::file_size(input.launcherExe, error)});
+      // Every player who takes the release trusts what this launcher trusts
+      // from then on.
+      launcherFacts = ReadLauncherFacts(*image);
+      for (const std::string& problem :
+           LauncherTrustProblems(*launcherFacts, PublicKeyHex(publicKey), input.rotateKey, input.server)) {
+        problems.push_back(input.launcherExe.string() + ": " + problem);
+      }
+      if (input.rotateKey && launcherFacts->trust && launcherFacts->trust->publicKeyHex == PublicKeyHex(publicKey) &&
+          report.warning) {
+        report.warning("--rotate-key: the launcher trusts the signing key already, so no key changes");
+      }
+      files.push_back({std::string(launcher::LauncherFileName), input.launcherExe, image->size()});
     }
   }
   // Byte order of the manifest paths: stable whatever order the file system
@@ -372,7 +419,7 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
 
   // The same manifest with every digest still unknown has the final length
   // and grammar, so refuse it now rather than after writing objects.
-  ReleasePlan plan{input, std::move(files), std::nullopt};
+  ReleasePlan plan{input, std::move(files), std::nullopt, std::move(launcherFacts)};
   CheckedManifestText(UndigestedManifest(plan));
   plan.published = CheckAgainstCurrentRelease(input, publicKey, tree, report);
 
@@ -387,7 +434,9 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
   if (std::none_of(plan.files.begin(), plan.files.end(),
                    [](const PlannedFile& f) { return f.path == launcher::GameExecutablePath; }) &&
       report.warning) {
-    report.warning("the release has no game/Stonewake.exe, the program the launcher starts");
+    report.warning(
+        "the release has no game/Stonewake.exe: players' launchers install it, but Play, which starts "
+        "game\\Stonewake.exe, fails with \"Could not start Stonewake.exe.\"");
   }
   return plan;
 }
@@ -410,12 +459,24 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   RemoveStaleTemps(objects);
   RemoveStaleTemps(latest);
 
+  // What the published release lists, to spot files that are already in
+  // the tree.
+  std::map<std::string, const launcher::ManifestFile*> published;
+  if (plan.published) {
+    for (const launcher::ManifestFile& file : plan.published->files) published.emplace(file.path, &file);
+  }
+
   PublishResult result;
   std::set<std::string> placed;
   for (std::size_t i = 0; i < files.size(); ++i) {
+    const auto listed = published.find(files[i].path);
+    const std::string* likely = listed != published.end() && listed->second->size == files[i].size &&
+                                        ObjectOfSize(objects / listed->second->sha256, files[i].size)
+                                    ? &listed->second->sha256
+                                    : nullptr;
     FileDigest digest;
     const std::optional<PublishStep::Kind> placedNow =
-        PlaceObject(plan.input.gameFolder, objects, files[i], placed, digest, report);
+        PlaceObject(plan.input.gameFolder, objects, files[i], likely, placed, digest, report);
     manifest.files[i].sha256 = digest.sha256;
     manifest.files[i].size = digest.size;
     progress.bytesTotal += digest.size - files[i].size;

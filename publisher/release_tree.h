@@ -20,6 +20,7 @@
 
 #include "core/records.h"
 #include "publisher/crypto.h"
+#include "publisher/launcher_image.h"
 
 namespace publisher {
 
@@ -34,6 +35,11 @@ struct ReleaseInput {
   bool rollback = false;
   // Sign even though the tree's current release was signed by another key.
   bool newKey = false;
+  // Ship a launcher that trusts a key other than the signing key: players
+  // are being moved to the launcher's key.
+  bool rotateKey = false;
+  // When not empty, the release server the launcher must ask.
+  std::string server;
 };
 
 struct PublishStep {
@@ -74,9 +80,11 @@ struct ReleasePlan {
   ReleaseInput input;
   std::vector<PlannedFile> files;               // manifest order
   std::optional<launcher::Manifest> published;  // the release the tree holds now, if it can be read
+  std::optional<LauncherFacts> launcher;        // what the launcher carried, if any, says of itself
 };
 
-// Checks the words, every input file's name and kind, and the tree's current
+// Checks the words, every input file's name and kind, the key and server
+// the launcher trusts (LauncherTrustProblems), and the tree's current
 // release. Writes nothing. Throws PublishError; when the input is refused,
 // the message lists every offending file.
 ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,

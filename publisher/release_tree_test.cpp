@@ -13,6 +13,7 @@
 #include "publisher/publish_error.h"
 #include "publisher/test_files.h"
 #include "publisher/tree_check.h"
+#include "test_launcher_image.h"
 
 namespace publisher {
 namespace {
@@ -81,6 +82,20 @@ class PublishTest : public ::testing::Test {
 
   void Game(const std::string& path, const std::string& content) { WriteFile(game_ / path, content); }
 
+  // A launcher at dir_/name trusting `keyHex` (the signing key when empty)
+  // and asking `server`; returns its bytes.
+  std::string Launcher(const std::string& name = "launcher.exe", std::string keyHex = "",
+                       const std::string& server = "http://127.0.0.1:18080") {
+    if (keyHex.empty()) keyHex = PublicKeyHex(PublicKeyOf(key_));
+    testing::TestLauncher launcher;
+    launcher.trustText = launcher::ReleaseTrustText({keyHex, server});
+    launcher.version[2] = 2;
+    const std::vector<std::uint8_t> image = testing::TestLauncherImage(launcher);
+    const std::string bytes(image.begin(), image.end());
+    WriteFile(dir_ / name, bytes);
+    return bytes;
+  }
+
   TempDir dir_;
   fs::path game_ = dir_ / "game";
   fs::path tree_ = dir_ / "tree";
@@ -97,7 +112,7 @@ TEST_F(PublishTest, WritesATreeThatVerifiesAndHoldsEveryFile) {
   Game("My Saves/x y.dat", "same");
   Game("copy.dat", "same");
   Game("empty", "");
-  WriteFile(dir_ / "launcher.exe", "MZ launcher");
+  const std::string launcherBytes = Launcher();
   ReleaseInput input = Input("1.4.2");
   input.launcherExe = dir_ / "launcher.exe";
   input.commit = "9f3c2e1";
@@ -110,8 +125,8 @@ TEST_F(PublishTest, WritesATreeThatVerifiesAndHoldsEveryFile) {
             "version 1.4.2\n"
             "commit 9f3c2e1\n"
             "file " +
-                Sha256Of("MZ launcher") +
-                " 11 Stonewake Launcher.exe\n"
+                Sha256Of(launcherBytes) + " " + std::to_string(launcherBytes.size()) +
+                " Stonewake Launcher.exe\n"
                 "file " +
                 Sha256Of("same") +
                 " 4 game/My Saves/x y.dat\n"
@@ -135,6 +150,9 @@ TEST_F(PublishTest, WritesATreeThatVerifiesAndHoldsEveryFile) {
   const TreeSummary summary = CheckTree(tree_, PublicKeyOf(key_));
   EXPECT_EQ(summary.manifest.version, "1.4.2");
   EXPECT_EQ(summary.objects, 5u);
+  ASSERT_TRUE(summary.launcher);
+  EXPECT_EQ(LauncherTrustLine(*summary.launcher),
+            "launcher 2.5.2 trusts key " + ShortKey(PublicKeyHex(PublicKeyOf(key_))) + " and asks http://127.0.0.1:18080");
   for (const launcher::ManifestFile& file : summary.manifest.files) {
     SCOPED_TRACE(file.path);
     const fs::path source =
@@ -198,13 +216,13 @@ TEST_F(PublishTest, RefusesInputPlayersCouldNotInstallAndWritesNothing) {
          t.Game("real", "x");
          fs::create_symlink(t.game_ / "real", t.game_ / "link");
        },
-       {"game/link: a symbolic link"}},
+       {"game/link: a symbolic link", "Replace the link with a copy of the file it points to"}},
       {"symbolic link to a folder",
        [](PublishTest& t, ReleaseInput&) {
          t.Game("sub/real", "x");
          fs::create_directory_symlink(t.game_ / "sub", t.game_ / "linked");
        },
-       {"game/linked: a symbolic link"}},
+       {"game/linked: a symbolic link", "Replace the link with a copy of the folder it points to"}},
       {"named pipe",
        [](PublishTest& t, ReleaseInput&) {
          t.Game("real", "x");
@@ -508,11 +526,27 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
       {"manifest missing", [](PublishTest& t) { fs::remove(t.tree_ / "latest/manifest.txt"); },
        "latest/manifest.txt: missing"},
       {"object missing", [](PublishTest& t) { fs::remove(t.tree_ / "objects" / Sha256Of("bbb")); },
-       "objects/" + Sha256Of("bbb") + ": missing"},
+       "objects/" + Sha256Of("bbb") + " (game/b): missing"},
       {"object content changed", [](PublishTest& t) { WriteFile(t.tree_ / "objects" / Sha256Of("bbb"), "ccc"); },
-       "objects/" + Sha256Of("bbb") + ": its content has the digest " + Sha256Of("ccc")},
+       "objects/" + Sha256Of("bbb") + " (game/b): its content has the digest " + Sha256Of("ccc")},
       {"object cut short", [](PublishTest& t) { WriteFile(t.tree_ / "objects" / Sha256Of("bbb"), "bb"); },
-       "objects/" + Sha256Of("bbb") + ": 2 bytes, but the manifest lists 3"},
+       "objects/" + Sha256Of("bbb") + " (game/b): 2 bytes, but the manifest lists 3"},
+      {"a signed path Windows cannot hold",
+       [](PublishTest& t) {
+         std::string text = ReadFile(t.tree_ / "latest/manifest.txt");
+         text.replace(text.find(" game/b\n"), 8, " game/AUX.txt\n");
+         WriteFile(t.tree_ / "latest/manifest.txt", text);
+         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(t.key_, Bytes(text))));
+       },
+       "latest/manifest.txt lists game/AUX.txt: the name \"AUX.txt\" is the reserved device name AUX"},
+      {"a signed line of no known shape",
+       [](PublishTest& t) {
+         std::string text = ReadFile(t.tree_ / "latest/manifest.txt");
+         text.replace(text.find("version 2.0"), 11, "version: 2.0");
+         WriteFile(t.tree_ / "latest/manifest.txt", text);
+         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(t.key_, Bytes(text))));
+       },
+       "latest/manifest.txt line 2 (\"version: 2.0\") is not a manifest line the launcher reads"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -526,6 +560,142 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
     const std::string message = CheckMessage(PublicKeyOf(key_));
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
   }
+}
+
+// The launcher a release carries replaces every player's: what it trusts
+// is what they trust from then on.
+TEST_F(PublishTest, ShipsOnlyALauncherThatTrustsTheSigningKeyAndServer) {
+  const std::string otherKey = PublicKeyHex(PublicKeyOf(GenerateKey()));
+  struct Case {
+    const char* name;
+    std::function<void(PublishTest&, ReleaseInput&)> setup;
+    std::string refusal;  // empty: published
+  };
+  const Case kCases[] = {
+      {"the signing key", [](PublishTest& t, ReleaseInput& in) { in.launcherExe = t.dir_ / "launcher.exe"; }, ""},
+      {"another key",
+       [&](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("other.exe", otherKey);
+         in.launcherExe = t.dir_ / "other.exe";
+       },
+       "trusts key " + ShortKey(otherKey) + ", not the key this release is signed with"},
+      {"another key while rotating to it",
+       [&](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("other.exe", otherKey);
+         in.launcherExe = t.dir_ / "other.exe";
+         in.rotateKey = true;
+       },
+       ""},
+      {"the server asked for",
+       [](PublishTest& t, ReleaseInput& in) {
+         in.launcherExe = t.dir_ / "launcher.exe";
+         in.server = "http://127.0.0.1:18080";
+       },
+       ""},
+      {"another server",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("staging.exe", "", "http://staging.example.net:8080");
+         in.launcherExe = t.dir_ / "staging.exe";
+         in.server = "http://releases.example.net:8080";
+       },
+       "asks http://staging.example.net:8080, not http://releases.example.net:8080 (--server)"},
+      {"rotating does not excuse another server",
+       [&](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("staging.exe", otherKey, "http://staging.example.net:8080");
+         in.launcherExe = t.dir_ / "staging.exe";
+         in.rotateKey = true;
+         in.server = "http://releases.example.net:8080";
+       },
+       "asks http://staging.example.net:8080"},
+      {"no trust resource",
+       [](PublishTest& t, ReleaseInput& in) {
+         WriteFile(t.dir_ / "bare.exe", "MZ not built by this project");
+         in.launcherExe = t.dir_ / "bare.exe";
+       },
+       "bare.exe: launcher (no version resource) carries no release key or server address"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(tree_);
+    Game("Stonewake.exe", "MZ game");
+    Launcher();
+    ReleaseInput input = Input("1.0");
+    c.setup(*this, input);
+    const std::string message = Refusal(input);
+    if (c.refusal.empty()) {
+      EXPECT_EQ(message, "(published)");
+    } else {
+      EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
+      EXPECT_FALSE(fs::exists(tree_ / "latest/manifest.txt"));
+    }
+  }
+}
+
+// verify holds the launcher in the tree to the same rule as release.
+TEST_F(PublishTest, CheckTreeNamesALauncherThatTrustsAnotherKey) {
+  const std::string otherKey = PublicKeyHex(PublicKeyOf(GenerateKey()));
+  Game("Stonewake.exe", "MZ game");
+  Launcher("next.exe", otherKey);
+  ReleaseInput input = Input("1.0");
+  input.launcherExe = dir_ / "next.exe";
+  input.rotateKey = true;
+  const PublishResult result = Publish(input);
+  const std::string object = result.manifest.files[0].sha256;
+
+  const std::string message = CheckMessage(PublicKeyOf(key_));
+  EXPECT_NE(message.find("Stonewake Launcher.exe (objects/" + object + "): launcher 2.5.2 trusts key " +
+                         ShortKey(otherKey) + ", not the key this release is signed with"),
+            std::string::npos)
+      << message;
+  EXPECT_NO_THROW(CheckTree(tree_, PublicKeyOf(key_), {true, ""}));
+  EXPECT_NO_THROW(CheckTree(tree_, PublicKeyOf(key_), {true, "http://127.0.0.1:18080"}));
+  try {
+    CheckTree(tree_, PublicKeyOf(key_), {true, "http://releases.example.net"});
+    ADD_FAILURE() << "another server passed";
+  } catch (const PublishError& error) {
+    EXPECT_NE(std::string(error.what()).find("asks http://127.0.0.1:18080, not http://releases.example.net"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+std::uint64_t BytesWrittenByThisProcess() {
+  std::ifstream io("/proc/self/io");
+  std::string name;
+  std::uint64_t value = 0;
+  while (io >> name >> value) {
+    if (name == "wchar:") return value;
+  }
+  ADD_FAILURE() << "no wchar in /proc/self/io";
+  return 0;
+}
+
+// Publishing the same files into the tree again reads them, but copies
+// nothing that is already in place with the right content.
+TEST_F(PublishTest, RepublishingCopiesNoObjectAlreadyInPlace) {
+  std::string large(4 * 1048576, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 13 % 251);
+  Game("Stonewake.exe", "MZ game");
+  Game("data/big.pak", large);
+  Publish(Input("1.0"));
+
+  Game("data/small.pak", "new");
+  const std::uint64_t before = BytesWrittenByThisProcess();
+  const PublishResult result = Publish(Input("1.1"));
+  const std::uint64_t written = BytesWrittenByThisProcess() - before;
+
+  EXPECT_EQ(result.objectsKept, 2u);
+  EXPECT_EQ(result.objectsWritten, 1u);
+  EXPECT_LT(written, large.size() / 4) << "bytes written by the second run";
+  EXPECT_EQ(CheckTree(tree_, PublicKeyOf(key_)).manifest.version, "1.1");
+
+  // A file changed in place, same size: hashed, found new, copied.
+  large[5] = 'x';
+  Game("data/big.pak", large);
+  const PublishResult changed = Publish(Input("1.2"));
+  EXPECT_EQ(changed.objectsWritten, 1u);
+  EXPECT_EQ(ReadFile(tree_ / "objects" / Sha256Of(large)), large);
+  EXPECT_EQ(CheckTree(tree_, PublicKeyOf(key_)).manifest.version, "1.2");
 }
 
 }  // namespace

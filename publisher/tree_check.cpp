@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/install_layout.h"
 #include "core/manifest.h"
 #include "core/signature_file.h"
 #include "publisher/install_names.h"
@@ -47,6 +48,61 @@ std::optional<std::string> ReadFetchable(const fs::path& file, std::vector<std::
   return bytes;
 }
 
+bool IsHexDigest(std::string_view word) {
+  return word.size() == 64 && word.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+bool IsDecimal(std::string_view word) {
+  return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Why the launcher refuses a signed manifest, naming the files or the line
+// at fault: the paths a player's install cannot hold, or else the first line
+// that is not of the grammar's shapes.
+std::vector<std::string> ManifestFaults(std::string_view text) {
+  std::vector<std::string> paths;
+  std::vector<std::string> faults;
+  std::size_t number = 0;
+  bool ended = false;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++number;
+    bool known = false;
+    if (number == 1) {
+      known = line == "stonewake-manifest 1";
+    } else if (ended) {
+      known = false;
+    } else if (line == "end") {
+      known = ended = true;
+    } else if (line == "rollback") {
+      known = true;
+    } else if (line.starts_with("version ") || line.starts_with("commit ")) {
+      known = WordProblem(line.substr(line.find(' ') + 1)).empty();
+    } else if (line.starts_with("file ")) {
+      const std::string_view rest = line.substr(5);
+      const std::size_t space = rest.find(' ');
+      const std::size_t second = space == std::string_view::npos ? space : rest.find(' ', space + 1);
+      if (second != std::string_view::npos && IsHexDigest(rest.substr(0, space)) &&
+          IsDecimal(rest.substr(space + 1, second - space - 1))) {
+        known = true;
+        paths.emplace_back(rest.substr(second + 1));
+      }
+    }
+    if (!known && faults.empty()) {
+      faults.push_back("latest/manifest.txt line " + std::to_string(number) + " (\"" +
+                       Printable(line.substr(0, 80)) + "\") is not a manifest line the launcher reads");
+    }
+  }
+  if (!ended && faults.empty()) faults.push_back("latest/manifest.txt: no \"end\" line; the launcher reads it as cut off");
+  for (std::string& problem : InstallPathProblems(paths)) {
+    faults.push_back("latest/manifest.txt lists " + std::move(problem));
+  }
+  if (faults.empty()) faults.push_back("latest/manifest.txt: signed, but the launcher refuses it");
+  return faults;
+}
+
 [[noreturn]] void Fail(const fs::path& tree, const std::vector<std::string>& problems) {
   std::string message = tree.string() + " does not hold a release players can install:";
   for (std::size_t i = 0; i < problems.size() && i < kMaxListed; ++i) message += "\n  " + problems[i];
@@ -56,7 +112,7 @@ std::optional<std::string> ReadFetchable(const fs::path& file, std::vector<std::
 
 }  // namespace
 
-TreeSummary CheckTree(const fs::path& tree, const PublicKey& key) {
+TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeCheckOptions& options) {
   std::vector<std::string> problems;
   const std::optional<std::string> manifestText =
       ReadFetchable(tree / "latest" / "manifest.txt", problems, "latest/manifest.txt");
@@ -84,9 +140,7 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key) {
   try {
     summary.manifest = launcher::ParseManifest(Bytes(*manifestText));
   } catch (const launcher::LauncherError&) {
-    problems.push_back(
-        "latest/manifest.txt: signed, but the launcher refuses it: it breaks the manifest grammar, or names paths a "
-        "player's install cannot hold as written (publish it again with this publisher to see which)");
+    for (std::string& fault : ManifestFaults(*manifestText)) problems.push_back(std::move(fault));
     Fail(tree, problems);
   }
 
@@ -94,18 +148,19 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key) {
   for (const launcher::ManifestFile& file : summary.manifest.files) paths.push_back(file.path);
   problems = InstallPathProblems(paths);
 
-  std::map<std::string, std::uint64_t> objects;  // digest -> listed size
+  std::map<std::string, const launcher::ManifestFile*> objects;  // digest -> first file listing it
   for (const launcher::ManifestFile& file : summary.manifest.files) {
     summary.bytes += file.size;
-    const auto [it, inserted] = objects.try_emplace(file.sha256, file.size);
-    if (!inserted && it->second != file.size) {
-      problems.push_back(file.path + ": listed with size " + std::to_string(file.size) +
-                         ", another file with the same digest with size " + std::to_string(it->second));
+    const auto [it, inserted] = objects.try_emplace(file.sha256, &file);
+    if (!inserted && it->second->size != file.size) {
+      problems.push_back(file.path + ": listed with size " + std::to_string(file.size) + ", but " +
+                         it->second->path + " with the same digest with size " + std::to_string(it->second->size));
     }
   }
-  for (const auto& [sha256, size] : objects) {
+  for (const auto& [sha256, file] : objects) {
+    const std::uint64_t size = file->size;
     const fs::path object = tree / "objects" / sha256;
-    const std::string name = "objects/" + sha256;
+    const std::string name = "objects/" + sha256 + " (" + file->path + ")";
     std::error_code error;
     if (!fs::is_regular_file(object, error)) {
       problems.push_back(name + ": missing");
@@ -118,6 +173,20 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key) {
     } else if (digest.sha256 != sha256) {
       problems.push_back(name + ": its content has the digest " + digest.sha256);
     }
+  }
+
+  // Every player who takes the release trusts what its launcher trusts.
+  for (const launcher::ManifestFile& file : summary.manifest.files) {
+    if (file.path != launcher::LauncherFileName) continue;
+    const fs::path object = tree / "objects" / file.sha256;
+    const std::optional<std::vector<std::uint8_t>> image = ReadImageFile(object);
+    if (!image) continue;  // reported above as missing or unreadable
+    summary.launcher = ReadLauncherFacts(*image);
+    for (const std::string& problem :
+         LauncherTrustProblems(*summary.launcher, PublicKeyHex(key), options.rotateKey, options.server)) {
+      problems.push_back(file.path + " (objects/" + file.sha256 + "): " + problem);
+    }
+    break;
   }
   if (!problems.empty()) Fail(tree, problems);
   summary.objects = objects.size();
