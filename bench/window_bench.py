@@ -3,14 +3,15 @@
 
     window_bench.py --build BUILD_DIR --source SOURCE_DIR --publisher PUBLISHER [--seconds 30] [--runs 3]
 
-Prints, for a launcher sitting in Ready (30 repaints a second) and then
-minimised, each for --seconds: the CPU time of the launcher process, of the
-wineserver and of the X server, as a share of one core, and the launcher's
-resident memory at the start and the end of the span. Then the start-up
-time to the window on screen, beside the sample game's (a plain window
-program started the same way), and to the first painted frame (warm Wine,
-medians of --runs). Handle and GDI/USER object counts are not reported:
-Wine 8 answers 0 for both when asked about another process.
+Prints, for a launcher sitting in Ready (30 repaints a second) at 96 DPI,
+then minimised, then in Ready at 144 DPI (840 x 510), each for --seconds:
+the CPU time of the launcher process, of the wineserver and of the X
+server, as a share of one core, and the launcher's resident memory at the
+start of the span, its highest and its end (sampled every second). Then
+the start-up time to the window on screen, beside the sample game's (a
+plain window program started the same way), and to the first painted
+frame (warm Wine, medians of --runs). Handle and GDI/USER object counts are
+not reported: Wine 8 answers 0 for both when asked about another process.
 """
 import argparse
 import os
@@ -21,7 +22,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from player_session import Scene, Window, wait_until, windows_path
+from player_session import Scene, Window, client_size, wait_until, windows_path
 from window_test import Run
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -74,14 +75,31 @@ def wineserver_pid(prefix):
 def measure(label, seconds, pids, launcher):
     before = {name: cpu_seconds(pid) for name, pid in pids.items() if pid}
     rss_start = rss_kib(launcher)
+    rss_most = rss_start
     start = time.monotonic()
-    time.sleep(seconds)
+    while time.monotonic() - start < seconds:
+        time.sleep(min(1.0, max(0.0, seconds - (time.monotonic() - start))))
+        rss_most = max(rss_most, rss_kib(launcher))
     elapsed = time.monotonic() - start
     after = {name: cpu_seconds(pid) for name, pid in pids.items() if pid}
     rss_end = rss_kib(launcher)
     shares = "  ".join(f"{name} {100 * (after[name] - before[name]) / elapsed:5.1f} %" for name in before)
-    print(f"{label:<16} CPU of one core: {shares}   launcher RSS {rss_start / 1024:.1f} -> {rss_end / 1024:.1f} MiB",
-          flush=True)
+    print(f"{label:<22} CPU of one core: {shares}   launcher RSS {rss_start / 1024:.1f} -> {rss_end / 1024:.1f} MiB "
+          f"(highest {rss_most / 1024:.1f})", flush=True)
+
+
+def measure_ready(desktop, launcher, seconds, dpi):
+    """Starts the installed launcher at `dpi`, waits for Ready and measures
+    it there; returns its window."""
+    launcher.start()
+    window = launcher.wait_for_window(timeout=60, size=client_size(dpi))
+    window.wait_for(Scene(dpi).active, "Ready", timeout=60)
+    pid = launcher_pid(desktop.prefix)
+    pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix), "Xvfb": desktop.xvfb_pid}
+    window.move(5, 5)
+    # The pointer rests away from the window: no hover glow.
+    measure(f"Ready at {dpi} DPI, {seconds:.0f} s", seconds, pids, pid)
+    return window, pids, pid
 
 
 def first_frame_seconds(launcher, scene):
@@ -148,16 +166,23 @@ def main():
                 Window(desktop, found[0]).close()
                 game.wait(timeout=30)
 
-            launcher.start()
-            window = launcher.wait_for_window(timeout=60)
-            window.wait_for(scene.active, "Ready", timeout=60)
-            pid = launcher_pid(desktop.prefix)
-            pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix), "Xvfb": desktop.xvfb_pid}
-            window.move(5, 5)
-            measure(f"Ready, {args.seconds:.0f} s", args.seconds, pids, pid)
+            window, pids, pid = measure_ready(desktop, launcher, args.seconds, 96)
             window.minimize()
             time.sleep(1)
             measure(f"minimised, {args.seconds:.0f} s", args.seconds, pids, pid)
+            # Alt+F4 reaches a window on screen only.
+            desktop.xdotool("windowactivate", "--sync", window.xid)
+            time.sleep(1)
+            window.close()
+            launcher.wait_exit(30)
+
+            desktop.set_dpi(144)
+            try:
+                window, _, _ = measure_ready(desktop, launcher, args.seconds, 144)
+                window.close()
+                launcher.wait_exit(30)
+            finally:
+                desktop.set_dpi(96)
             # The desktop's end stops whatever still runs in its prefix.
 
         print(f"start to window on screen (warm, median of {args.runs}): launcher {statistics.median(shown_times):.2f} s, "

@@ -12,12 +12,14 @@ namespace launcher {
 // `state`: background, glows, effects, sparks, status line, the action
 // button at `button` (ButtonRect for state.dpi) and the version lines.
 // `pressed` is 1 while the left mouse button is held on the button. Reads
-// nothing but its arguments and the render caches; keeps no state. GDI+
-// must be running; pictures and fonts are loaded on first use.
+// nothing but its arguments and the render caches, which keep the
+// backdrop with its ground glow, the fonts and the text objects between
+// paints (the same pixels, less work). GDI+ must be running; pictures and
+// fonts are loaded on first use.
 void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed);
 
-// Lets go of the pictures and fonts kept between paints. Call it right
-// before GdiplusShutdown; the caches are never freed by a static
+// Lets go of the pictures, fonts and text objects kept between paints.
+// Call it right before GdiplusShutdown; the caches are never freed by a static
 // destructor, which would run after GDI+ has stopped.
 void ReleaseRenderCaches();
 
