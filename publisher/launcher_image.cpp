@@ -178,8 +178,8 @@ LauncherFacts ReadLauncherFacts(std::span<const std::uint8_t> image) {
   if (!pe.Open()) return facts;
   if (const auto info = pe.Resource(kRtVersion, kVsVersionInfo)) facts.version = FileVersionText(*info);
   if (const auto trust = pe.Resource(kRtRcdata, static_cast<std::uint32_t>(launcher::kReleaseTrustResource))) {
-    facts.trust = launcher::ParseReleaseTrust(
-        std::string_view(reinterpret_cast<const char*>(trust->data()), trust->size()));
+    facts.trust =
+        launcher::ParseReleaseTrust(std::string_view(reinterpret_cast<const char*>(trust->data()), trust->size()));
   }
   return facts;
 }

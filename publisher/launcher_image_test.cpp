@@ -78,10 +78,17 @@ TEST(LauncherTrustProblems, NamesWhatWouldStrandOrMovePlayers) {
   const Case kCases[] = {
       {"the signing key", kKey, false, "", {}},
       {"the signing key and server", kKey, false, "http://127.0.0.1:18080", {}},
-      {"another key", other, false, "", {"launcher 2.5.2 trusts key cccccccc...d4e5f6c9, not the key this release "
-                                         "is signed with (aaaaaaaa...aaaaaaaa)"}},
+      {"another key",
+       other,
+       false,
+       "",
+       {"launcher 2.5.2 trusts key cccccccc...d4e5f6c9, not the key this release "
+        "is signed with (aaaaaaaa...aaaaaaaa)"}},
       {"another key, rotating", other, true, "", {}},
-      {"another server", kKey, false, "http://releases.example.net",
+      {"another server",
+       kKey,
+       false,
+       "http://releases.example.net",
        {"launcher 2.5.2 asks http://127.0.0.1:18080, not http://releases.example.net (--server)"}},
       {"both", other, false, "http://releases.example.net", {"launcher 2.5.2 trusts key", "launcher 2.5.2 asks"}},
   };
@@ -89,7 +96,8 @@ TEST(LauncherTrustProblems, NamesWhatWouldStrandOrMovePlayers) {
     SCOPED_TRACE(c.name);
     const std::vector<std::string> problems = LauncherTrustProblems(facts, c.signingKey, c.rotate, c.server);
     ASSERT_EQ(problems.size(), c.problems.size());
-    for (std::size_t i = 0; i < problems.size(); ++i) EXPECT_TRUE(problems[i].starts_with(c.problems[i])) << problems[i];
+    for (std::size_t i = 0; i < problems.size(); ++i)
+      EXPECT_TRUE(problems[i].starts_with(c.problems[i])) << problems[i];
   }
 
   const LauncherFacts bare = ReadLauncherFacts(testing::TestLauncherImage({std::nullopt, true, {2, 5, 2, 0}}));

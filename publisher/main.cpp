@@ -309,8 +309,7 @@ int Run(int argc, char** argv) {
                              {"rollback", "new-key", "rotate-key", "dry-run", "list-changes"}));
   }
   if (command == "verify") {
-    return VerifyCommand(
-        Arguments(argc, argv, {"tree", "public-key", "public-key-file", "server"}, {"rotate-key"}));
+    return VerifyCommand(Arguments(argc, argv, {"tree", "public-key", "public-key-file", "server"}, {"rotate-key"}));
   }
   throw UsageError{"unknown command \"" + command + "\""};
 }

@@ -1,5 +1,5 @@
-#include "core/install_layout.h"
 #include "publisher/patch_summary.h"
+#include "core/install_layout.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,7 +33,9 @@ std::string SizeText(std::uint64_t bytes) {
   return OneDecimal(value / (1024.0 * 1024.0 * 1024.0), "GiB");
 }
 
-std::string LauncherSizeText(std::uint64_t bytes) { return std::to_string(std::max<std::uint64_t>(bytes >> 20, 1)) + " MB"; }
+std::string LauncherSizeText(std::uint64_t bytes) {
+  return std::to_string(std::max<std::uint64_t>(bytes >> 20, 1)) + " MB";
+}
 
 PatchSummary SummarisePatch(const launcher::Manifest& published, const launcher::Manifest& next,
                             std::size_t nextManifestBytes) {
@@ -89,7 +91,8 @@ std::string PatchSummaryText(const PatchSummary& s, bool listFiles) {
   text += "; the manifest of " + s.toVersion + " is " + std::to_string(s.manifestBytes) +
           " bytes, fetched by every open launcher every 15 seconds\n";
   if (listFiles) {
-    for (const launcher::ManifestFile& file : s.added) text += "  new      " + file.path + " (" + SizeText(file.size) + ")\n";
+    for (const launcher::ManifestFile& file : s.added)
+      text += "  new      " + file.path + " (" + SizeText(file.size) + ")\n";
     for (const launcher::ManifestFile& file : s.changed) {
       text += "  changed  " + file.path + " (" + SizeText(file.size) + ")\n";
     }

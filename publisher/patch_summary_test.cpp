@@ -81,12 +81,12 @@ TEST(PatchSummary, SizesInTheirUnits) {
     const char* launcher;
   };
   const Case kCases[] = {
-      {1, "1 byte", "1 MB"},                       // the launcher never shows 0 MB for a download
+      {1, "1 byte", "1 MB"},  // the launcher never shows 0 MB for a download
       {1023, "1023 bytes", "1 MB"},
       {1024, "1.0 KiB", "1 MB"},
       {1048575, "1024.0 KiB", "1 MB"},
       {1048576, "1.0 MiB", "1 MB"},
-      {2097151, "2.0 MiB", "1 MB"},                // the launcher rounds down
+      {2097151, "2.0 MiB", "1 MB"},  // the launcher rounds down
       {1073741824, "1.0 GiB", "1024 MB"},
   };
   for (const auto& c : kCases) {

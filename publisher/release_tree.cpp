@@ -67,7 +67,8 @@ std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std:
     if (fs::is_directory(status)) continue;
     if (fs::is_symlink(status)) {
       const bool toFolder = fs::is_directory(fs::status(it->path(), error));
-      problems.push_back(Printable(path) + ": a symbolic link; a release carries only regular files and players' "
+      problems.push_back(Printable(path) +
+                         ": a symbolic link; a release carries only regular files and players' "
                          "launchers write plain files. Replace the link with a copy of the " +
                          (toFolder ? "folder" : "file") + " it points to (" +
                          (toFolder ? "rm LINK && cp -r TARGET LINK" : "cp --remove-destination TARGET LINK") + ")");
@@ -306,7 +307,8 @@ std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const f
   if (ObjectInPlace(objects, digest, report)) return PublishStep::Kind::ObjectKept;
   if (!staged) {
     staged.emplace(objects / "object");
-    const FileDigest copied = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
+    const FileDigest copied =
+        ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
     if (copied.sha256 != digest.sha256 || copied.size != digest.size) ChangedWhilePublished(file);
   }
   // Flushed all at once before the manifest is written; an object cut short

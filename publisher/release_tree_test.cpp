@@ -151,8 +151,9 @@ TEST_F(PublishTest, WritesATreeThatVerifiesAndHoldsEveryFile) {
   EXPECT_EQ(summary.manifest.version, "1.4.2");
   EXPECT_EQ(summary.objects, 5u);
   ASSERT_TRUE(summary.launcher);
-  EXPECT_EQ(LauncherTrustLine(*summary.launcher),
-            "launcher 2.5.2 trusts key " + ShortKey(PublicKeyHex(PublicKeyOf(key_))) + " and asks http://127.0.0.1:18080");
+  EXPECT_EQ(
+      LauncherTrustLine(*summary.launcher),
+      "launcher 2.5.2 trusts key " + ShortKey(PublicKeyHex(PublicKeyOf(key_))) + " and asks http://127.0.0.1:18080");
   for (const launcher::ManifestFile& file : summary.manifest.files) {
     SCOPED_TRACE(file.path);
     const fs::path source =

@@ -91,11 +91,12 @@ std::vector<std::string> ManifestFaults(std::string_view text) {
       }
     }
     if (!known && faults.empty()) {
-      faults.push_back("latest/manifest.txt line " + std::to_string(number) + " (\"" +
-                       Printable(line.substr(0, 80)) + "\") is not a manifest line the launcher reads");
+      faults.push_back("latest/manifest.txt line " + std::to_string(number) + " (\"" + Printable(line.substr(0, 80)) +
+                       "\") is not a manifest line the launcher reads");
     }
   }
-  if (!ended && faults.empty()) faults.push_back("latest/manifest.txt: no \"end\" line; the launcher reads it as cut off");
+  if (!ended && faults.empty())
+    faults.push_back("latest/manifest.txt: no \"end\" line; the launcher reads it as cut off");
   for (std::string& problem : InstallPathProblems(paths)) {
     faults.push_back("latest/manifest.txt lists " + std::move(problem));
   }
@@ -153,8 +154,8 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
     summary.bytes += file.size;
     const auto [it, inserted] = objects.try_emplace(file.sha256, &file);
     if (!inserted && it->second->size != file.size) {
-      problems.push_back(file.path + ": listed with size " + std::to_string(file.size) + ", but " +
-                         it->second->path + " with the same digest with size " + std::to_string(it->second->size));
+      problems.push_back(file.path + ": listed with size " + std::to_string(file.size) + ", but " + it->second->path +
+                         " with the same digest with size " + std::to_string(it->second->size));
     }
   }
   for (const auto& [sha256, file] : objects) {

@@ -15,8 +15,8 @@ namespace publisher {
 
 struct TreeSummary {
   launcher::Manifest manifest;
-  std::size_t objects = 0;  // distinct objects checked
-  std::uint64_t bytes = 0;  // sum of the listed files' sizes
+  std::size_t objects = 0;                // distinct objects checked
+  std::uint64_t bytes = 0;                // sum of the listed files' sizes
   std::optional<LauncherFacts> launcher;  // what the release's launcher, if any, says of itself
 };
 
