@@ -258,7 +258,8 @@ int Release(const Arguments& args) {
 
   std::cout << "published version " << result.manifest.version << " to " << tree.string() << ": "
             << result.manifest.files.size() << " files, " << SizeText(result.bytes) << "; " << result.objectsWritten
-            << " new objects, " << result.objectsKept << " already there\n";
+            << (result.objectsWritten == 1 ? " new object, " : " new objects, ") << result.objectsKept
+            << " already there\n";
   return 0;
 }
 
