@@ -149,4 +149,16 @@ Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
   }
 }
 
+std::string ManifestText(const Manifest& manifest) {
+  std::string text = "stonewake-manifest 1\n";
+  text += "version " + manifest.version + "\n";
+  if (!manifest.commit.empty()) text += "commit " + manifest.commit + "\n";
+  if (manifest.rollback) text += "rollback\n";
+  for (const ManifestFile& file : manifest.files) {
+    text += "file " + file.sha256 + " " + std::to_string(file.size) + " " + file.path + "\n";
+  }
+  text += "end\n";
+  return text;
+}
+
 }  // namespace launcher

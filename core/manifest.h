@@ -8,8 +8,10 @@
 //   end
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "core/install_paths.h"
@@ -18,6 +20,15 @@
 namespace launcher {
 
 inline constexpr std::wstring_view kManifestUnreadable = L"The release information could not be read.";
+
+// The most bytes the launcher fetches for a manifest or its signature file;
+// the publisher refuses to write a larger manifest.
+inline constexpr std::size_t kMaxManifestBytes = 1048576;
+
+// The text of `manifest` in the grammar above: header, version, commit and
+// rollback lines when set, one file line per file in order, "end", every
+// line ending in LF. What the publisher writes and ParseManifest reads.
+std::string ManifestText(const Manifest& manifest);
 
 // Parses the manifest's bytes. Throws LauncherError
 // "The release information could not be read." on any rejection; no partial

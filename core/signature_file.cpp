@@ -29,4 +29,8 @@ std::vector<std::uint8_t> ParseSignatureFile(std::span<const std::uint8_t> bytes
   return signature;
 }
 
+std::string SignatureFileText(std::span<const std::uint8_t, kSignatureBytes> signature) {
+  return std::string(kSignaturePrefix) + HexLower(signature) + "\n";
+}
+
 }  // namespace launcher

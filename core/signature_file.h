@@ -22,4 +22,8 @@ inline constexpr std::wstring_view kSignatureUnreadable = L"The release signatur
 // 146 bytes, the prefix differs, or a digit is not hexadecimal (either case).
 std::vector<std::uint8_t> ParseSignatureFile(std::span<const std::uint8_t> bytes);
 
+// The signature file for the 64 signature bytes (r then s): the prefix, 128
+// lowercase hex digits and LF.
+std::string SignatureFileText(std::span<const std::uint8_t, kSignatureBytes> signature);
+
 }  // namespace launcher

@@ -273,8 +273,5 @@ bool Verify(const PublicKey& key, std::span<const std::uint8_t> message, const R
   return result == 1;
 }
 
-std::string SignatureFileText(const RawSignature& signature) {
-  return "ecdsa-p256-sha256 " + launcher::HexLower(signature) + "\n";
-}
 
 }  // namespace publisher

@@ -12,6 +12,8 @@
 
 #include <openssl/types.h>
 
+#include "core/signature_file.h"
+
 namespace publisher {
 
 // X then Y, 32 bytes each, most significant byte first: the form the
@@ -84,7 +86,8 @@ bool Verify(const PublicKey& key, std::span<const std::uint8_t> message, const R
 // bytes, and each is written here as exactly 32.
 RawSignature RawFromDer(std::span<const std::uint8_t> der);
 
-// "ecdsa-p256-sha256 " + 128 lowercase hex digits + "\n": 146 bytes.
-std::string SignatureFileText(const RawSignature& signature);
+// The signature file is written by the launcher's own writer, beside its
+// parser: "ecdsa-p256-sha256 " + 128 lowercase hex digits + "\n".
+using launcher::SignatureFileText;
 
 }  // namespace publisher

@@ -344,18 +344,6 @@ std::string WordProblem(std::string_view word) {
   return {};
 }
 
-std::string ManifestText(const launcher::Manifest& manifest) {
-  std::string text = "stonewake-manifest 1\n";
-  text += "version " + manifest.version + "\n";
-  if (!manifest.commit.empty()) text += "commit " + manifest.commit + "\n";
-  if (manifest.rollback) text += "rollback\n";
-  for (const launcher::ManifestFile& file : manifest.files) {
-    text += "file " + file.sha256 + " " + std::to_string(file.size) + " " + file.path + "\n";
-  }
-  text += "end\n";
-  return text;
-}
-
 ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const fs::path& tree,
                         const PublishReport& report) {
   const PublicKey publicKey = PublicKeyOf(key);

@@ -18,14 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "core/manifest.h"
 #include "core/records.h"
 #include "publisher/crypto.h"
 #include "publisher/launcher_image.h"
 
 namespace publisher {
 
-// The launcher fetches the manifest whole and refuses one above this size.
-inline constexpr std::size_t kMaxManifestBytes = 1048576;
+// The manifest's size limit and writer are the launcher's own.
+using launcher::kMaxManifestBytes;
+using launcher::ManifestText;
 
 struct ReleaseInput {
   std::filesystem::path gameFolder;   // its files become "game/<relative path>"
@@ -106,10 +108,6 @@ launcher::Manifest DigestRelease(const ReleasePlan& plan);
 // PlanRelease, then WriteRelease.
 PublishResult PublishRelease(const ReleaseInput& input, const PrivateKey& key, const std::filesystem::path& tree,
                              const PublishReport& report);
-
-// The manifest's text: header, version, commit and rollback lines as set,
-// one "file" line per entry in the given order, "end"; LF line ends.
-std::string ManifestText(const launcher::Manifest& manifest);
 
 // Why `word` cannot be a version or commit word ("" when it can): it must be
 // one word of printable ASCII.

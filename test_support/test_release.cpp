@@ -13,7 +13,9 @@
 
 #include "core/hex.h"
 #include "core/install_layout.h"
+#include "core/manifest.h"
 #include "core/paths.h"
+#include "core/signature_file.h"
 #include "release/sha256.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_server.h"
@@ -70,14 +72,7 @@ std::string Sha256Hex(std::string_view bytes) { return HexLower(Digest(bytes)); 
 
 std::string ManifestText(std::string_view version, const std::vector<ManifestFile>& files, std::string_view commit,
                          bool rollback) {
-  std::string text = "stonewake-manifest 1\nversion " + std::string(version) + "\n";
-  if (!commit.empty()) text += "commit " + std::string(commit) + "\n";
-  if (rollback) text += "rollback\n";
-  for (const ManifestFile& file : files) {
-    text += "file " + file.sha256 + " " + std::to_string(file.size) + " " + file.path + "\n";
-  }
-  text += "end\n";
-  return text;
+  return launcher::ManifestText(Manifest{std::string(version), std::string(commit), rollback, files});
 }
 
 std::string ManifestText(const TestRelease& release) {
@@ -113,7 +108,7 @@ std::string SignatureText(std::string_view manifest) {
       written != signature.size()) {
     throw std::runtime_error("cannot sign with the test key");
   }
-  return "ecdsa-p256-sha256 " + HexLower(signature) + "\n";
+  return SignatureFileText(signature);
 }
 
 void ServeManifest(TestServer& server, std::string_view manifest, std::string_view signature) {
