@@ -2,14 +2,18 @@
 
 #include <windows.h>
 
+#include <mutex>
+#include <numeric>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/install_layout.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "engine/installed_version.h"
 #include "engine/process_start.h"
+#include "engine/side_by_side.h"
 #include "engine/stale_files.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
@@ -80,6 +84,92 @@ bool AlreadyInPlace(const std::wstring& dest, const ManifestFile& entry) {
   }
 }
 
+// Thrown inside a download to stop it once another one has failed.
+struct DownloadStopped {};
+
+// Downloads the game files of a patch side by side, each worker on an HTTP
+// session of its own (its connection kept from file to file), and moves
+// every verified file into place. The first failure ends it: the downloads
+// still running stop and their ".partial" files go, the files already
+// verified stay in place, and the failure is thrown as it would have been
+// alone.
+class GameFileDownloads {
+ public:
+  GameFileDownloads(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
+                    std::wstring_view baseUrl)
+      : installFolder_(installFolder), status_(status), progress_(progress), baseUrl_(baseUrl) {
+    for (const ManifestFile& entry : status.fetch) {
+      if (!IsLauncherEntry(entry)) files_.push_back(&entry);
+    }
+  }
+
+  // Returns the bytes of every game file now in place.
+  std::uint64_t Run() {
+    std::vector<HttpSession> sessions(kSideBySide);
+    written_.assign(kSideBySide, 0);
+    work_.Run(files_.size(), kSideBySide,
+              [&](std::size_t worker, std::size_t index) { Fetch(sessions[worker], worker, *files_[index]); });
+    return finished_;
+  }
+
+ private:
+  void Fetch(HttpSession& session, std::size_t worker, const ManifestFile& entry) {
+    const std::wstring dest = LocalPathFor(installFolder_, entry);
+    if (!AlreadyInPlace(dest, entry)) {
+      std::wstring partial;
+      try {
+        partial = FetchChecked(session, baseUrl_, entry, dest, [&](std::uint64_t written, std::uint64_t) {
+          if (work_.Stopped()) throw DownloadStopped{};
+          Report(worker, written);
+        });
+      } catch (const DownloadStopped&) {
+        DeleteFileW((dest + std::wstring(kPartialSuffixWide)).c_str());
+        return;
+      }
+      // The one place that moves verified files into place. A running game
+      // holds its files without delete sharing, so a file it has open
+      // cannot be replaced: that is how a running game shows itself.
+      if (!MoveIntoPlace(partial, dest)) {
+        throw LauncherError{L"Stonewake is still running. Close it, then update again."};
+      }
+    }
+    Finished(worker, entry.size);
+  }
+
+  void Report(std::size_t worker, std::uint64_t written) {
+    const std::lock_guard lock(mutex_);
+    written_[worker] = written;
+    Publish();
+  }
+
+  void Finished(std::size_t worker, std::uint64_t size) {
+    const std::lock_guard lock(mutex_);
+    written_[worker] = 0;
+    finished_ += size;
+    Publish();
+  }
+
+  // Reports under the lock, one at a time, with a count that never goes
+  // back: the bytes of the finished files and of those still arriving.
+  void Publish() {
+    const std::uint64_t done = std::accumulate(written_.begin(), written_.end(), finished_);
+    if (done < reported_) return;
+    reported_ = done;
+    ReportDownload(done, status_.fetchBytes, progress_);
+  }
+
+  const std::wstring_view installFolder_;
+  const ReleaseStatus& status_;
+  const PatchProgress& progress_;
+  const std::wstring_view baseUrl_;
+  std::vector<const ManifestFile*> files_;
+  SideBySide work_;
+  std::mutex mutex_;
+  std::vector<std::uint64_t> written_;  // per worker, of the file it downloads
+  std::uint64_t finished_ = 0;
+  std::uint64_t reported_ = 0;
+};
+
 }  // namespace
 
 bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
@@ -92,22 +182,7 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
     return false;
   }
 
-  std::uint64_t done = 0;
-  for (const ManifestFile& entry : status.fetch) {
-    if (IsLauncherEntry(entry)) continue;
-    const std::wstring dest = LocalPathFor(installFolder, entry);
-    if (AlreadyInPlace(dest, entry)) {
-      done += entry.size;
-      continue;
-    }
-    const std::wstring partial = FetchChecked(baseUrl, entry, dest, done, status.fetchBytes, progress);
-    // A running game holds its files without delete sharing, so a file it
-    // has open cannot be replaced: that is how a running game shows itself.
-    if (!MoveIntoPlace(partial, dest)) {
-      throw LauncherError{L"Stonewake is still running. Close it, then update again."};
-    }
-    done += entry.size;
-  }
+  const std::uint64_t done = GameFileDownloads(installFolder, status, progress, baseUrl).Run();
 
   std::set<std::wstring> keep;
   for (const ManifestFile& file : status.files) keep.insert(LowerAscii(LocalPathFor(installFolder, file)));

@@ -1,10 +1,12 @@
 #include "engine/release_check.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "core/paths.h"
 #include "core/text.h"
 #include "engine/installed_version.h"
+#include "engine/side_by_side.h"
 #include "engine/verified_manifest.h"
 #include "engine/version_probe.h"
 #include "files/folder_walk.h"
@@ -24,15 +26,22 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view ba
 
   status.version = WidenAscii(manifest.version);
   status.files = manifest.files;
-  for (const ManifestFile& file : manifest.files) {
+  // Hashed a few files at a time: a game is thousands of small files, and
+  // one after another each waits for the disk while a core sits idle. The
+  // failure reported is the one of the first file in list order.
+  std::vector<char> matches(manifest.files.size(), 0);
+  SideBySide().Run(manifest.files.size(), kSideBySide, [&](std::size_t, std::size_t index) {
+    const ManifestFile& file = manifest.files[index];
     const std::wstring path = LocalPathFor(installFolder, file);
     // Anything whose status cannot be read (missing, a name the file system
     // refuses, no access to a folder on the way) is simply fetched; what
     // exists but cannot be opened is an error the player has to see.
-    const bool matches = PathStatusReadable(path) && FileSha256(path) == file.sha256;
-    if (!matches) {
-      status.fetch.push_back(file);
-      status.fetchBytes += file.size;
+    matches[index] = PathStatusReadable(path) && FileSha256(path) == file.sha256;
+  });
+  for (std::size_t index = 0; index < manifest.files.size(); ++index) {
+    if (!matches[index]) {
+      status.fetch.push_back(manifest.files[index]);
+      status.fetchBytes += manifest.files[index].size;
     }
   }
   // The running launcher is replaced last, after every game file is in

@@ -6,11 +6,28 @@
 
 namespace launcher {
 
+namespace {
+
+// Opening a provider costs more than hashing a small file, and one provider
+// may make hashes on several threads at once, so the process opens one.
+// It is never closed: a detached worker may still be hashing while the
+// process ends, and the end of the process frees it anyway. An opening that
+// fails is tried again by the next hash.
+BCRYPT_ALG_HANDLE Sha256Provider() {
+  static const BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    if (BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
+      throw LauncherError{L"The launcher could not open a cryptography provider."};
+    }
+    return opened;
+  }();
+  return provider;
+}
+
+}  // namespace
+
 Sha256Hash::Sha256Hash() {
-  if (BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
-    throw LauncherError{L"The launcher could not open a cryptography provider."};
-  }
-  if (BCryptCreateHash(provider_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0) < 0) {
+  if (BCryptCreateHash(Sha256Provider(), hash_.put(), nullptr, 0, nullptr, 0, 0) < 0) {
     throw LauncherError{L"The launcher could not start a hash."};
   }
 }

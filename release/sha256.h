@@ -1,4 +1,4 @@
-// A CNG SHA-256 hash object, opened per use and released on every path.
+// A CNG SHA-256 hash object, made per use and released on every path.
 #pragma once
 
 #include <windows.h>
@@ -19,8 +19,7 @@ inline void DestroyHash(BCRYPT_HASH_HANDLE hash) { BCryptDestroyHash(hash); }
 using AlgorithmHandle = UniqueHandle<BCRYPT_ALG_HANDLE, &CloseAlgorithmProvider>;
 using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, &DestroyHash>;
 
-// The provider and its hash. Members are destroyed in reverse order, so the
-// hash goes before the provider it was made from.
+// One SHA-256 hash, made from the process's provider.
 class Sha256Hash {
  public:
   // Throws "The launcher could not open a cryptography provider." or
@@ -34,7 +33,6 @@ class Sha256Hash {
   std::array<std::uint8_t, 32> Finish();
 
  private:
-  AlgorithmHandle provider_;
   HashHandle hash_;
 };
 

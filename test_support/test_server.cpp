@@ -309,6 +309,11 @@ std::size_t TestServer::RequestCount(std::string_view path) const {
       std::count_if(requests_.begin(), requests_.end(), [&](const RecordedRequest& r) { return r.path == path; }));
 }
 
+int TestServer::PeakAnswering() const {
+  std::lock_guard lock(mutex_);
+  return peakAnswering_;
+}
+
 bool TestServer::WaitUntilIdle(std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
   return idle_.wait_for(lock, limit, [this] { return openConnections_ == 0; });
@@ -369,7 +374,16 @@ void TestServer::Serve(std::uintptr_t clientValue) {
     if (found != responses_.end()) response = found->second;
     index = requests_.size();
     requests_.push_back(std::move(request));
+    peakAnswering_ = std::max(peakAnswering_, ++answering_);
   }
+  struct Answered {
+    TestServer& server;
+    ~Answered() {
+      std::lock_guard lock(server.mutex_);
+      --server.answering_;
+    }
+  };
+  std::optional<Answered> answered(std::in_place, *this);
   if (!response) response = std::make_shared<const TestResponse>(TestResponse::Status(404));
 
   Pause(response->stallBeforeHeaders, stop_);
@@ -407,6 +421,7 @@ void TestServer::Serve(std::uintptr_t clientValue) {
     std::lock_guard lock(mutex_);
     requests_[index].bodyBytesSent = sent;
   }
+  answered.reset();
 
   if (response->resetAfter && *response->resetAfter == limit) {
     link.Reset();

@@ -98,6 +98,9 @@ class TestServer {
   void Set(const std::string& path, TestResponse response);
 
   std::vector<RecordedRequest> Requests() const;
+  // The most requests the server was answering at once, each counted from
+  // its head to the last byte of its body (not while the connection lingers).
+  int PeakAnswering() const;
   std::size_t RequestCount(std::string_view path) const;
 
   // Waits until no connection is open (at most `limit`); true when idle.
@@ -128,6 +131,8 @@ class TestServer {
   std::map<std::string, std::shared_ptr<const TestResponse>, std::less<>> responses_;
   std::vector<RecordedRequest> requests_;
   int openConnections_ = 0;
+  int answering_ = 0;
+  int peakAnswering_ = 0;
 
   std::list<Connection> connections_;  // touched by the accept thread only
   std::thread acceptThread_;

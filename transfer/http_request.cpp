@@ -58,26 +58,29 @@ CrackedUrl CrackUrl(std::wstring_view url) {
   return cracked;
 }
 
-HttpRequest OpenGet(std::wstring_view url) {
-  const CrackedUrl cracked = CrackUrl(url);
-  // On any throw below, `exchange` is destroyed member by member in reverse
-  // order, closing the request, then the connection, then the session.
-  HttpRequest exchange;
+namespace {
 
-  exchange.session.reset(WinHttpOpen(L"StonewakeLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!exchange.session) Fail(L"The launcher could not start a web connection.");
-
+WinHttpHandle OpenSession() {
+  WinHttpHandle session(WinHttpOpen(L"StonewakeLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!session) Fail(L"The launcher could not start a web connection.");
   // Best effort: without these the platform's own defaults still bound
   // every phase.
-  WinHttpSetTimeouts(exchange.session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+  WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+  return session;
+}
 
-  exchange.connection.reset(WinHttpConnect(exchange.session.get(), cracked.host.c_str(), cracked.port, 0));
-  if (!exchange.connection) Fail(L"The launcher could not reach the release server.");
+WinHttpHandle Connect(HINTERNET session, const CrackedUrl& cracked) {
+  WinHttpHandle connection(WinHttpConnect(session, cracked.host.c_str(), cracked.port, 0));
+  if (!connection) Fail(L"The launcher could not reach the release server.");
+  return connection;
+}
 
-  exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), L"GET", cracked.path.c_str(), nullptr,
-                                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            cracked.secure ? WINHTTP_FLAG_SECURE : 0));
+// Opens and sends the request on `connection`. Returns false when it failed
+// on the way (no connection, no response); throws for the rest.
+bool SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& exchange) {
+  exchange.request.reset(WinHttpOpenRequest(connection, L"GET", cracked.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!exchange.request) Fail(L"The launcher could not make a request to the release server.");
   // Wine's WinHttpSetTimeouts leaves the wait for the response headers
   // unbounded, so a server that takes the request and stays silent would hold
@@ -86,12 +89,13 @@ HttpRequest OpenGet(std::wstring_view url) {
   DWORD responseTimeout = kReceiveTimeoutMs;
   WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                    sizeof(responseTimeout));
+  return WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0) &&
+         WinHttpReceiveResponse(exchange.request.get(), nullptr);
+}
 
-  if (!WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-      !WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
-    Fail(L"Can't reach the update server. Check your internet connection. Trying again...");
-  }
-
+// Status 200, and the body's length read, or the sentence for the rest.
+void TakeResponse(HttpRequest& exchange) {
   DWORD status = 0;
   DWORD size = sizeof(status);
   if (!WinHttpQueryHeaders(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
@@ -99,8 +103,43 @@ HttpRequest OpenGet(std::wstring_view url) {
       status != 200) {
     Fail(L"The release server did not have what the launcher asked for.");
   }
-
   exchange.contentLength = ContentLength(exchange.request.get());
+}
+
+constexpr wchar_t kUnreachable[] = L"Can't reach the update server. Check your internet connection. Trying again...";
+
+}  // namespace
+
+HttpRequest OpenGet(std::wstring_view url) {
+  const CrackedUrl cracked = CrackUrl(url);
+  // On any throw below, `exchange` is destroyed member by member in reverse
+  // order, closing the request, then the connection, then the session.
+  HttpRequest exchange;
+  exchange.session = OpenSession();
+  exchange.connection = Connect(exchange.session.get(), cracked);
+  if (!SendGet(exchange.connection.get(), cracked, exchange)) Fail(kUnreachable);
+  TakeResponse(exchange);
+  return exchange;
+}
+
+HttpRequest HttpSession::Get(std::wstring_view url) {
+  const CrackedUrl cracked = CrackUrl(url);
+  if (!session_) session_ = OpenSession();
+  if (!connection_ || cracked.host != host_ || cracked.port != port_) {
+    connection_.reset();
+    connection_ = Connect(session_.get(), cracked);
+    host_ = cracked.host;
+    port_ = cracked.port;
+  }
+  HttpRequest exchange;
+  if (!SendGet(connection_.get(), cracked, exchange)) {
+    // The request goes first, then the connection and the session it broke.
+    exchange.request.reset();
+    connection_.reset();
+    session_.reset();
+    Fail(kUnreachable);
+  }
+  TakeResponse(exchange);
   return exchange;
 }
 

@@ -27,7 +27,8 @@ struct CrackedUrl {
 
 // One GET exchange, move-only. Members are destroyed in reverse order, so
 // the handles close request, connection, session; assigning over an
-// exchange closes the old one in that order too.
+// exchange closes the old one in that order too. An exchange made by an
+// HttpSession holds the request alone; the session keeps the rest.
 struct HttpRequest {
   WinHttpHandle session;
   WinHttpHandle connection;
@@ -60,5 +61,30 @@ CrackedUrl CrackUrl(std::wstring_view url);
 //   "Can't reach the update server. Check your internet connection. Trying again..."
 //   "The release server did not have what the launcher asked for."
 HttpRequest OpenGet(std::wstring_view url);
+
+// A WinHTTP session and its connection to one server, kept for a worker's
+// whole run so that its requests reuse one open connection (WinHTTP keeps
+// the connection alive between requests of one session) instead of paying
+// a new one per file. Each request is still its own request handle. After a
+// request that failed on the way (no connection, no response) the session is
+// dropped and the next request starts a fresh one, so one broken connection
+// does not fail the requests after it. One thread only: workers never share
+// a session. Every exchange it returns must end before the session does.
+class HttpSession {
+ public:
+  HttpSession() = default;
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // OpenGet on this session's connection, with OpenGet's sentences.
+  HttpRequest Get(std::wstring_view url);
+
+ private:
+  // Request before connection before session: members close in reverse.
+  WinHttpHandle session_;
+  WinHttpHandle connection_;
+  std::wstring host_;
+  std::uint16_t port_ = 0;
+};
 
 }  // namespace launcher

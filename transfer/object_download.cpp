@@ -24,23 +24,9 @@ bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
-// The whole patch's progress after `done` bytes: whole mebibytes rounded
-// down, and a percent that is not clamped, so a file larger than its
-// published size shows above 100 rather than hiding the discrepancy.
-void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress& progress) {
-  const std::uint64_t percent = total == 0 ? 0 : done * 100 / total;
-  const std::wstring text =
-      L"Downloading: " + std::to_wstring(done / kMebibyte) + L" of " + std::to_wstring(total / kMebibyte) + L" MB";
-  progress(text, static_cast<std::int32_t>(percent));
-}
-
-}  // namespace
-
-bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit,
-                    const ByteProgress& progress) {
-  // The server must have answered 200 before anything on disk is touched, so
-  // a missing object never truncates an earlier ".partial" file.
-  const HttpRequest exchange = OpenGet(url);
+// The body of `exchange` into `path`; DownloadToFile's rules.
+bool WriteBody(const HttpRequest& exchange, const std::wstring& path, std::uint64_t limit,
+               const ByteProgress& progress) {
   const HINTERNET request = exchange.request.get();
   if (exchange.contentLength > limit) return false;
 
@@ -62,6 +48,10 @@ bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64
     // Over plain HTTP anyone on the way can append without end; a body past
     // its signed size can never match, so it is neither stored nor read on.
     if (read > limit - written) return false;
+    // A body that runs past its own Content-Length is not what the server
+    // announced; a strict client stops at the length and fails the digest.
+    // Wine's WinHTTP sometimes reads on, so decide it here, the same way.
+    if (exchange.contentLength != 0 && read > exchange.contentLength - written) return false;
     if (!writeFailed && !WriteAll(file.get(), chunk.data(), read)) writeFailed = true;
     written += read;
     progress(written, exchange.contentLength);
@@ -75,8 +65,29 @@ bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64
   return true;
 }
 
-std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
-                          std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress) {
+}  // namespace
+
+void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress& progress) {
+  const std::uint64_t percent = total == 0 ? 0 : done * 100 / total;
+  const std::wstring text =
+      L"Downloading: " + std::to_wstring(done / kMebibyte) + L" of " + std::to_wstring(total / kMebibyte) + L" MB";
+  progress(text, static_cast<std::int32_t>(percent));
+}
+
+// The server must have answered 200 before anything on disk is touched, so a
+// missing object never truncates an earlier ".partial" file.
+bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit,
+                    const ByteProgress& progress) {
+  return WriteBody(OpenGet(url), path, limit, progress);
+}
+
+bool DownloadToFile(HttpSession& session, std::wstring_view url, const std::wstring& path, std::uint64_t limit,
+                    const ByteProgress& progress) {
+  return WriteBody(session.Get(url), path, limit, progress);
+}
+
+std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
+                          const std::wstring& destination, const ByteProgress& progress) {
   const std::wstring partial = destination + std::wstring(kPartialSuffixWide);
 
   // A folder that cannot be made shows up as a file that cannot be written.
@@ -84,16 +95,21 @@ std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, c
   std::filesystem::create_directories(std::filesystem::path(destination).parent_path(), ignored);
 
   const std::wstring url = std::wstring(baseUrl) + L"/objects/" + WidenAscii(file.sha256);
-  const ByteProgress report = [&](std::uint64_t written, std::uint64_t) {
-    ReportDownload(doneBefore + written, total, progress);
-  };
   // The digest is taken from the file as it lies on disk, not from the bytes
   // as they arrived, so what gets moved into place is what was verified.
-  if (!DownloadToFile(url, partial, file.size, report) || FileSha256(partial) != file.sha256) {
+  if (!DownloadToFile(session, url, partial, file.size, progress) || FileSha256(partial) != file.sha256) {
     DeleteFileW(partial.c_str());
     throw LauncherError{L"A downloaded file did not match the release, so it was thrown away. Try again."};
   }
   return partial;
+}
+
+std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
+                          std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress) {
+  HttpSession session;
+  return FetchChecked(session, baseUrl, file, destination, [&](std::uint64_t written, std::uint64_t) {
+    ReportDownload(doneBefore + written, total, progress);
+  });
 }
 
 }  // namespace launcher

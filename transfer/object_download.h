@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/records.h"
+#include "transfer/http_request.h"
 
 namespace launcher {
 
@@ -26,6 +27,15 @@ using PatchProgress = std::function<void(const std::wstring& text, std::int32_t 
 //   "The download was interrupted. Check your internet connection and try again."
 //   "The download was cut short. Check your internet connection and try again."
 bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit, const ByteProgress& progress);
+// The same on `session`'s connection.
+bool DownloadToFile(HttpSession& session, std::wstring_view url, const std::wstring& path, std::uint64_t limit,
+                    const ByteProgress& progress);
+
+// Reports the whole patch's download after `done` of `total` bytes:
+// "Downloading: D of T MB" (whole mebibytes, rounded down) and the percent,
+// not clamped, so a file larger than its published size shows above 100
+// rather than hiding the discrepancy.
+void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress& progress);
 
 // Fetches baseUrl + "/objects/" + file.sha256 into destination + ".partial",
 // creating missing folders, reporting "Downloading: D of T MB" with the whole
@@ -36,5 +46,11 @@ bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64
 // Does not touch `destination` itself.
 std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
                           std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress);
+
+// FetchChecked on `session`'s connection, reporting the file's own bytes
+// written through `progress` instead of the patch's text: for downloads that
+// run side by side and share one report.
+std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
+                          const std::wstring& destination, const ByteProgress& progress);
 
 }  // namespace launcher

@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# A game of many small files: first install, patch and release check by the
+# launcher's own code (patch_install.exe: CheckRelease, then ApplyRelease)
+# under Wine, beside the floor of the same work done by tools built for it:
+#   - first install: curl fetching every object (one process, one kept
+#     connection; and 4 transfers side by side) plus sha256sum of the files;
+#   - patch: the same for the changed files only;
+#   - check of a complete install: sha256sum of every installed file;
+#   - the least WinHTTP under Wine does for the same first install:
+#     bench/winhttp_read_loop.exe writing and hashing every object, one after
+#     another on one connection (what Wine's own HTTP stack costs per byte);
+#   - over a slow link (bench/latency_proxy.py adds DELAY_MS to every round
+#     trip, bytes in flight keep flowing): first install of a smaller game
+#     against curl with 4 transfers side by side, and how many connections
+#     each opened.
+# The release is made once per run: FILES files (most under 64 KiB, some up
+# to 1 MiB, a few of 4 MiB) in about FILES/17 folders, served by nginx on
+# loopback. Medians of RUNS runs, warm page cache.
+#
+#   bench/many_files.sh [FILES] [RUNS] [DELAY_MS]     defaults 4000 3 50
+#
+# Windows programs come from build/windows (configured and built when
+# needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+count=${1:-4000}
+runs=${2:-3}
+delay=${3:-50}
+
+build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
+build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
+if [[ ! -f $build/build.ninja ]]; then
+  cmake --preset windows -B "$build" >/dev/null
+fi
+cmake --build "$build" --target patch_install winhttp_read_loop >/dev/null
+wine_run=$build/wine-run
+patch_install=$build/bin/patch_install.exe
+read_loop=$build/bin/winhttp_read_loop.exe
+
+# An optimised publisher without sanitizers, shared with bench/publisher.sh.
+cmake -S . -B build/bench-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
+  -DCMAKE_CXX_COMPILER=g++ >/dev/null
+cmake --build build/bench-host --target publisher >/dev/null
+publisher=$source_dir/build/bench-host/bin/publisher
+key=$source_dir/test_support/keys/test-only-release-key.pem
+
+work=$(mktemp -d)
+proxy_pid=
+cleanup() {
+  [[ -n $proxy_pid ]] && kill -9 "$proxy_pid" 2>/dev/null || true
+  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+windows() { echo "Z:${1//\//\\}"; }
+
+echo "making releases of $count files..."
+python3 - "$count" <<'PY'
+import os, random, shutil, sys
+count = int(sys.argv[1])
+rng = random.Random(7)
+def size():
+    r = rng.random()
+    if r < 0.002:
+        return 4 << 20
+    if r < 0.10:
+        return rng.randint(64 << 10, 1 << 20)
+    return rng.randint(200, 64 << 10)
+folders = max(1, count // 17)
+sizes = [size() for _ in range(count)]
+for version, changed in (("v1", None), ("v2", set(rng.sample(range(count), min(75, count))))):
+    for i, n in enumerate(sizes):
+        path = f"{version}/game/data/f{i % folders:03}/file{i:05}.dat"
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if version == "v2" and i not in changed:
+            shutil.copyfile(f"v1/game/data/f{i % folders:03}/file{i:05}.dat", path)
+        else:
+            with open(path, "wb") as f:
+                f.write(rng.randbytes(n))
+# The game over the slow link: its first 300 files.
+for i in range(min(300, count)):
+    src = f"v1/game/data/f{i % folders:03}/file{i:05}.dat"
+    dst = "small/game/" + src[len("v1/game/"):]
+    os.makedirs(os.path.dirname(dst), exist_ok=True)
+    shutil.copyfile(src, dst)
+PY
+"$publisher" release --game v1/game --version 1.0 --key "$key" --out root/v1 >/dev/null 2>&1
+"$publisher" release --game v2/game --version 1.1 --key "$key" --out root/v2 >/dev/null 2>&1
+"$publisher" release --game small/game --version 1.0 --key "$key" --out root/small >/dev/null 2>&1
+base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+total_bytes=$(du -sb v1/game | cut -f1)
+small_bytes=$(du -sb small/game | cut -f1)
+changed=$(comm -13 <(awk '/^file /{print $2}' root/v1/latest/manifest.txt | sort) \
+  <(awk '/^file /{print $2}' root/v2/latest/manifest.txt | sort))
+
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN {print b - a}'; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
+fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
+sum() { awk -v a="$1" -v b="$2" 'BEGIN {print a + b}'; }
+
+# patch_install URL FOLDER: "check apply" seconds, or fails loudly.
+launcher_run() {
+  local out
+  out=$("$wine_run" "$patch_install" "$1" "$(windows "$2")" --stats)
+  [[ $(echo "$out" | tr -d '\r' | head -1) == complete ]] || { echo "patch failed: $out" >&2; exit 1; }
+  echo "$(echo "$out" | field check_seconds) $(echo "$out" | field seconds)"
+}
+# curl_fetch URL DIGESTS FOLDER [PARALLEL]: fetch each object into FOLDER,
+# then hash them all; prints the seconds.
+curl_fetch() {
+  local url=$1 digests=$2 folder=$3 parallel=${4:-} start
+  fresh "$folder"
+  for d in $digests; do printf 'url = "%s/objects/%s"\noutput = "%s/%s"\n' "$url" "$d" "$folder" "$d"; done >"$work/curl.cfg"
+  start=$(now)
+  if [[ -n $parallel ]]; then
+    curl -s --no-progress-meter --fail --parallel --parallel-max "$parallel" -K "$work/curl.cfg"
+  else
+    curl -s --fail -K "$work/curl.cfg"
+  fi
+  find "$folder" -type f -print0 | xargs -0 sha256sum >/dev/null
+  since "$start"
+}
+
+all_digests=$(awk '/^file /{print $2}' root/v1/latest/manifest.txt)
+small_digests=$(awk '/^file /{print $2}' root/small/latest/manifest.txt)
+install_s=() curl1_s=() curl4_s=() loop_s=() patch_s=() patchcurl_s=() check_s=() sum_s=()
+for run in $(seq "$runs"); do
+  echo "run $run of $runs..."
+  fresh install
+  read -r c a <<<"$(launcher_run "$base/v1" "$work/install")"
+  install_s+=("$(sum "$c" "$a")")
+  curl1_s+=("$(curl_fetch "$base/v1" "$all_digests" "$work/floor")")
+  curl4_s+=("$(curl_fetch "$base/v1" "$all_digests" "$work/floor" 4)")
+  fresh floor
+  loop_s+=("$("$wine_run" "$read_loop" "$base/v1" "$(windows "$work/floor")" --verify | field seconds)")
+
+  read -r c a <<<"$(launcher_run "$base/v1" "$work/install")"
+  check_s+=("$c")
+  start=$(now)
+  find install/game -type f -print0 | xargs -0 sha256sum >/dev/null
+  sum_s+=("$(since "$start")")
+
+  read -r c a <<<"$(launcher_run "$base/v2" "$work/install")"
+  patch_s+=("$a")
+  patchcurl_s+=("$(curl_fetch "$base/v2" "$changed" "$work/floor")")
+  rm -rf install floor
+done
+
+# Over the slow link, once: the figures are dominated by the delay.
+python3 "$source_dir/bench/latency_proxy.py" "${base##*:}" "$delay" "$work/proxy" &
+proxy_pid=$!
+for _ in $(seq 100); do [[ -s $work/proxy ]] && break; sleep 0.05; done
+slow=http://127.0.0.1:$(cut -d' ' -f1 "$work/proxy")
+relayed() { cut -d' ' -f2 "$work/proxy"; }
+fresh install
+before=$(relayed)
+read -r c a <<<"$(launcher_run "$slow/small" "$work/install")"
+slow_launcher=$(sum "$c" "$a")
+slow_launcher_conn=$(($(relayed) - before))
+before=$(relayed)
+slow_curl=$(curl_fetch "$slow/small" "$small_digests" "$work/floor" 4)
+slow_curl_conn=$(($(relayed) - before))
+
+m() { printf '%s\n' "$@" | median; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
+secs() { awk -v s="$1" 'BEGIN {printf "%6.2f s", s}'; }
+mib() { awk -v b="$1" 'BEGIN {printf "%.1f MiB", b / 1048576}'; }
+install=$(m "${install_s[@]}")
+curl1=$(m "${curl1_s[@]}")
+curl4=$(m "${curl4_s[@]}")
+loop=$(m "${loop_s[@]}")
+patch=$(m "${patch_s[@]}")
+patchcurl=$(m "${patchcurl_s[@]}")
+check=$(m "${check_s[@]}")
+sums=$(m "${sum_s[@]}")
+
+echo
+echo "many small files: $count files, $(mib "$total_bytes"), nginx on loopback, median of $runs runs"
+echo "  first install (check + patch)                 $(secs "$install")"
+echo "  floor: curl, one connection, + sha256sum      $(secs "$curl1")   launcher / floor: $(ratio "$curl1" "$install")"
+echo "  floor: curl, 4 side by side, + sha256sum      $(secs "$curl4")   launcher / floor: $(ratio "$curl4" "$install")"
+echo "  anchor: WinHTTP loop writing and hashing      $(secs "$loop")   launcher / anchor: $(ratio "$loop" "$install")"
+echo "  patch of $(wc -w <<<"$changed") changed files (ApplyRelease)      $(secs "$patch")"
+echo "  floor: curl of those files + sha256sum        $(secs "$patchcurl")   launcher / floor: $(ratio "$patchcurl" "$patch")"
+echo "  check of the complete install (CheckRelease)  $(secs "$check")"
+echo "  floor: sha256sum of the installed files       $(secs "$sums")   launcher / floor: $(ratio "$sums" "$check")"
+echo "  runs (install, curl, curl x4, WinHTTP loop, patch, curl, check, sha256sum):"
+for i in "${!install_s[@]}"; do
+  printf '    %.2f %.2f %.2f %.2f %.2f %.2f %.2f %.2f s\n' "${install_s[i]}" "${curl1_s[i]}" "${curl4_s[i]}" "${loop_s[i]}" \
+    "${patch_s[i]}" "${patchcurl_s[i]}" "${check_s[i]}" "${sum_s[i]}"
+done
+echo
+echo "over a link with $delay ms more per round trip: $(wc -w <<<"$small_digests") files, $(mib "$small_bytes"), one run"
+echo "  first install (check + patch)                 $(secs "$slow_launcher")   $slow_launcher_conn connections"
+echo "  floor: curl, 4 side by side, + sha256sum      $(secs "$slow_curl")   $slow_curl_conn connections"
+echo "  launcher / floor: $(ratio "$slow_curl" "$slow_launcher")"
