@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <mutex>
 #include <vector>
 
 namespace launcher {
@@ -10,7 +11,12 @@ namespace {
 // The objects that live for the process. Made on first use and deliberately
 // never destroyed by a static destructor: that would run after GdiplusShutdown
 // and call into a stopped GDI+. ReleaseEmbeddedAssets empties them instead.
+// The sprites, the font collection and the generic family are each made
+// once under `made`, so two threads painting at once never both make one
+// and free the other's while it draws; once made they stay until
+// ReleaseEmbeddedAssets, which runs when nothing paints any more.
 struct Caches {
+  std::mutex made;
   BitmapHandle backdrop;
   int backdropWidth = 0;
   int backdropHeight = 0;
@@ -65,6 +71,7 @@ StreamHandle StreamOver(const ResourceBytes& bytes) {
 
 Caches& FontsLoaded() {
   Caches& caches = TheCaches();
+  const std::lock_guard lock(caches.made);
   if (!caches.gelasio) gdip::GdipNewPrivateFontCollection(caches.gelasio.put());
   if (caches.gelasio && !caches.gelasioLoaded) {
     caches.gelasioLoaded = true;
@@ -151,6 +158,7 @@ Gdiplus::GpBitmap* ScaledBackdrop(int width, int height) {
 
 Sprites EffectSprites() {
   Caches& caches = TheCaches();
+  const std::lock_guard lock(caches.made);
   if (!caches.spritesLoaded) {
     caches.spritesLoaded = true;
     caches.strip = LoadResourceBitmap(kStripResource, 0, 0);
@@ -174,6 +182,7 @@ FontChoice ChooseFontFamily() {
     }
   }
   Caches& caches = TheCaches();
+  const std::lock_guard lock(caches.made);
   if (!caches.genericSansSerif) gdip::GdipGetGenericFontFamilySansSerif(caches.genericSansSerif.put());
   if (caches.genericSansSerif) gdip::GdipCloneFontFamily(caches.genericSansSerif.get(), choice.genericCopy.put());
   choice.family = choice.genericCopy.get();
@@ -195,6 +204,7 @@ Fonts FontSet(const FontChoice& choice, int dpi) {
 
 void ReleaseEmbeddedAssets() {
   Caches& caches = TheCaches();
+  const std::lock_guard lock(caches.made);
   caches.backdrop.reset();
   caches.backdropWidth = 0;
   caches.backdropHeight = 0;

@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "render/backdrop_cache.h"
@@ -86,6 +88,41 @@ TEST(EmbeddedAssets, BackdropKeepsOneSizeAtATime) {
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(SizeOf(again).width, 840u);
   EXPECT_EQ(ScaledBackdrop(0, 0) != nullptr && SizeOf(ScaledBackdrop(0, 0)).width == 1120u, true);
+}
+
+// Threads that start painting together each get the one set of sprites
+// and the one Gelasio: before, a thread could find the "made" flag already
+// set by another that was still loading, and draw with nothing, or make its
+// own and free the other's.
+TEST(EmbeddedAssets, ThreadsStartingTogetherShareWhatIsMadeOnce) {
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 10; ++round) {
+    ReleaseEmbeddedAssets();
+    std::atomic<int> waiting{kThreads};
+    std::vector<Sprites> seen(kThreads);
+    std::vector<std::wstring> families(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&, i] {
+        --waiting;
+        while (waiting > 0) std::this_thread::yield();
+        seen[i] = EffectSprites();
+        const FontChoice choice = ChooseFontFamily();
+        WCHAR name[LF_FACESIZE] = {};
+        if (choice.family) gdip::GdipGetFamilyName(choice.family, name, LANG_NEUTRAL);
+        families[i] = name;
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int i = 0; i < kThreads; ++i) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", thread " + std::to_string(i));
+      EXPECT_NE(seen[i].strip, nullptr);
+      EXPECT_EQ(seen[i].strip, seen[0].strip);
+      EXPECT_EQ(seen[i].wisp, seen[0].wisp);
+      EXPECT_EQ(families[i], L"Gelasio");
+    }
+  }
+  ReleaseEmbeddedAssets();
 }
 
 TEST(EmbeddedAssets, SpritesAndFontsAreThere) {

@@ -102,8 +102,9 @@ def first_install(run):
     run.publish(game, "1.0")
     scene = Scene()
     # A slow manifest keeps the check long enough to be seen; objects come
-    # at a rate that lets the progress show.
-    with run.desktop() as desktop, run.server(rate="400k", latest_rate="150") as server:
+    # at a rate that lets the progress show for some seconds, although the
+    # launcher takes all of them side by side.
+    with run.desktop() as desktop, run.server(rate="150k", latest_rate="150") as server:
         launcher = run.launcher(desktop)
         launcher.start()
         window = launcher.wait_for_window()
