@@ -262,7 +262,7 @@ TEST(PreviewMode, WithoutWindowsFontsTheTextIsGelasio) {
   testing::TempFolder withGelasio, withoutGelasio;
   ASSERT_EQ(RunProgram(Launcher(), L"--no-windows-fonts --paint-to=" + withGelasio.path()), 0u);
   ASSERT_EQ(RunProgram(JoinPath(testing::ProgramFolder(), L"paint_previews_without_fonts.exe"),
-                       L"--no-windows-fonts --paint-to=" + withoutGelasio.path()),
+                       L"\"" + withoutGelasio.path() + L"\""),
             0u);
   const Picture a = Load(withGelasio / L"ready.png");
   const Picture b = Load(withoutGelasio / L"ready.png");

@@ -1,5 +1,6 @@
 #include "render/embedded_assets.h"
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -167,9 +168,14 @@ Sprites EffectSprites() {
   return {caches.strip.get(), caches.wisp.get()};
 }
 
+namespace {
+std::atomic<bool> skipInstalledFonts{false};
+}  // namespace
+
+void SkipInstalledFonts(bool skip) { skipInstalledFonts = skip; }
+
 FontChoice ChooseFontFamily() {
-  // A plain substring of the whole command line, like every option.
-  const bool noWindowsFonts = std::wcsstr(GetCommandLineW(), L"--no-windows-fonts") != nullptr;
+  const bool noWindowsFonts = skipInstalledFonts;
   FontChoice choice;
   if (!noWindowsFonts) choice.georgia = InstalledFamily(L"Georgia");
   choice.gelasio = GelasioFamily();

@@ -40,8 +40,8 @@ Sprites EffectSprites();
 
 // The font family of one paint: Georgia, else Gelasio (carried inside the
 // program), else Segoe UI, else a copy of the generic sans-serif family.
-// With "--no-windows-fonts" on the command line the installed Georgia and
-// Segoe UI are skipped. Owns every candidate it made.
+// After SkipInstalledFonts(true) the installed Georgia and Segoe UI are
+// skipped. Owns every candidate it made.
 struct FontChoice {
   FontFamilyHandle georgia;
   FontFamilyHandle gelasio;
@@ -50,6 +50,10 @@ struct FontChoice {
   Gdiplus::GpFontFamily* family = nullptr;  // one of the above, or null
 };
 FontChoice ChooseFontFamily();
+
+// Whether ChooseFontFamily passes over the fonts installed on the machine
+// (the launcher's "--no-windows-fonts"); set at start, before any paint.
+void SkipInstalledFonts(bool skip);
 
 // The three fonts of the scene, in pixels at the DPI.
 struct Fonts {

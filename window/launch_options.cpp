@@ -18,6 +18,8 @@ LaunchOptions ParseLaunchOptions(const std::vector<std::wstring>& arguments) {
       options.uninstall = true;
     } else if (argument == L"--updated") {
       options.updated = true;
+    } else if (argument == L"--no-windows-fonts") {
+      options.noWindowsFonts = true;
     }
   }
   return options;

@@ -15,6 +15,9 @@ struct LaunchOptions {
   // "--updated": started by a predecessor that replaced itself; wait for it
   // to end instead of bringing it to the front.
   bool updated = false;
+  // "--no-windows-fonts": paint with the fonts carried inside the program
+  // only, so that previews do not depend on the machine's fonts.
+  bool noWindowsFonts = false;
 };
 
 // The options among `arguments` (the program's own path excluded), each a

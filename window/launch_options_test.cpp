@@ -25,6 +25,9 @@ TEST(LaunchOptions, WholeArgumentsOnly) {
       {{L"--Updated", L"--uninstallx", L"C:\\--updated\\a"}, std::nullopt, false, false},
       {{L"--paint-to=a", L"--paint-to=b"}, L"a", false, false},
   };
+  EXPECT_FALSE(ParseLaunchOptions({L"--paint-to=x"}).noWindowsFonts);
+  EXPECT_TRUE(ParseLaunchOptions({L"--no-windows-fonts", L"--paint-to=x"}).noWindowsFonts);
+  EXPECT_FALSE(ParseLaunchOptions({L"--paint-to=x --no-windows-fonts"}).noWindowsFonts);
   for (const auto& c : cases) {
     const LaunchOptions options = ParseLaunchOptions(c.arguments);
     const std::wstring first = c.arguments.empty() ? L"" : c.arguments.front();

@@ -11,6 +11,7 @@
 #include "desktop/shortcuts.h"
 #include "desktop/uninstall.h"
 #include "preview/preview.h"
+#include "render/embedded_assets.h"
 #include "render/gdiplus_session.h"
 #include "window/launch_options.h"
 #include "window/launcher_window.h"
@@ -79,6 +80,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   launcher::GdiplusSession gdiplus;
 
   const launcher::LaunchOptions options = launcher::ReadLaunchOptions();
+  launcher::SkipInstalledFonts(options.noWindowsFonts);
   // Previews need no install folder, no COM, no mutex and no window.
   if (options.paintTo) return launcher::PaintPreviews(*options.paintTo);
   return RunLauncher(instance, showCommand, options);

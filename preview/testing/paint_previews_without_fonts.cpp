@@ -1,13 +1,16 @@
-// Preview mode of a launcher that carries its pictures but not its fonts:
-// shows which texts depend on Gelasio.
+// Preview mode of a launcher that carries its pictures but not its fonts,
+// nor uses the machine's: shows which texts depend on Gelasio.
+//
+//   paint_previews_without_fonts FOLDER
 #include <windows.h>
 
-#include "preview/paint_to_option.h"
 #include "preview/preview.h"
+#include "render/embedded_assets.h"
 #include "render/gdiplus_session.h"
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) return 2;
   const launcher::GdiplusSession gdiplus;
-  const auto folder = launcher::PaintToFolder(GetCommandLineW());
-  return folder ? launcher::PaintPreviews(*folder) : 2;
+  launcher::SkipInstalledFonts(true);
+  return launcher::PaintPreviews(argv[1]);
 }
