@@ -395,6 +395,9 @@ def server_faults(run):
         window.click(*scene.button_centre())
         wait_until(lambda: launcher.file("installed.txt").read_bytes() == b"1.2\r\n", "the patch to 1.2", 60)
         check(game_files(launcher.file("game")) == game_files(newer), "the probe's offer installed 1.2")
+        # installed.txt comes before the patch's end reaches the window; a
+        # close while it still patches would ask whether to stop.
+        window.wait_for(lambda s: scene.active(s) and not scene.shows_error(s), "Ready after the patch to 1.2", 30)
         window.close()
         check(launcher.wait_exit(20) == 0, "closed")
 
