@@ -83,7 +83,7 @@ std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std:
                            ": the launcher's own file in the game folder; this looks like an install folder. "
                            "Pass the game folder itself, and the launcher with --launcher");
       }
-      files.push_back({path, it->path(), size});
+      files.push_back({path, it->path(), size, {}});
     }
   }
   if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
@@ -252,6 +252,7 @@ FileDigest ReadOpenFile(const Descriptor& in, const PlannedFile& file,
   struct stat after {};
   // A file written to meanwhile may have been read half old, half new.
   if (::fstat(in.get(), &after) != 0 || !SameContentAs(before, after)) ChangedWhilePublished(file);
+  if (!file.checkedSha256.empty() && digest.sha256 != file.checkedSha256) ChangedWhilePublished(file);
   if (file.path == launcher::LauncherFileName && !head.starts_with("MZ")) {
     throw PublishError(file.source.string() + ": the launcher is not a Windows executable");
   }
@@ -395,7 +396,9 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
           report.warning) {
         report.warning("--rotate-key: the launcher trusts the signing key already, so no key changes");
       }
-      files.push_back({std::string(launcher::LauncherFileName), input.launcherExe, image->size()});
+      Sha256 hash;
+      hash.Update(*image);
+      files.push_back({std::string(launcher::LauncherFileName), input.launcherExe, image->size(), hash.Finish()});
     }
   }
   // Byte order of the manifest paths: stable whatever order the file system

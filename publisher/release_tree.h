@@ -74,6 +74,9 @@ struct PlannedFile {
   std::string path;              // as it will appear in the manifest
   std::filesystem::path source;  // where it is read from
   std::uint64_t size = 0;        // as the walk saw it; the read measures it again
+  // The launcher's digest when its trust was checked: the file published
+  // must be the one checked. Empty for game files.
+  std::string checkedSha256;
 };
 
 // A release checked and ready to be written: nothing has been read from the

@@ -632,6 +632,32 @@ TEST_F(PublishTest, ShipsOnlyALauncherThatTrustsTheSigningKeyAndServer) {
   }
 }
 
+// The launcher written is the launcher whose trust was checked.
+TEST_F(PublishTest, RefusesALauncherSwappedAfterItsCheck) {
+  Game("Stonewake.exe", "MZ game");
+  Launcher();
+  ReleaseInput input = Input("1.0");
+  input.launcherExe = dir_ / "launcher.exe";
+  const ReleasePlan plan = PlanRelease(input, key_, tree_, {});
+  Launcher("launcher.exe", PublicKeyHex(PublicKeyOf(GenerateKey())));
+
+  std::string message = "(published)";
+  try {
+    WriteRelease(plan, key_, tree_, {});
+  } catch (const PublishError& error) {
+    message = error.what();
+  }
+  EXPECT_NE(message.find("launcher.exe changed while it was being published"), std::string::npos) << message;
+  EXPECT_FALSE(fs::exists(tree_ / "latest/manifest.txt"));
+  message = "(digested)";
+  try {
+    DigestRelease(plan);
+  } catch (const PublishError& error) {
+    message = error.what();
+  }
+  EXPECT_NE(message.find("changed while it was being published"), std::string::npos) << message;
+}
+
 // verify holds the launcher in the tree to the same rule as release.
 TEST_F(PublishTest, CheckTreeNamesALauncherThatTrustsAnotherKey) {
   const std::string otherKey = PublicKeyHex(PublicKeyOf(GenerateKey()));
