@@ -23,13 +23,8 @@ cd "$(dirname "$0")/.."
 source_dir=$PWD
 runs=${1:-${STONEWAKE_BENCH_RUNS:-5}}
 
-build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
-build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
-if [[ ! -f $build/build.ninja ]]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target check_bench >/dev/null
-wine_run=$build/wine-run
+source bench/setup.sh
+windows_build check_bench
 bench=$build/bin/check_bench.exe
 data=$build/bench/check-data
 windows() { echo "Z:${1//\//\\}"; }

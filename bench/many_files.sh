@@ -28,22 +28,11 @@ count=${1:-4000}
 runs=${2:-3}
 delay=${3:-50}
 
-build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
-build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
-if [[ ! -f $build/build.ninja ]]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target patch_install winhttp_read_loop >/dev/null
-wine_run=$build/wine-run
+source bench/setup.sh
+windows_build patch_install winhttp_read_loop
 patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
-
-# An optimised publisher without sanitizers, shared with bench/publisher.sh.
-cmake -S . -B build/bench-host -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=gcc \
-  -DCMAKE_CXX_COMPILER=g++ >/dev/null
-cmake --build build/bench-host --target publisher >/dev/null
-publisher=$source_dir/build/bench-host/bin/publisher
-key=$source_dir/test_support/keys/test-only-release-key.pem
+release_publisher
 
 work=$(mktemp -d)
 proxy_pid=
@@ -153,6 +142,7 @@ done
 # Over the slow link, once: the figures are dominated by the delay.
 python3 "$source_dir/bench/latency_proxy.py" "${base##*:}" "$delay" "$work/proxy" &
 proxy_pid=$!
+disown "$proxy_pid"  # its end by the clean-up is no news
 for _ in $(seq 100); do [[ -s $work/proxy ]] && break; sleep 0.05; done
 slow=http://127.0.0.1:$(cut -d' ' -f1 "$work/proxy")
 relayed() { cut -d' ' -f2 "$work/proxy"; }

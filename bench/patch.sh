@@ -23,21 +23,11 @@ source_dir=$PWD
 mib=${1:-1024}
 runs=${2:-3}
 
-build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
-build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
-if [[ ! -f $build/build.ninja ]]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target patch_install winhttp_read_loop >/dev/null
-wine_run=$build/wine-run
+source bench/setup.sh
+windows_build patch_install winhttp_read_loop
 patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
-
-# The optimised publisher without sanitizers (the README's build).
-cmake --preset publisher >/dev/null
-cmake --build --preset publisher >/dev/null
-publisher=$source_dir/build/publisher/bin/publisher
-key=$source_dir/test_support/keys/test-only-release-key.pem
+release_publisher
 
 work=$(mktemp -d)
 cleanup() {

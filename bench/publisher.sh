@@ -14,9 +14,8 @@ files=${1:-10000}
 kib=${2:-8}
 runs=${3:-3}
 
-cmake --preset publisher >/dev/null
-cmake --build --preset publisher >/dev/null
-publisher=$PWD/build/publisher/bin/publisher
+source bench/setup.sh
+release_publisher
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,0 +1,26 @@
+# Sourced by the benchmarks from the source folder: the programs they time.
+#
+#   windows_build TARGET...   the Windows build (build/windows, or the folder
+#                             named by STONEWAKE_WINDOWS_BUILD), configured
+#                             when needed, with TARGET... built; sets `build`
+#                             and `wine_run`
+#   release_publisher         the optimised publisher of the README's
+#                             `publisher` preset; sets `publisher` and `key`
+#                             (the committed test-only key)
+
+windows_build() {
+  build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
+  build=$(cd "$build" 2>/dev/null && pwd || echo "$PWD/$build")
+  if [[ ! -f $build/build.ninja ]]; then
+    cmake --preset windows -B "$build" >/dev/null
+  fi
+  cmake --build "$build" --target "$@" >/dev/null
+  wine_run=$build/wine-run
+}
+
+release_publisher() {
+  cmake --preset publisher >/dev/null
+  cmake --build --preset publisher >/dev/null
+  publisher=$PWD/build/publisher/bin/publisher
+  key=$PWD/test_support/keys/test-only-release-key.pem
+}
