@@ -213,7 +213,9 @@ def close_patch(run):
     game = run.game("game", [200_000, 300_000, 4_000_000, 3_000_000], seed=4)
     run.publish(game, "1.0")
     scene = Scene()
-    with run.desktop() as desktop, run.server(rate="250k") as server:
+    # Slow enough per connection that the patch, its files side by side,
+    # is still far from its end after the question and the No.
+    with run.desktop() as desktop, run.server(rate="80k") as server:
         launcher = run.launcher(desktop)
         launcher.start()
         window = launcher.wait_for_window()
