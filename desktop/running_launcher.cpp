@@ -32,7 +32,11 @@ bool TakeSingleInstance(const wchar_t* name, bool updated, unsigned long predece
 void BringLauncherWindowToFront() {
   HWND window = FindWindowW(LauncherWindowClass, nullptr);
   if (!window) return;
-  ShowWindow(window, SW_RESTORE);
+  // The window belongs to another process: its own thread restores it, the
+  // way a click on its taskbar button does, whatever state this process
+  // last heard of it in.
+  PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+  ShowWindowAsync(window, SW_RESTORE);
   SetForegroundWindow(window);
 }
 
