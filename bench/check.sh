@@ -57,9 +57,6 @@ PY
   touch "$data/.ready"
 fi
 
-field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-now() { date +%s.%N; }
 
 echo "checking ($runs runs)..."
 out=$("$wine_run" "$bench" check "$(windows "$data/check")" "$runs")

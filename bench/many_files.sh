@@ -84,11 +84,7 @@ small_bytes=$(du -sb small/game | cut -f1)
 changed=$(comm -13 <(awk '/^file /{print $2}' root/v1/latest/manifest.txt | sort) \
   <(awk '/^file /{print $2}' root/v2/latest/manifest.txt | sort))
 
-now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN {print b - a}'; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
-fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
 sum() { awk -v a="$1" -v b="$2" 'BEGIN {print a + b}'; }
 
 # patch_install URL FOLDER: "check apply" seconds, or fails loudly.
@@ -155,7 +151,6 @@ before=$(relayed)
 slow_curl=$(curl_fetch "$slow/small" "$small_digests" "$work/floor" 4)
 slow_curl_conn=$(($(relayed) - before))
 
-m() { printf '%s\n' "$@" | median; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
 secs() { awk -v s="$1" 'BEGIN {printf "%6.2f s", s}'; }
 mib() { awk -v b="$1" 'BEGIN {printf "%.1f MiB", b / 1048576}'; }

@@ -65,10 +65,6 @@ digests=$(awk '/^file /{print $2}' root/big/latest/manifest.txt)
 base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
 bytes=$((mib << 20))
 
-now() { date +%s.%N; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
-fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
 
 patch_s=() loop_s=() loopw_s=() loopv_s=() curl_s=() peak_big=()
 for run in $(seq "$runs"); do
@@ -110,7 +106,6 @@ peak_small=$(echo "$out" | field peak_working_set)
 out=$("$wine_run" "$patch_install" "$base/small" "$(windows "$work/install")" --stats)
 peak_idle=$(echo "$out" | field peak_working_set)
 
-m() { printf '%s\n' "$@" | median; }
 rate() { awk -v b="$bytes" -v s="$1" 'BEGIN {printf "%7.1f MiB/s  (%.2f s)", b / 1048576 / s, s}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
 mib_of() { awk -v b="$1" 'BEGIN {printf "%6.1f MiB", b / 1048576}'; }

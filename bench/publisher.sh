@@ -36,8 +36,6 @@ PY
 printf 'MZ' >>game/d000/f00000
 "$publisher" keygen --out key.pem --public-out key.hex >/dev/null 2>&1
 
-now() { date +%s.%N; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 # measure NAME SETUP COMMAND: median seconds of COMMAND over the runs, SETUP
 # run untimed before each.
 measure() {

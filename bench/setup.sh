@@ -7,6 +7,10 @@
 #   release_publisher         the optimised publisher of the README's
 #                             `publisher` preset; sets `publisher` and `key`
 #                             (the committed test-only key)
+#
+# and the small tools of their figures: now, median (of lines on stdin), m
+# (median of its arguments), field KEY (the value after KEY in a program's
+# "key value" lines), fresh FOLDER (emptied, pending writes flushed).
 
 windows_build() {
   build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
@@ -24,3 +28,9 @@ release_publisher() {
   publisher=$PWD/build/publisher/bin/publisher
   key=$PWD/test_support/keys/test-only-release-key.pem
 }
+
+now() { date +%s.%N; }
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+m() { printf '%s\n' "$@" | median; }
+field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
+fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
