@@ -173,13 +173,23 @@ class Desktop:
             raise RuntimeError("Xvfb did not start")
         self.display = f":{number}"
         self.env["DISPLAY"] = self.display
-        wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env, stdout=log, stderr=log,
-                              stdin=subprocess.DEVNULL)
+        wm = subprocess.Popen(["openbox", "--sm-disable", "--config-file", str(self._openbox_config())],
+                              env=self.env, stdout=log, stderr=log, stdin=subprocess.DEVNULL)
         self._processes.append(wm)
         wait_until(lambda: self._xprop_ok(), "openbox to manage the screen", 20)
         # Creates the prefix on first use (fonts included), then a
         # wineserver that lives until stop().
         subprocess.run([str(self.wine_run_sh), "--start"], env=self.env, check=True, timeout=300)
+
+    def _openbox_config(self):
+        """Openbox's own settings without its minimise animation: while the
+        frame shrinks towards the bottom of the screen, Wine may read the
+        window's place from the moving frame, keep a place off the screen
+        and then never map the window again when it is restored."""
+        config = self.work / "openbox-rc.xml"
+        text = Path("/etc/xdg/openbox/rc.xml").read_text()
+        config.write_text(text.replace("<animateIconify>yes</animateIconify>", "<animateIconify>no</animateIconify>"))
+        return config
 
     def _xprop_ok(self):
         result = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
