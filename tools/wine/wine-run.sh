@@ -60,8 +60,17 @@ case "${1:-}" in
     for exe in "$@"; do
       cp -f "$exe" "$WINEPREFIX/drive_c/windows/system32/" || exit 1
     done
-    # Started detached with its output in a file, so nothing waits on it.
-    wineserver -p >"$log_dir/wineserver.log" 2>&1 </dev/null &
+    # The server makes itself a daemon once it holds the prefix; its output
+    # goes to a file, so nothing waits on it. It refuses (status 2) while
+    # another server holds the prefix: typically one started by the test
+    # listing, which ends 3 s after its last program and would drop a test
+    # program that reached it in that moment ("recvmsg: Connection reset by
+    # peer"). Wait for that one to end, then start the lasting one. One still
+    # there after the wait lasts on its own (left by an earlier run).
+    for _ in 1 2 3; do
+      wineserver -p >>"$log_dir/wineserver.log" 2>&1 </dev/null && exit 0
+      timeout 5 wineserver -w >/dev/null 2>&1 </dev/null || exit 0
+    done
     exit 0
     ;;
   --stop)
