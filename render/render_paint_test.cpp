@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "render/backdrop_cache.h"
@@ -259,6 +260,26 @@ TEST(PaintScene, SameStateSamePictureAlsoAfterTheCachesAreReleased) {
   ReleaseRenderCaches();
   b.Paint(state, 0);
   EXPECT_EQ(a.Pixels(), b.Pixels());
+}
+
+TEST(PaintScene, PreparedFirstPaintIsTheSamePicture) {
+  // Prepared for the DPI painted and for another; a release right after a
+  // preparation waits for it instead of freeing what it is still making.
+  PrepareFirstPaint(144);
+  ReleaseRenderCaches();
+  for (const auto& [prepared, painted] : {std::pair{144, 144}, std::pair{144, 96}, std::pair{96, 96}}) {
+    SCOPED_TRACE("prepared at " + std::to_string(prepared) + " dpi, painted at " + std::to_string(painted));
+    UiState state = Screen(3);
+    state.dpi = painted;
+    const RECT client = {0, 0, LayoutWidth * painted / 96, LayoutHeight * painted / 96};
+    Canvas straightforward(client.right, client.bottom), economical(client.right, client.bottom);
+    straightforward.Paint(state, 0, PaintWay::Straightforward);
+    ReleaseRenderCaches();
+    PrepareFirstPaint(prepared);
+    economical.Paint(state, 0);
+    EXPECT_EQ(straightforward.Pixels(), economical.Pixels());
+  }
+  ReleaseRenderCaches();
 }
 
 // The client size at `dpi`, as the window sizes its client area.

@@ -1,6 +1,11 @@
 #include "render/scene.h"
 
+#include <objbase.h>
+
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "render/backdrop_cache.h"
 #include "render/colour.h"
@@ -33,7 +38,43 @@ std::wstring VersionLine(const UiState& ui) {
   return line;
 }
 
+// The thread of PrepareFirstPaint, joined by the first paint or release.
+struct Preparation {
+  std::mutex lock;
+  std::thread thread;
+};
+
+Preparation& ThePreparation() {
+  static Preparation* const preparation = new Preparation;
+  return *preparation;
+}
+
+void FinishPreparing() {
+  Preparation& preparation = ThePreparation();
+  const std::lock_guard hold(preparation.lock);
+  if (preparation.thread.joinable()) preparation.thread.join();
+}
+
 }  // namespace
+
+void PrepareFirstPaint(int dpi) {
+  Preparation& preparation = ThePreparation();
+  const std::lock_guard hold(preparation.lock);
+  if (preparation.thread.joinable()) return;
+  try {
+    preparation.thread = std::thread([dpi] {
+      // Decoders may be COM objects; this thread has an apartment of its
+      // own while it loads, and nothing it made stays tied to it.
+      const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      ScaledBackdrop(LayoutWidth * dpi / 96, LayoutHeight * dpi / 96);
+      EffectSprites();
+      KeptFonts(dpi);
+      if (SUCCEEDED(com)) CoUninitialize();
+    });
+  } catch (const std::system_error&) {
+    // No thread: the first paint loads everything itself.
+  }
+}
 
 void DrawTextLine(Gdiplus::GpGraphics* graphics, std::wstring_view text, Gdiplus::GpFont* font,
                   const Gdiplus::RectF& box, Gdiplus::StringAlignment alignment, Gdiplus::ARGB colour, PaintWay way) {
@@ -90,6 +131,7 @@ void PaintSceneWay(HDC dc, RECT client, const UiState& state, RECT button, int p
   const int height = client.bottom - client.top;
   const double t = state.animTime;
   const std::uint32_t glowAlpha = GroundGlowAlpha(t);
+  FinishPreparing();
 
   // The kept picture is copied in before GDI+ draws on the DC.
   const bool backdropCopied = way == PaintWay::Economical && CopyBackdropWithGlow(dc, width, height, glowAlpha);
@@ -126,6 +168,7 @@ void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pres
 }
 
 void ReleaseRenderCaches() {
+  FinishPreparing();
   // The fonts were made from families of the carried font collection, so
   // they go before it.
   ReleaseKeptObjects();

@@ -18,6 +18,14 @@ namespace launcher {
 // fonts are loaded on first use.
 void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed);
 
+// Starts loading what the first paint at `dpi` needs (the backdrop at the
+// window's client size, the sprites, the fonts) on a thread of its own, so
+// that it overlaps the rest of the program's start instead of delaying the
+// first frame. PaintScene and ReleaseRenderCaches wait for that thread
+// before they touch a cache, so no cache is ever used by two threads. Call
+// it once, with GDI+ running, before the first paint.
+void PrepareFirstPaint(int dpi);
+
 // Lets go of the pictures, fonts and text objects kept between paints.
 // Call it right before GdiplusShutdown; the caches are never freed by a static
 // destructor, which would run after GDI+ has stopped.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "core/text.h"
@@ -19,9 +20,21 @@ DWORD RunAndWait(std::wstring commandLine, const std::wstring& folder, std::chro
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-    ADD_FAILURE() << "cannot start " << NarrowLow(commandLine);
+  // Wine under a heavy load now and then fails to start a process that
+  // starts at the next attempt; a program that cannot start fails every time.
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+      error = ERROR_SUCCESS;
+      break;
+    }
+    error = GetLastError();
+    std::fprintf(stderr, "starting %s failed with error %lu\n", NarrowLow(commandLine).c_str(), error);
+  }
+  if (error != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot start " << NarrowLow(commandLine) << " (error " << error << ")";
     return 0xFFFFFFFF;
   }
   const Handle thread(info.hThread);

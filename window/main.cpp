@@ -13,6 +13,7 @@
 #include "preview/preview.h"
 #include "render/embedded_assets.h"
 #include "render/gdiplus_session.h"
+#include "render/scene.h"
 #include "window/launch_options.h"
 #include "window/launcher_window.h"
 
@@ -83,5 +84,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   launcher::SkipInstalledFonts(options.noWindowsFonts);
   // Previews need no install folder, no COM, no mutex and no window.
   if (options.paintTo) return launcher::PaintPreviews(*options.paintTo);
+  // The pictures and fonts of the first frame load while the rest of the
+  // start runs. A run that shows no window (a removal, a copy that installs
+  // itself or hands over to a running launcher) loses a fraction of a
+  // second of one thread by it, ending when GDI+ stops.
+  launcher::PrepareFirstPaint(static_cast<int>(GetDpiForSystem()));
   return RunLauncher(instance, showCommand, options);
 }
