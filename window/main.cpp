@@ -88,6 +88,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // start runs. A run that shows no window (a removal, a copy that installs
   // itself or hands over to a running launcher) loses a fraction of a
   // second of one thread by it, ending when GDI+ stops.
-  launcher::PrepareFirstPaint(static_cast<int>(GetDpiForSystem()));
+  if (gdiplus.started()) launcher::PrepareFirstPaint(static_cast<int>(GetDpiForSystem()));
   return RunLauncher(instance, showCommand, options);
 }
