@@ -86,7 +86,6 @@ probe10ke=$(echo "$out10ke" | field probe_seconds)
 [[ -n $probe1 && -n $probe10k && -n $probe10ke ]] || { echo "probe benchmark failed: $out1 $out10k $out10ke"; exit 1; }
 
 rate() { awk -v b="$bytes" -v s="$1" 'BEGIN {printf "%7.1f MiB/s  (%.3f s)", b / 1048576 / s, s}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 ms() { awk -v s="$1" 'BEGIN {printf "%7.2f ms", s * 1000}'; }
 
 echo

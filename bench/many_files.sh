@@ -151,7 +151,6 @@ before=$(relayed)
 slow_curl=$(curl_fetch "$slow/small" "$small_digests" "$work/floor" 4)
 slow_curl_conn=$(($(relayed) - before))
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
 secs() { awk -v s="$1" 'BEGIN {printf "%6.2f s", s}'; }
 mib() { awk -v b="$1" 'BEGIN {printf "%.1f MiB", b / 1048576}'; }
 install=$(m "${install_s[@]}")
@@ -166,13 +165,13 @@ sums=$(m "${sum_s[@]}")
 echo
 echo "many small files: $count files, $(mib "$total_bytes"), nginx on loopback, median of $runs runs"
 echo "  first install (check + patch)                 $(secs "$install")"
-echo "  floor: curl, one connection, + sha256sum      $(secs "$curl1")   launcher / floor: $(ratio "$curl1" "$install")"
-echo "  floor: curl, 4 side by side, + sha256sum      $(secs "$curl4")   launcher / floor: $(ratio "$curl4" "$install")"
-echo "  anchor: WinHTTP loop writing and hashing      $(secs "$loop")   launcher / anchor: $(ratio "$loop" "$install")"
+echo "  floor: curl, one connection, + sha256sum      $(secs "$curl1")   launcher / floor: $(ratio "$install" "$curl1")"
+echo "  floor: curl, 4 side by side, + sha256sum      $(secs "$curl4")   launcher / floor: $(ratio "$install" "$curl4")"
+echo "  anchor: WinHTTP loop writing and hashing      $(secs "$loop")   launcher / anchor: $(ratio "$install" "$loop")"
 echo "  patch of $(wc -w <<<"$changed") changed files (ApplyRelease)      $(secs "$patch")"
-echo "  floor: curl of those files + sha256sum        $(secs "$patchcurl")   launcher / floor: $(ratio "$patchcurl" "$patch")"
+echo "  floor: curl of those files + sha256sum        $(secs "$patchcurl")   launcher / floor: $(ratio "$patch" "$patchcurl")"
 echo "  check of the complete install (CheckRelease)  $(secs "$check")"
-echo "  floor: sha256sum of the installed files       $(secs "$sums")   launcher / floor: $(ratio "$sums" "$check")"
+echo "  floor: sha256sum of the installed files       $(secs "$sums")   launcher / floor: $(ratio "$check" "$sums")"
 echo "  runs (install, curl, curl x4, WinHTTP loop, patch, curl, check, sha256sum):"
 for i in "${!install_s[@]}"; do
   printf '    %.2f %.2f %.2f %.2f %.2f %.2f %.2f %.2f s\n' "${install_s[i]}" "${curl1_s[i]}" "${curl4_s[i]}" "${loop_s[i]}" \
@@ -182,4 +181,4 @@ echo
 echo "over a link with $delay ms more per round trip: $(wc -w <<<"$small_digests") files, $(mib "$small_bytes"), one run"
 echo "  first install (check + patch)                 $(secs "$slow_launcher")   $slow_launcher_conn connections"
 echo "  floor: curl, 4 side by side, + sha256sum      $(secs "$slow_curl")   $slow_curl_conn connections"
-echo "  launcher / floor: $(ratio "$slow_curl" "$slow_launcher")"
+echo "  launcher / floor: $(ratio "$slow_launcher" "$slow_curl")"

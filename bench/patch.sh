@@ -107,7 +107,6 @@ out=$("$wine_run" "$patch_install" "$base/small" "$(windows "$work/install")" --
 peak_idle=$(echo "$out" | field peak_working_set)
 
 rate() { awk -v b="$bytes" -v s="$1" 'BEGIN {printf "%7.1f MiB/s  (%.2f s)", b / 1048576 / s, s}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", b / a}'; }
 mib_of() { awk -v b="$1" 'BEGIN {printf "%6.1f MiB", b / 1048576}'; }
 patch=$(m "${patch_s[@]}")
 loop=$(m "${loop_s[@]}")
@@ -122,10 +121,11 @@ echo "  anchor: bare WinHTTP read loop, bytes dropped                 $(rate "$l
 echo "  anchor: bare WinHTTP read loop, writing files                 $(rate "$loopw")"
 echo "  anchor: bare WinHTTP read loop, writing and hashing files     $(rate "$loopv")"
 echo "  anchor: curl, writing files                                   $(rate "$curl")"
-echo "  patch / bare read loop:     $(ratio "$patch" "$loop")   (goal >= 0.90)"
-echo "  patch / loop writing files: $(ratio "$patch" "$loopw")"
-echo "  patch / loop verifying:     $(ratio "$patch" "$loopv")"
-echo "  patch / curl:               $(ratio "$patch" "$curl")"
+# Speeds: the other's seconds over the patch's.
+echo "  patch / bare read loop:     $(ratio "$loop" "$patch")   (goal >= 0.90)"
+echo "  patch / loop writing files: $(ratio "$loopw" "$patch")"
+echo "  patch / loop verifying:     $(ratio "$loopv" "$patch")"
+echo "  patch / curl:               $(ratio "$curl" "$patch")"
 echo "  runs (patch, loop, writing, verifying, curl):"
 for i in "${!patch_s[@]}"; do
   printf '    %.2f %.2f %.2f %.2f %.2f s\n' "${patch_s[i]}" "${loop_s[i]}" "${loopw_s[i]}" "${loopv_s[i]}" "${curl_s[i]}"

@@ -70,7 +70,6 @@ copy=$last
 echo
 printf 'files %d, %d KiB each (%d MiB), manifest %d bytes, signature %d bytes\n' "$files" "$kib" \
   $((files * kib / 1024)) "$(stat -c %s tree/latest/manifest.txt)" "$(stat -c %s tree/latest/manifest.sig)"
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 echo "release (new) / (sha256sum + cp, sync): $(ratio "$fresh" "$(awk -v a="$sha" -v b="$copy" 'BEGIN {print a + b}')")"
 echo "release (again) / sha256sum:              $(ratio "$again" "$sha")"
 echo "verify / sha256sum:                       $(ratio "$verify" "$sha")"

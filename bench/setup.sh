@@ -34,3 +34,5 @@ median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 m() { printf '%s\n' "$@" | median; }
 field() { tr -d '\r' | awk -v k="$1" '$1 == k {print $2}'; }
 fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
+# A / B with two decimals.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
