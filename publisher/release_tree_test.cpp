@@ -82,6 +82,19 @@ class PublishTest : public ::testing::Test {
 
   void Game(const std::string& path, const std::string& content) { WriteFile(game_ / path, content); }
 
+  // `text` as the tree's manifest, signed with the release key.
+  void WriteSignedManifest(const std::string& text) {
+    WriteFile(tree_ / "latest/manifest.txt", text);
+    WriteFile(tree_ / "latest/manifest.sig", SignatureFileText(Sign(key_, Bytes(text))));
+  }
+
+  // The tree's manifest with the first `from` replaced by `to`, signed again.
+  void ResignManifestReplacing(const std::string& from, const std::string& to) {
+    std::string text = ReadFile(tree_ / "latest/manifest.txt");
+    text.replace(text.find(from), from.size(), to);
+    WriteSignedManifest(text);
+  }
+
   // A launcher at dir_/name trusting `keyHex` (the signing key when empty)
   // and asking `server`; returns its bytes.
   std::string Launcher(const std::string& name = "launcher.exe", std::string keyHex = "",
@@ -518,11 +531,7 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
        },
        "not a valid signature"},
       {"malformed manifest with a valid signature",
-       [](PublishTest& t) {
-         const std::string text = "stonewake-manifest 1\nversion 2.0\nend\n";
-         WriteFile(t.tree_ / "latest/manifest.txt", text);
-         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(t.key_, Bytes(text))));
-       },
+       [](PublishTest& t) { t.WriteSignedManifest("stonewake-manifest 1\nversion 2.0\nend\n"); },
        "signed, but the launcher refuses it"},
       {"manifest missing", [](PublishTest& t) { fs::remove(t.tree_ / "latest/manifest.txt"); },
        "latest/manifest.txt: missing"},
@@ -533,20 +542,10 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
       {"object cut short", [](PublishTest& t) { WriteFile(t.tree_ / "objects" / Sha256Of("bbb"), "bb"); },
        "objects/" + Sha256Of("bbb") + " (game/b): 2 bytes, but the manifest lists 3"},
       {"a signed path Windows cannot hold",
-       [](PublishTest& t) {
-         std::string text = ReadFile(t.tree_ / "latest/manifest.txt");
-         text.replace(text.find(" game/b\n"), 8, " game/AUX.txt\n");
-         WriteFile(t.tree_ / "latest/manifest.txt", text);
-         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(t.key_, Bytes(text))));
-       },
+       [](PublishTest& t) { t.ResignManifestReplacing(" game/b\n", " game/AUX.txt\n"); },
        "latest/manifest.txt lists game/AUX.txt: the name \"AUX.txt\" is the reserved device name AUX"},
       {"a signed line of no known shape",
-       [](PublishTest& t) {
-         std::string text = ReadFile(t.tree_ / "latest/manifest.txt");
-         text.replace(text.find("version 2.0"), 11, "version: 2.0");
-         WriteFile(t.tree_ / "latest/manifest.txt", text);
-         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(t.key_, Bytes(text))));
-       },
+       [](PublishTest& t) { t.ResignManifestReplacing("version 2.0", "version: 2.0"); },
        "latest/manifest.txt line 2 (\"version: 2.0\") is not a manifest line the launcher reads"},
   };
   for (const Case& c : kCases) {
