@@ -1,8 +1,12 @@
 # Test registration shared by every folder.
 #
 # With STONEWAKE_BUILD_TESTS off (the players' build) no test program, test
-# helper, benchmark or fuzz target is built or registered: folders put their
-# test targets inside `if(STONEWAKE_BUILD_TESTS)`.
+# helper, benchmark or fuzz target is built or registered: each folder
+# declares its product first, then
+#   if(NOT STONEWAKE_BUILD_TESTS)
+#     return()
+#   endif()
+# and its tests after that.
 #
 # In the windows build each test program runs under Wine through the
 # wrapper set as CMAKE_CROSSCOMPILING_EMULATOR; all of them share one Wine
@@ -35,15 +39,9 @@ endif()
 # the cases runs the program, under Wine in the windows build, so it waits
 # for the test run rather than slowing every build). FILTER keeps the cases
 # another registration runs its own way out. Test code sees the folders of
-# the libraries it links. With tests off the program is only declared
-# (never built, never registered), so a folder that names it in
-# add_dependencies still configures.
+# the libraries it links.
 function(stonewake_add_test name)
   cmake_parse_arguments(T "" "FILTER" "SOURCES;LIBS;ARGS;PROPERTIES" ${ARGN})
-  if(NOT STONEWAKE_BUILD_TESTS)
-    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
-    return()
-  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
   set(properties ${T_PROPERTIES})
