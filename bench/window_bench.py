@@ -124,9 +124,6 @@ def main():
     parser.add_argument("--seconds", type=float, default=30)
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
-    if not Path(args.publisher).exists():
-        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
-                       shell=True, cwd=args.source, check=True)
 
     with tempfile.TemporaryDirectory(prefix="window-bench-") as folder:
         run = Run(args, Path(folder))

@@ -22,6 +22,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+source tools/common.sh
 
 headless=0
 [[ ${1:-} == --headless ]] && headless=1
@@ -50,7 +51,6 @@ if [[ ! -f $demo/release-key.pem ]]; then
 fi
 public_key=$(tr -d '[:space:]' <"$demo/release-key.pub.hex")
 
-port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 # The launchers carry the server's address from their build, so the port is
 # chosen once and kept; another is taken only when something else holds it.
 port=$(cat "$demo/port" 2>/dev/null || true)

@@ -5,10 +5,9 @@
 #   configure_test.sh SOURCE_DIR
 set -uo pipefail
 source_dir=$1
+source "$source_dir/tools/common.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 studio_key=$(printf '3f2a%.0s' $(seq 32))
 test_key=$(tr -d '[:space:]' <"$source_dir/test_support/keys/test-only-release-key.pub.hex")
@@ -60,8 +59,4 @@ configure players 0 windows-release -DSTONEWAKE_LAUNCHER_VERSION=2.5.2
 # The publisher's own build, as the README builds it.
 configure publisher 0 publisher
 
-if ((failures)); then
-  echo "$failures failures"
-  exit 1
-fi
-echo "configure: all checks passed"
+finish configure

@@ -363,13 +363,6 @@ def main():
     parser.add_argument("--rate", default="4m", help="nginx limit_rate per connection")
     args = parser.parse_args()
 
-    if not os.path.exists(args.publisher):
-        print("kill campaign: building the host publisher", flush=True)
-        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-        subprocess.run(["cmake", "--preset", "host"], cwd=source, check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", "--preset", "host", "--target", "publisher"], cwd=source, check=True,
-                       stdout=subprocess.DEVNULL)
-
     # The wrapper creates the Wine prefix when it is missing.
     subprocess.run([args.wine_run, args.patch_install], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     work = tempfile.mkdtemp(prefix="stonewake-kill-")

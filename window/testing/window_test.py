@@ -417,10 +417,6 @@ def main():
     parser.add_argument("--publisher", required=True)
     parser.add_argument("--keep", help="keep the work folder (screenshots) here")
     args = parser.parse_args()
-    if not Path(args.publisher).exists():
-        print("window_test: building the host publisher", flush=True)
-        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
-                       shell=True, cwd=args.source, check=True)
 
     work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp(prefix=f"window-{args.scenario}-"))
     if args.keep:
