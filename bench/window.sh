@@ -13,5 +13,5 @@ cd "$(dirname "$0")/.."
 source tools/common.sh
 windows_build stonewake_launcher with_env record_start sample_game
 release_publisher
-PYTHONPATH=$stonewake_source/test_support:$stonewake_source/window/testing exec python3 bench/window_bench.py \
-  --build "$build" --source "$stonewake_source" --publisher "$publisher" --seconds "${1:-30}" --runs "${2:-3}"
+PYTHONPATH=$stonewake_source exec python3 bench/window_bench.py --build "$build" --publisher "$publisher" \
+  --seconds "${1:-30}" --runs "${2:-3}"

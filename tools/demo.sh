@@ -78,11 +78,13 @@ step_done "build the player launchers and the sample game"
 interactive=()
 ((headless)) || interactive=(--interactive)
 set +e
-PYTHONPATH=test_support python3 tools/demo/journey.py \
+# The player build's settings (test_settings.json) carry the server the
+# launchers ask and the window's layout.
+PYTHONPATH=$root python3 tools/demo/journey.py --build "$player" \
   --launcher "$demo/launchers/Stonewake Launcher 2.5.1.exe" \
   --launcher-next "$demo/launchers/Stonewake Launcher 2.5.2.exe" \
   --game "$player/bin/Stonewake.exe" \
-  --publisher "$publisher" --key "$demo/release-key.pem" --port "$port" \
+  --publisher "$publisher" --key "$demo/release-key.pem" \
   --work "$demo/journey" --shots "$demo/screenshots" "${interactive[@]}"
 status=$?
 set -e
