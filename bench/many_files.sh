@@ -33,14 +33,7 @@ patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
 
-work=$(mktemp -d)
-proxy_pid=
-cleanup() {
-  [[ -n $proxy_pid ]] && kill -9 "$proxy_pid" 2>/dev/null || true
-  stop_serving "$work/nginx"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
 
 echo "making releases of $count files..."
@@ -128,8 +121,8 @@ done
 
 # Over the slow link, once: the figures are dominated by the delay.
 python3 "$stonewake_source/bench/latency_proxy.py" "${base##*:}" "$delay" "$work/proxy" &
-proxy_pid=$!
-disown "$proxy_pid"  # its end by the clean-up is no news
+scratch_pids+=($!)
+disown $!  # its end by the clean-up is no news
 for _ in $(seq 100); do [[ -s $work/proxy ]] && break; sleep 0.05; done
 slow=http://127.0.0.1:$(cut -d' ' -f1 "$work/proxy")
 relayed() { cut -d' ' -f2 "$work/proxy"; }

@@ -28,12 +28,7 @@ patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
 
-work=$(mktemp -d)
-cleanup() {
-  stop_serving "$work/nginx"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
 
 echo "making a release of $mib MiB..."

@@ -17,8 +17,7 @@ runs=${3:-3}
 source tools/common.sh
 release_publisher
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch
 cd "$work"
 
 # Short paths on purpose: the launcher fetches at most 1 MiB of manifest,

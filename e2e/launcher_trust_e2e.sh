@@ -13,8 +13,7 @@ shift 3
 source "$source_dir/tools/common.sh"
 keys=$source_dir/test_support/keys
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch
 key=$(sed -n 's/^key //p' "$trust_text")
 server=$(sed -n 's/^server //p' "$trust_text")
 [[ $key =~ ^[0-9a-f]{128}$ && $server == http://* ]] || fail "$trust_text: $(cat "$trust_text")"

@@ -12,12 +12,7 @@ publisher=$4
 source "$source_dir/tools/common.sh"
 keys=$source_dir/test_support/keys
 
-work=$(mktemp -d)
-cleanup() {
-  stop_serving "$work/nginx"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
 
 random_files game <<'FILES'

@@ -6,8 +6,7 @@ set -uo pipefail
 publisher=$1
 make_launcher=$2
 source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch
 
 # run EXPECTED_STATUS ARGS...: runs the publisher, keeps its output in
 # $work/out and $work/err.

@@ -7,6 +7,10 @@
 #
 #   windows PATH              PATH as Windows programs under Wine see it
 #                             (the Linux root is drive Z:)
+#   scratch                   a temporary folder in `work`, removed when the
+#                             script ends, after the processes whose ids are
+#                             in `scratch_pids` and a release server serving
+#                             from $work/nginx are stopped
 #   port_answers PORT         true when something listens on 127.0.0.1:PORT
 #   serve ROOT STATE [PORT]   nginx serving ROOT on loopback (tools/nginx/
 #                             serve.sh); prints the base URL
@@ -37,6 +41,18 @@
 stonewake_source=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 windows() { echo "Z:${1//\//\\}"; }
+
+scratch_pids=()
+scratch() {
+  work=$(mktemp -d)
+  trap scratch_cleanup EXIT
+}
+scratch_cleanup() {
+  local pid
+  for pid in "${scratch_pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  stop_serving "$work/nginx" >/dev/null 2>&1
+  rm -rf "$work"
+}
 
 port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 

@@ -17,12 +17,7 @@ publisher=$5
 source "$source_dir/tools/common.sh"
 key=$source_dir/test_support/keys/test-only-release-key.pem
 
-work=$(mktemp -d)
-cleanup() {
-  stop_serving "$work/nginx"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 
 src=$work/src
 random_files "$src/r1/game" <<'FILES'
