@@ -9,6 +9,12 @@ from test_support.desktop import Window, near
 from test_support.wine import windows_path
 
 
+def launcher_windows(desktop, size):
+    """Visible windows titled "Stonewake" whose client area is `size` (the
+    launcher window's; message boxes carry the same title, not the size)."""
+    return [Window(desktop, w) for w in desktop.windows_named("Stonewake") if desktop.geometry(w) == size]
+
+
 class Launcher:
     """The launcher installed in a profile folder of its own: LOCALAPPDATA
     is `profile` for it (set on the Windows side through with_env.exe, as
@@ -39,11 +45,9 @@ class Launcher:
         return self.process
 
     def main_windows(self, size=None):
-        """Visible windows titled "Stonewake" with the size of the main
-        window's client area (message boxes carry the same title)."""
-        size = size or self.settings.client_size
-        return [Window(self.desktop, w) for w in self.desktop.windows_named("Stonewake")
-                if self.desktop.geometry(w) == size]
+        """The launcher windows on the desktop (of the client size at 96 DPI
+        unless `size` says otherwise)."""
+        return launcher_windows(self.desktop, size or self.settings.client_size)
 
     def wait_for_window(self, timeout=40, size=None):
         size = size or self.settings.client_size

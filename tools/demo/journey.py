@@ -35,7 +35,7 @@ import time
 from test_support import releases, settings
 from test_support.checks import Timeout, wait_until
 from test_support.desktop import Desktop, Window
-from test_support.launcher import Scene
+from test_support.launcher import Scene, launcher_windows
 from test_support.release_server import ReleaseServer
 from test_support.wine import Prefix, windows_path
 
@@ -127,10 +127,7 @@ class Journey:
             return None
 
     def launcher_windows(self):
-        """Visible launcher windows (message boxes share the title, not the
-        size)."""
-        return [Window(self.desktop, xid) for xid in self.desktop.windows_named("Stonewake")
-                if self.desktop.geometry(xid) == self.build.client_size]
+        return launcher_windows(self.desktop, self.build.client_size)
 
     def launcher_window(self, timeout):
         found = wait_until(self.launcher_windows, "the launcher window", timeout)
