@@ -20,43 +20,33 @@
 # needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 runs=${1:-${STONEWAKE_BENCH_RUNS:-5}}
 
-source bench/setup.sh
+source tools/common.sh
 windows_build check_bench
 bench=$build/bin/check_bench.exe
 data=$build/bench/check-data
-windows() { echo "Z:${1//\//\\}"; }
 
 if [[ ! -f $data/.ready ]]; then
   echo "making the benchmark installs in $data..."
   rm -rf "$data"
-  python3 - "$data" <<'PY'
-import os, random, sys
-data = sys.argv[1]
-def write(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        while size:
-            n = min(size, 1 << 20)
-            f.write(os.urandom(n))
-            size -= n
-# 1 GiB in 1,000 files of 0.5 to 1.5 MiB, ten folders.
-random.seed(1)
-total, count = 1 << 30, 1000
-weights = [random.uniform(0.5, 1.5) for _ in range(count)]
-sizes = [int(total * w / sum(weights)) for w in weights]
-sizes[-1] += total - sum(sizes)
-for i, size in enumerate(sizes):
-    write(f"{data}/check/game/d{i // 100:02}/f{i:04}.pak", size)
-write(f"{data}/probe-1/game/f0000.bin", 1024)
-for i in range(10000):
-    write(f"{data}/probe-10000/game/d{i // 100:02}/f{i:04}.bin", 1024)
-PY
+  # 1 GiB in 1,000 files of 0.5 to 1.5 MiB, ten folders; 1 file and 10,000
+  # files of 1 KiB for the probe.
+  {
+    awk 'BEGIN {
+      srand(1); total = 2 ^ 30; count = 1000
+      for (i = 0; i < count; i++) { w[i] = 0.5 + rand(); sum += w[i] }
+      for (i = 0; i < count; i++) {
+        size = (i < count - 1) ? int(total * w[i] / sum) : total - given
+        given += size
+        printf "%d check/game/d%02d/f%04d.pak\n", size, int(i / 100), i
+      }
+      print "1024 probe-1/game/f0000.bin"
+      for (i = 0; i < 10000; i++) printf "1024 probe-10000/game/d%02d/f%04d.bin\n", int(i / 100), i
+    }'
+  } | random_files "$data"
   touch "$data/.ready"
 fi
-
 
 echo "checking ($runs runs)..."
 out=$("$wine_run" "$bench" check "$(windows "$data/check")" "$runs")
@@ -70,10 +60,9 @@ sums=()
 for run in $(seq "$runs"); do
   start=$(now)
   (cd "$data/check" && find game -type f -print0 | sort -z | xargs -0 sha256sum >/dev/null)
-  end=$(now)
-  sums+=("$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')")
+  sums+=("$(since "$start")")
 done
-sum=$(printf '%s\n' "${sums[@]}" | median)
+sum=$(m "${sums[@]}")
 
 echo "probing ($((runs * 5)) probes per install)..."
 out1=$("$wine_run" "$bench" probe "$(windows "$data/probe-1")" $((runs * 5)))

@@ -23,68 +23,52 @@
 # needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 count=${1:-4000}
 runs=${2:-3}
 delay=${3:-50}
 
-source bench/setup.sh
+source tools/common.sh
 windows_build patch_install winhttp_read_loop
 patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
 
-work=$(mktemp -d)
-proxy_pid=
-cleanup() {
-  [[ -n $proxy_pid ]] && kill -9 "$proxy_pid" 2>/dev/null || true
-  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
-windows() { echo "Z:${1//\//\\}"; }
 
 echo "making releases of $count files..."
-python3 - "$count" <<'PY'
-import os, random, shutil, sys
-count = int(sys.argv[1])
-rng = random.Random(7)
-def size():
-    r = rng.random()
-    if r < 0.002:
-        return 4 << 20
-    if r < 0.10:
-        return rng.randint(64 << 10, 1 << 20)
-    return rng.randint(200, 64 << 10)
-folders = max(1, count // 17)
-sizes = [size() for _ in range(count)]
-for version, changed in (("v1", None), ("v2", set(rng.sample(range(count), min(75, count))))):
-    for i, n in enumerate(sizes):
-        path = f"{version}/game/data/f{i % folders:03}/file{i:05}.dat"
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if version == "v2" and i not in changed:
-            shutil.copyfile(f"v1/game/data/f{i % folders:03}/file{i:05}.dat", path)
-        else:
-            with open(path, "wb") as f:
-                f.write(rng.randbytes(n))
+# Most files under 64 KiB, 1 in 10 up to 1 MiB, 1 in 500 of 4 MiB, in
+# count/17 folders; the same plan every run.
+plan=$(awk -v count="$count" 'BEGIN {
+  srand(7)
+  folders = int(count / 17)
+  if (folders < 1) folders = 1
+  for (i = 0; i < count; i++) {
+    r = rand()
+    if (r < 0.002) size = 4 * 2 ^ 20
+    else if (r < 0.10) size = 65536 + int(rand() * (2 ^ 20 - 65536 + 1))
+    else size = 200 + int(rand() * (65536 - 200 + 1))
+    printf "%d data/f%03d/file%05d.dat\n", size, i % folders, i
+  }
+}')
+sed 's# # v1/game/#' <<<"$plan" | random_files . 7
+# Version 2: 75 of those files changed.
+cp -r v1 v2
+shuf -n "$((count < 75 ? count : 75))" --random-source=<(yes) <<<"$plan" | sed 's# # v2/game/#' | random_files . 8
 # The game over the slow link: its first 300 files.
-for i in range(min(300, count)):
-    src = f"v1/game/data/f{i % folders:03}/file{i:05}.dat"
-    dst = "small/game/" + src[len("v1/game/"):]
-    os.makedirs(os.path.dirname(dst), exist_ok=True)
-    shutil.copyfile(src, dst)
-PY
+head -n 300 <<<"$plan" | while read -r _ path; do
+  mkdir -p "small/game/${path%/*}"
+  cp "v1/game/$path" "small/game/$path"
+done
 "$publisher" release --game v1/game --version 1.0 --key "$key" --out root/v1 >/dev/null 2>&1
 "$publisher" release --game v2/game --version 1.1 --key "$key" --out root/v2 >/dev/null 2>&1
 "$publisher" release --game small/game --version 1.0 --key "$key" --out root/small >/dev/null 2>&1
-base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+base=$(serve root nginx)
 total_bytes=$(du -sb v1/game | cut -f1)
 small_bytes=$(du -sb small/game | cut -f1)
 changed=$(comm -13 <(awk '/^file /{print $2}' root/v1/latest/manifest.txt | sort) \
   <(awk '/^file /{print $2}' root/v2/latest/manifest.txt | sort))
 
-since() { awk -v a="$1" -v b="$(now)" 'BEGIN {print b - a}'; }
 sum() { awk -v a="$1" -v b="$2" 'BEGIN {print a + b}'; }
 
 # patch_install URL FOLDER: "check apply" seconds, or fails loudly.
@@ -136,9 +120,9 @@ for run in $(seq "$runs"); do
 done
 
 # Over the slow link, once: the figures are dominated by the delay.
-python3 "$source_dir/bench/latency_proxy.py" "${base##*:}" "$delay" "$work/proxy" &
-proxy_pid=$!
-disown "$proxy_pid"  # its end by the clean-up is no news
+python3 "$stonewake_source/bench/latency_proxy.py" "${base##*:}" "$delay" "$work/proxy" &
+scratch_pids+=($!)
+disown $!  # its end by the clean-up is no news
 for _ in $(seq 100); do [[ -s $work/proxy ]] && break; sleep 0.05; done
 slow=http://127.0.0.1:$(cut -d' ' -f1 "$work/proxy")
 relayed() { cut -d' ' -f2 "$work/proxy"; }

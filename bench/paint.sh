@@ -19,17 +19,11 @@
 # needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 frames=${1:-300}
 runs=${2:-${STONEWAKE_BENCH_RUNS:-3}}
 
-build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
-build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
-if [[ ! -f $build/build.ninja ]]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target paint_bench stonewake_launcher >/dev/null
-wine_run=$build/wine-run
+source tools/common.sh
+windows_build paint_bench stonewake_launcher
 
 "$wine_run" --start
 trap '"$wine_run" --stop' EXIT
@@ -40,13 +34,12 @@ out=$(mktemp -d "$build/paint-to.XXXXXX")
 times=()
 for ((i = 0; i < runs; i++)); do
   rm -f "$out"/*.png
-  start=$EPOCHREALTIME
-  "$wine_run" "$build/bin/Stonewake Launcher.exe" "--paint-to=Z:${out//\//\\}"
-  end=$EPOCHREALTIME
-  times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')")
+  start=$(now)
+  "$wine_run" "$build/bin/Stonewake Launcher.exe" "--paint-to=$(windows "$out")"
+  times+=("$(since "$start")")
 done
 count=$(find "$out" -name '*.png' | wc -l)
 rm -rf "$out"
-median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+median=$(m "${times[@]}")
 printf -- "--paint-to: %d pictures in %.2f s (median of %d runs: %s s)\n" "$count" "$median" "$runs" \
   "$(printf '%.2f ' "${times[@]}")"

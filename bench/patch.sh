@@ -19,50 +19,34 @@
 # needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 mib=${1:-1024}
 runs=${2:-3}
 
-source bench/setup.sh
+source tools/common.sh
 windows_build patch_install winhttp_read_loop
 patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
 
-work=$(mktemp -d)
-cleanup() {
-  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
-windows() { echo "Z:${1//\//\\}"; }
 
 echo "making a release of $mib MiB..."
-python3 - "$mib" <<'PY'
-import os, sys
-mib = int(sys.argv[1])
-def write(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        for _ in range(size >> 20):
-            f.write(os.urandom(1 << 20))
-        f.write(os.urandom(size & ((1 << 20) - 1)))
-big = (mib // 2) << 20
-write("big/game/data/world.pak", big)
-rest, i = (mib << 20) - big, 0
-while rest > 0:
-    size = min(rest, 64 << 20)
-    write(f"big/game/data/part{i:02}.pak", size)
-    rest -= size
-    i += 1
-write("small/game/data/one.pak", 16 << 20)
-PY
+{
+  echo "$(((mib / 2) << 20)) big/game/data/world.pak"
+  rest=$(((mib - mib / 2) << 20)) i=0
+  while ((rest > 0)); do
+    size=$((rest < 64 << 20 ? rest : 64 << 20))
+    printf '%d big/game/data/part%02d.pak\n' "$size" "$i"
+    rest=$((rest - size)) i=$((i + 1))
+  done
+  echo "$((16 << 20)) small/game/data/one.pak"
+} | random_files .
 "$publisher" release --game big/game --version 1.0 --key "$key" --out root/big 2>/dev/null
 "$publisher" release --game small/game --version 1.0 --key "$key" --out root/small 2>/dev/null
 files=$(grep -c '^file ' root/big/latest/manifest.txt)
 digests=$(awk '/^file /{print $2}' root/big/latest/manifest.txt)
-base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+base=$(serve root nginx)
 bytes=$((mib << 20))
 
 
@@ -95,8 +79,7 @@ for run in $(seq "$runs"); do
   for d in $digests; do args+=(-o "loop/$d" "$base/big/objects/$d"); done
   start=$(now)
   curl -s --fail "${args[@]}"
-  end=$(now)
-  curl_s+=("$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')")
+  curl_s+=("$(since "$start")")
   rm -rf loop
 done
 

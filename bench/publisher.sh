@@ -14,25 +14,18 @@ files=${1:-10000}
 kib=${2:-8}
 runs=${3:-3}
 
-source bench/setup.sh
+source tools/common.sh
 release_publisher
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch
 cd "$work"
 
 # Short paths on purpose: the launcher fetches at most 1 MiB of manifest,
 # about 105 bytes per file line at 10,000 files.
 echo "making $files files of $kib KiB..."
-python3 - "$files" "$kib" <<'PY'
-import os, sys
-files, kib = int(sys.argv[1]), int(sys.argv[2])
-for i in range(files):
-    folder = f"game/d{i // 100:03d}"
-    os.makedirs(folder, exist_ok=True)
-    with open(f"{folder}/f{i:05d}", "wb") as f:
-        f.write(os.urandom(kib * 1024))
-PY
+for ((i = 0; i < files; i++)); do
+  printf '%d game/d%03d/f%05d\n' $((kib * 1024)) $((i / 100)) "$i"
+done | random_files .
 printf 'MZ' >>game/d000/f00000
 "$publisher" keygen --out key.pem --public-out key.hex >/dev/null 2>&1
 
@@ -43,16 +36,13 @@ measure() {
   for _ in $(seq "$runs"); do
     eval "$setup"
     sync  # start each run without the previous run's writes pending
-    local start end
+    local start
     start=$(now)
     eval "$command" >/dev/null 2>&1
-    end=$(now)
-    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')")
+    times+=("$(since "$start")")
   done
-  local m
-  m=$(printf '%s\n' "${times[@]}" | median)
-  printf '%-40s %8.3f s\n' "$name" "$m"
-  last=$m
+  last=$(m "${times[@]}")
+  printf '%-40s %8.3f s\n' "$name" "$last"
 }
 
 release="$publisher release --game game --version 1.0 --key key.pem --out tree"

@@ -9,9 +9,9 @@
 # build/windows); the publisher preset's build (the README's) makes the
 # release.
 set -euo pipefail
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
-build=${STONEWAKE_WINDOWS_BUILD:-$source_dir/build/windows}
-(cd "$source_dir" && cmake --preset publisher >/dev/null && cmake --build --preset publisher >/dev/null)
-PYTHONPATH="$source_dir/test_support:$source_dir/window/testing" \
-  exec python3 "$source_dir/bench/window_bench.py" --build "$build" --source "$source_dir" \
-  --publisher "$source_dir/build/publisher/bin/publisher" --seconds "${1:-30}" --runs "${2:-3}"
+cd "$(dirname "$0")/.."
+source tools/common.sh
+windows_build stonewake_launcher with_env record_start sample_game
+release_publisher
+PYTHONPATH=$stonewake_source exec python3 bench/window_bench.py --build "$build" --publisher "$publisher" \
+  --seconds "${1:-30}" --runs "${2:-3}"

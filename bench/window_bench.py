@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The launcher window's cost at rest, under Wine on a virtual screen.
 
-    window_bench.py --build BUILD_DIR --source SOURCE_DIR --publisher PUBLISHER [--seconds 30] [--runs 3]
+    window_bench.py --build BUILD_DIR [--publisher PUBLISHER] [--seconds 30] [--runs 3]
 
 Prints, for a launcher sitting in Ready (30 repaints a second) at 96 DPI,
 then minimised, then in Ready at 144 DPI (840 x 510), each for --seconds:
@@ -16,14 +16,17 @@ not reported: Wine 8 answers 0 for both when asked about another process.
 import argparse
 import os
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
 
-from player_session import Scene, Window, client_size, wait_until, windows_path
-from window_test import Run
+from test_support import releases, settings
+from test_support.checks import wait_until
+from test_support.desktop import Desktop, Window
+from test_support.launcher import Launcher, Scene
+from test_support.release_server import ReleaseServer
+from test_support.wine import windows_path
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -88,14 +91,14 @@ def measure(label, seconds, pids, launcher):
           f"(highest {rss_most / 1024:.1f})", flush=True)
 
 
-def measure_ready(desktop, launcher, seconds, dpi):
+def measure_ready(build, desktop, launcher, seconds, dpi):
     """Starts the installed launcher at `dpi`, waits for Ready and measures
     it there; returns its window."""
     launcher.start()
-    window = launcher.wait_for_window(timeout=60, size=client_size(dpi))
-    window.wait_for(Scene(dpi).active, "Ready", timeout=60)
-    pid = launcher_pid(desktop.prefix)
-    pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix), "Xvfb": desktop.xvfb_pid}
+    window = launcher.wait_for_window(timeout=60, size=build.client_size_at(dpi))
+    window.wait_for(Scene(build, dpi).active, "Ready", timeout=60)
+    pid = launcher_pid(desktop.prefix.path)
+    pids = {"launcher": pid, "wineserver": wineserver_pid(desktop.prefix.path), "Xvfb": desktop.xvfb_pid}
     window.move(5, 5)
     # The pointer rests away from the window: no hover glow.
     measure(f"Ready at {dpi} DPI, {seconds:.0f} s", seconds, pids, pid)
@@ -118,23 +121,22 @@ def first_frame_seconds(launcher, scene):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--publisher", required=True)
+    parser.add_argument("--build", required=True, help="the Windows build folder (its test_settings.json)")
+    parser.add_argument("--publisher", help="the publisher (default: the build's, the host preset's)")
     parser.add_argument("--seconds", type=float, default=30)
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
-    if not Path(args.publisher).exists():
-        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
-                       shell=True, cwd=args.source, check=True)
+    build = settings.load(args.build)
 
     with tempfile.TemporaryDirectory(prefix="window-bench-") as folder:
-        run = Run(args, Path(folder))
-        game = run.game("game", [2_000_000], seed=9)
-        run.publish(game, "1.0")
-        scene = Scene()
-        with run.desktop() as desktop, run.server():
-            launcher = run.launcher(desktop)
+        work = Path(folder)
+        game = releases.make_game(work / "game", build.program("record_start"),
+                                  {"data/part0.pak": releases.seeded_bytes(9, 2_000_000)})
+        releases.publish(args.publisher or build.publisher, build.test_key, game, "1.0", work / "tree")
+        scene = Scene(build)
+        with Desktop(build.window_prefix(), work / "desktop") as desktop, \
+                ReleaseServer(build, work / "tree", work / "nginx"):
+            launcher = Launcher(desktop, build, work / "profile", copy=build.launcher)
             # Warm Wine and install, so that every later start ends in Ready.
             launcher.start()
             window = launcher.wait_for_window(timeout=90)
@@ -158,15 +160,15 @@ def main():
             anchors = []
             for _ in range(args.runs):
                 started = time.monotonic()
-                game = desktop.wine(run.bin / "with_env.exe", f"LOCALAPPDATA={windows_path(launcher.profile)}", "--",
-                                    windows_path(run.bin / "Stonewake.exe"))
+                game = desktop.wine(build.program("with_env"), f"LOCALAPPDATA={windows_path(launcher.profile)}", "--",
+                                    windows_path(build.program("Stonewake")))
                 found = wait_until(lambda: desktop.windows_named("Stonewake sample game -"), "the sample game", 60,
                                    interval=0.02)
                 anchors.append(time.monotonic() - started)
                 Window(desktop, found[0]).close()
                 game.wait(timeout=30)
 
-            window, pids, pid = measure_ready(desktop, launcher, args.seconds, 96)
+            window, pids, pid = measure_ready(build, desktop, launcher, args.seconds, 96)
             window.minimize()
             time.sleep(1)
             measure(f"minimised, {args.seconds:.0f} s", args.seconds, pids, pid)
@@ -176,13 +178,13 @@ def main():
             window.close()
             launcher.wait_exit(30)
 
-            desktop.set_dpi(144)
+            desktop.prefix.set_dpi(144)
             try:
-                window, _, _ = measure_ready(desktop, launcher, args.seconds, 144)
+                window, _, _ = measure_ready(build, desktop, launcher, args.seconds, 144)
                 window.close()
                 launcher.wait_exit(30)
             finally:
-                desktop.set_dpi(96)
+                desktop.prefix.set_dpi(96)
             # The desktop's end stops whatever still runs in its prefix.
 
         print(f"start to window on screen (warm, median of {args.runs}): launcher {statistics.median(shown_times):.2f} s, "

@@ -1,8 +1,8 @@
 # Build-time trust: the release server's base URL and the release public key.
 #
-# A test build (STONEWAKE_TEST_BUILD=ON, the `windows` preset) trusts the
-# committed test-only key and, unless told otherwise, a loopback server. Any
-# other build must be given the studio's public key (printed by `publisher
+# A build with STONEWAKE_TRUST_TEST_KEY=ON (the `windows` preset, whose tests
+# sign with it) trusts the committed test-only key and, unless told otherwise,
+# a loopback server. Any other build must be given the studio's public key (printed by `publisher
 # keygen`) and refuses the test key, so no shipped launcher trusts a key
 # whose private half is in the repository. Every build that does not trust
 # the test key must also name its release server: there is no default host
@@ -12,30 +12,31 @@
 # (core/release_trust.h), which the publisher reads back from a launcher
 # before shipping it.
 
-option(STONEWAKE_TEST_BUILD "Trust the committed test-only key and a loopback release server" OFF)
+option(STONEWAKE_TRUST_TEST_KEY "Trust the committed test-only key and a loopback release server" OFF)
 set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, http://host[:port] (required unless the build trusts the test key)")
 set(STONEWAKE_RELEASE_PUBLIC_KEY "" CACHE STRING "Release public key: X then Y as 128 hex digits")
 
-file(READ ${CMAKE_SOURCE_DIR}/test_support/keys/test-only-release-key.pub.hex stonewake_test_key)
-string(STRIP "${stonewake_test_key}" stonewake_test_key)
+set(stonewake_test_key "${STONEWAKE_TEST_PUBLIC_KEY}")
 
 set(stonewake_key "${STONEWAKE_RELEASE_PUBLIC_KEY}")
 string(TOLOWER "${stonewake_key}" stonewake_key)
-if(STONEWAKE_TEST_BUILD)
+if(STONEWAKE_TRUST_TEST_KEY)
   if(stonewake_key STREQUAL "")
     set(stonewake_key "${stonewake_test_key}")
   endif()
 else()
   if(STONEWAKE_BUILD_TESTS)
-    message(FATAL_ERROR "The test programs need a test build (STONEWAKE_TEST_BUILD=ON); "
-                        "a build for players sets STONEWAKE_BUILD_TESTS=OFF.")
+    message(FATAL_ERROR "The test programs sign with the test-only key, so they need a build that trusts it "
+                        "(STONEWAKE_TRUST_TEST_KEY=ON); a build for players sets STONEWAKE_BUILD_TESTS=OFF.")
   endif()
   if(stonewake_key STREQUAL "")
     message(FATAL_ERROR "Set STONEWAKE_RELEASE_PUBLIC_KEY to the release public key "
-                        "(the 128 hex digits that `publisher keygen` prints), or configure a test build.")
+                        "(the 128 hex digits that `publisher keygen` prints), or configure a test build "
+                        "(STONEWAKE_TRUST_TEST_KEY=ON).")
   endif()
   if(stonewake_key STREQUAL stonewake_test_key)
-    message(FATAL_ERROR "The test-only release key may only be trusted by a test build.")
+    message(FATAL_ERROR "The test-only release key may only be trusted by a test build "
+                        "(STONEWAKE_TRUST_TEST_KEY=ON).")
   endif()
 endif()
 if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
@@ -72,4 +73,4 @@ file(CONFIGURE OUTPUT ${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.txt
   CONTENT "stonewake-release-trust 1\nkey ${stonewake_key}\nserver ${STONEWAKE_RELEASE_BASE_URL}\n")
 file(CONFIGURE OUTPUT ${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.rc.h
   CONTENT "#define STONEWAKE_RELEASE_TRUST_FILE \"${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.txt\"\n")
-message(STATUS "Release server: ${STONEWAKE_RELEASE_BASE_URL} (test build: ${STONEWAKE_TEST_BUILD})")
+message(STATUS "Release server: ${STONEWAKE_RELEASE_BASE_URL} (trusts the test key: ${STONEWAKE_TRUST_TEST_KEY})")

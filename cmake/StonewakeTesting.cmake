@@ -1,8 +1,12 @@
 # Test registration shared by every folder.
 #
 # With STONEWAKE_BUILD_TESTS off (the players' build) no test program, test
-# helper, benchmark or fuzz target is built or registered: folders put their
-# test targets inside `if(STONEWAKE_BUILD_TESTS)`.
+# helper, benchmark or fuzz target is built or registered: each folder
+# declares its product first, then
+#   if(NOT STONEWAKE_BUILD_TESTS)
+#     return()
+#   endif()
+# and its tests after that.
 #
 # In the windows build each test program runs under Wine through the
 # wrapper set as CMAKE_CROSSCOMPILING_EMULATOR; all of them share one Wine
@@ -26,6 +30,17 @@ if(WIN32 AND STONEWAKE_BUILD_TESTS)
   add_test(NAME wine_prefix_stop COMMAND ${CMAKE_BINARY_DIR}/wine-run --stop)
   set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix)
   set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
+
+  # Tests that publish real releases run the host build's publisher (the
+  # host preset's, unless STONEWAKE_PUBLISHER names another). The
+  # host_publisher fixture builds it once before them: tests building it
+  # themselves would run `cmake --build` on one tree at once under ctest -j.
+  set(STONEWAKE_PUBLISHER ${CMAKE_SOURCE_DIR}/build/host/bin/publisher CACHE FILEPATH
+      "The host build's publisher, for tests that publish real releases")
+  add_test(NAME host_publisher
+    COMMAND bash -c "source \"$0\" && host_publisher \"$1\"" ${CMAKE_SOURCE_DIR}/tools/common.sh
+            ${STONEWAKE_PUBLISHER})
+  set_tests_properties(host_publisher PROPERTIES FIXTURES_SETUP host_publisher TIMEOUT 900)
 endif()
 
 # stonewake_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>]
@@ -35,15 +50,9 @@ endif()
 # the cases runs the program, under Wine in the windows build, so it waits
 # for the test run rather than slowing every build). FILTER keeps the cases
 # another registration runs its own way out. Test code sees the folders of
-# the libraries it links. With tests off the program is only declared
-# (never built, never registered), so a folder that names it in
-# add_dependencies still configures.
+# the libraries it links.
 function(stonewake_add_test name)
   cmake_parse_arguments(T "" "FILTER" "SOURCES;LIBS;ARGS;PROPERTIES" ${ARGN})
-  if(NOT STONEWAKE_BUILD_TESTS)
-    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
-    return()
-  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
   set(properties ${T_PROPERTIES})
@@ -66,6 +75,12 @@ endfunction()
 # Marks an already registered test as needing the Wine prefix.
 function(stonewake_needs_wine test_name)
   if(WIN32)
-    set_tests_properties(${test_name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+    set_property(TEST ${test_name} APPEND PROPERTY FIXTURES_REQUIRED wine_prefix)
   endif()
+endfunction()
+
+# Marks an already registered test as running the host publisher
+# (STONEWAKE_PUBLISHER), built first by the host_publisher fixture.
+function(stonewake_needs_publisher test_name)
+  set_property(TEST ${test_name} APPEND PROPERTY FIXTURES_REQUIRED host_publisher)
 endfunction()

@@ -11,19 +11,14 @@
 # or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
-
-build=${STONEWAKE_WINDOWS_BUILD:-build/windows}
-build=$(cd "$build" 2>/dev/null && pwd || echo "$source_dir/$build")
-if [[ ! -f $build/build.ninja ]]; then
-  cmake --preset windows -B "$build" >/dev/null
-fi
-cmake --build "$build" --target stonewake_launcher >/dev/null
+source tools/common.sh
+windows_build stonewake_launcher
 
 out=$(mktemp -d "$build/previews.XXXXXX")
 trap 'rm -rf "$out"' EXIT
-# Wine shows the Linux root as drive Z:; the folder may hold no space.
-"$build/wine-run" "$build/bin/Stonewake Launcher.exe" --no-windows-fonts "--paint-to=Z:${out//\//\\}"
+# The folder may hold no space: the launcher takes "--paint-to=" up to the
+# next space of its command line.
+"$wine_run" "$build/bin/Stonewake Launcher.exe" --no-windows-fonts "--paint-to=$(windows "$out")"
 
 cp "$out/ready.png" docs/window-ready.png
 cp "$out/patching.png" docs/window-patching.png

@@ -10,17 +10,10 @@ source_dir=$1
 publisher=$2
 trust_text=$3
 shift 3
+source "$source_dir/tools/common.sh"
 keys=$source_dir/test_support/keys
 
-if [[ ! -x $publisher ]]; then
-  echo "launcher_trust_e2e: building the host publisher"
-  (cd "$source_dir" && cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null)
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+scratch
 key=$(sed -n 's/^key //p' "$trust_text")
 server=$(sed -n 's/^server //p' "$trust_text")
 [[ $key =~ ^[0-9a-f]{128}$ && $server == http://* ]] || fail "$trust_text: $(cat "$trust_text")"
@@ -39,7 +32,6 @@ publish() {
   local status=$?
   ((status == expected)) || fail "publisher exited $status, expected $expected: $(cat "$work/err")"
 }
-contains() { grep -qF -- "$2" "$1" || fail "$1 lacks \"$2\": $(cat "$1")"; }
 
 while (($# >= 2)); do
   launcher=$1 version=$2
@@ -54,8 +46,4 @@ while (($# >= 2)); do
   publish 0 "$launcher" --key "$work/other.pem" --rotate-key
 done
 
-if ((failures)); then
-  echo "$failures failures"
-  exit 1
-fi
-echo "launcher_trust_e2e: the publisher read every launcher's trust"
+finish "launcher_trust_e2e (the publisher reads every launcher's trust)"

@@ -9,39 +9,31 @@ source_dir=$1
 wine_run=$2
 fetch=$3
 publisher=$4
-serve=$source_dir/tools/nginx/serve.sh
+source "$source_dir/tools/common.sh"
 keys=$source_dir/test_support/keys
 
-if [[ ! -x $publisher ]]; then
-  echo "e2e: building the host publisher"
-  (cd "$source_dir" && cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null)
-fi
-
-work=$(mktemp -d)
-cleanup() {
-  "$serve" stop "$work/nginx" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
 
-mkdir -p game/data "game/My Saves"
+random_files game <<'FILES'
+300000 data/base.pak
+FILES
 { printf 'MZ'; head -c 5000 /dev/urandom; } >game/Stonewake.exe
-head -c 300000 /dev/urandom >game/data/base.pak
+mkdir -p "game/My Saves"
 printf 'hello' >"game/My Saves/read me.txt"
 : >game/empty.dat
 
 "$publisher" release --game game --launcher "$fetch" --version 1.4.2 --commit e2e \
   --key "$keys/test-only-release-key.pem" --out tree
 "$publisher" verify --tree tree --public-key-file "$keys/test-only-release-key.pub.hex"
-base=$("$serve" start tree nginx)
+base=$(serve tree nginx)
 echo "e2e: serving the tree at $base"
 
 # take STATUS_EXPECTED: runs fetch_release against the server into
 # install/, output in taken.txt without CRs.
 take() {
   local status=0
-  timeout 300 "$wine_run" "$fetch" "$base" "Z:$work/install" >taken.raw 2>&1 || status=$?
+  timeout 300 "$wine_run" "$fetch" "$base" "$(windows "$work/install")" >taken.raw 2>&1 || status=$?
   tr -d '\r' <taken.raw >taken.txt
   if [[ $status -ne $1 ]]; then
     echo "e2e: fetch_release exited $status, expected $1:"

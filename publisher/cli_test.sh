@@ -5,11 +5,8 @@
 set -uo pipefail
 publisher=$1
 make_launcher=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
+scratch
 
 # run EXPECTED_STATUS ARGS...: runs the publisher, keeps its output in
 # $work/out and $work/err.
@@ -19,8 +16,6 @@ run() {
   local status=$?
   [[ $status -eq $expected ]] || fail "publisher $* exited $status, expected $expected: $(cat "$work/err")"
 }
-
-contains() { grep -qF -- "$2" "$1" || fail "$1 lacks \"$2\": $(cat "$1")"; }
 
 run 0 --help
 for word in keygen release verify --public-key-file --rollback 0600; do contains "$work/out" "$word"; done
@@ -128,8 +123,4 @@ contains err "game/linked.exe: a symbolic link"
 contains err "Replace the link with a copy of the file it points to"
 rm game/linked.exe
 
-if ((failures)); then
-  echo "$failures failures"
-  exit 1
-fi
-echo "publisher command line: all checks passed"
+finish "publisher command line"

@@ -22,6 +22,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+source tools/common.sh
 
 headless=0
 [[ ${1:-} == --headless ]] && headless=1
@@ -50,7 +51,6 @@ if [[ ! -f $demo/release-key.pem ]]; then
 fi
 public_key=$(tr -d '[:space:]' <"$demo/release-key.pub.hex")
 
-port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 # The launchers carry the server's address from their build, so the port is
 # chosen once and kept; another is taken only when something else holds it.
 port=$(cat "$demo/port" 2>/dev/null || true)
@@ -78,11 +78,13 @@ step_done "build the player launchers and the sample game"
 interactive=()
 ((headless)) || interactive=(--interactive)
 set +e
-PYTHONPATH=test_support python3 tools/demo/journey.py \
+# The player build's settings (test_settings.json) carry the server the
+# launchers ask and the window's layout.
+PYTHONPATH=$root python3 tools/demo/journey.py --build "$player" \
   --launcher "$demo/launchers/Stonewake Launcher 2.5.1.exe" \
   --launcher-next "$demo/launchers/Stonewake Launcher 2.5.2.exe" \
   --game "$player/bin/Stonewake.exe" \
-  --publisher "$publisher" --key "$demo/release-key.pem" --port "$port" \
+  --publisher "$publisher" --key "$demo/release-key.pem" \
   --work "$demo/journey" --shots "$demo/screenshots" "${interactive[@]}"
 status=$?
 set -e

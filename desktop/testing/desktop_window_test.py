@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The launcher's installation and removal on a virtual screen, its message
-boxes answered the way a player answers them (the player-session harness):
+boxes answered the way a player answers them (the Python test package):
 
   hand over        a copy started from a download folder installs itself,
                    ends with 0 without a window of its own, and the window
@@ -23,21 +23,40 @@ boxes answered the way a player answers them (the player-session harness):
 
 Scenarios: hand_over error_box uninstall_no uninstall_yes uninstall_percent
 uninstall_while_running
-(all of them by default).
+(all of them by default, on one desktop).
 """
-import argparse
-import fcntl
+import contextlib
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
-from pathlib import Path
 
-from player_session import (PORT_LOCK, Desktop, Failure, Launcher, Timeout, build_settings, check, wait_until,
-                            windows_path)
+from test_support import scenarios
+from test_support.checks import check, wait_until
+from test_support.desktop import Desktop
+from test_support.launcher import Launcher
+from test_support.release_server import holding_port
+from test_support.wine import windows_path
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Stonewake"
+
+
+class Session:
+    """The desktop every scenario shares, the build's settings and the work
+    folder."""
+
+    def __init__(self, desktop, settings, work):
+        self.desktop, self.settings, self.work = desktop, settings, work
+
+    def launcher(self, profile, copy=False):
+        return Launcher(self.desktop, self.settings, profile, copy=self.settings.launcher if copy else None)
+
+
+@contextlib.contextmanager
+def session(settings, work):
+    with Desktop(settings.window_prefix(), work / "desktop") as desktop:
+        # Wine has no timeout.exe; the removal command waits with it.
+        shutil.copyfile(settings.program("timeout"), desktop.prefix.system32() / "timeout.exe")
+        yield Session(desktop, settings, work)
 
 
 class Player:
@@ -45,16 +64,14 @@ class Player:
 
     def __init__(self, desktop):
         self.desktop = desktop
-        users = [u for u in (desktop.prefix / "drive_c" / "users").iterdir() if u.name != "Public"]
-        self.user = users[0]
+        self.user = desktop.prefix.user_folder()
 
     def shortcuts(self):
         return [self.user / "Desktop" / "Stonewake.lnk",
                 self.user / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Stonewake.lnk"]
 
     def reg(self, *args):
-        return subprocess.run(["wine", "reg", *args], env=self.desktop.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=60).returncode
+        return self.desktop.prefix.reg(*args)
 
     def entry_exists(self):
         return self.reg("query", UNINSTALL_KEY) == 0
@@ -65,13 +82,12 @@ class Player:
         self.reg("delete", UNINSTALL_KEY, "/f")
 
 
-def installed_player(desktop, build, work, name):
+def installed_player(s, name):
     """A launcher installed in a profile of its own, with a game, markers,
     shortcuts and its uninstall entry, as a few starts leave them."""
-    player = Player(desktop)
+    player = Player(s.desktop)
     player.forget()
-    launcher = Launcher(desktop, build / "bin" / "Stonewake Launcher.exe", build / "bin" / "with_env.exe",
-                        work / name / "App Data")
+    launcher = s.launcher(s.work / name / "App Data", copy=True)
     for relative, content in [("game/Stonewake.exe", "game"), ("game/data/level 1.pak", "level"),
                               ("installed.txt", "1.0\r\n"), ("shortcuts.txt", "made\r\n"),
                               ("icons.txt", "2.5.1\r\n")]:
@@ -92,32 +108,32 @@ def everything_kept(player, launcher):
             and launcher.file("game/data/level 1.pak").exists() and launcher.exe.exists())
 
 
-def start_downloaded(desktop, build, work, name):
+def start_downloaded(s, name):
     """Starts a launcher copied into a download folder, for a player whose
     profile is `work`/`name`/App Data; returns the profile and the
     Launcher whose process is that start."""
-    profile = work / name / "App Data"
+    profile = s.work / name / "App Data"
     profile.mkdir(parents=True, exist_ok=True)
-    download = work / name / "Downloads" / "Stonewake Launcher.exe"
+    download = s.work / name / "Downloads" / s.settings.launcher_name
     download.parent.mkdir(parents=True)
-    shutil.copyfile(build / "bin" / "Stonewake Launcher.exe", download)
-    stray = Launcher(desktop, None, build / "bin" / "with_env.exe", work / name / "unused")
-    stray.process = desktop.wine(build / "bin" / "with_env.exe", f"LOCALAPPDATA={windows_path(profile)}", "--",
-                                 windows_path(download))
+    shutil.copyfile(s.settings.launcher, download)
+    # A Launcher of another profile, so that nothing is made in this one
+    # before the downloaded copy runs; its process is that copy's.
+    stray = s.launcher(s.work / name / "unused")
+    stray.process = s.desktop.wine(s.settings.program("with_env"), f"LOCALAPPDATA={windows_path(profile)}", "--",
+                                   windows_path(download))
     return profile, stray
 
 
-def hand_over(desktop, build, work):
-    print("hand over", flush=True)
-    Player(desktop).forget()
+def hand_over(s):
+    Player(s.desktop).forget()
     # No release server answers while the port is held: the launcher stays
     # offline.
-    with open(PORT_LOCK, "w") as port:
-        fcntl.flock(port, fcntl.LOCK_EX)
-        profile, stray = start_downloaded(desktop, build, work, "hand-over")
+    with holding_port(s.settings.release_port):
+        profile, stray = start_downloaded(s, "hand-over")
         check(stray.wait_exit() == 0, "the downloaded copy ended with 0")
-        installed = Launcher(desktop, None, build / "bin" / "with_env.exe", profile)
-        check(installed.exe.read_bytes() == (build / "bin" / "Stonewake Launcher.exe").read_bytes(),
+        installed = s.launcher(profile)
+        check(installed.exe.read_bytes() == s.settings.launcher.read_bytes(),
               "the install folder holds a byte-identical copy")
         window = installed.wait_for_window()
         check(len(installed.main_windows()) == 1, "one launcher window shows, the installed copy's")
@@ -129,34 +145,32 @@ def hand_over(desktop, build, work):
             return not installed.main_windows()
         wait_until(closed, "the installed launcher's window to close", 30)
         check(installed.file("icons.txt").read_bytes() == b"2.5.1\r\n", "the installed copy did its upkeep")
-    Player(desktop).forget()
+    Player(s.desktop).forget()
 
 
-def error_box(desktop, build, work):
-    print("error box", flush=True)
-    profile = work / "error" / "App Data"
+def error_box(s):
+    profile = s.work / "error" / "App Data"
     profile.mkdir(parents=True)
     (profile / "Stonewake").write_text("a file, not a folder")
-    _, launcher = start_downloaded(desktop, build, work, "error")
+    _, launcher = start_downloaded(s, "error")
     check(launcher.wait_for_box().exists(), "an error box asks to be acknowledged")
     launcher.answer_box("Return")
     check(launcher.wait_exit() == 1, "the launcher ended with 1")
     check((profile / "Stonewake").read_text() == "a file, not a folder", "the file in the way is unchanged")
 
 
-def answered_uninstall(desktop, build, work, key, name=None):
+def answered_uninstall(s, key, name=None):
     """An installed launcher started with "--uninstall", its question
     answered with `key`; it has ended with 0."""
-    player, launcher = installed_player(desktop, build, work, name or key)
+    player, launcher = installed_player(s, name or key)
     launcher.start("--uninstall")
     launcher.answer_box(key)
     check(launcher.wait_exit() == 0, "the launcher ended with 0")
     return player, launcher
 
 
-def uninstall_no(desktop, build, work):
-    print("uninstall, No", flush=True)
-    player, launcher = answered_uninstall(desktop, build, work, "n")
+def uninstall_no(s):
+    player, launcher = answered_uninstall(s, "n")
     check(everything_kept(player, launcher), "shortcuts, entry, game and launcher are all still there")
     player.forget()
 
@@ -171,30 +185,27 @@ def removed_everything(player, launcher):
     check((launcher.profile / "Packages").is_dir(), "the folder beside it is untouched")
 
 
-def uninstall_yes(desktop, build, work):
-    print("uninstall, Yes", flush=True)
-    player, launcher = answered_uninstall(desktop, build, work, "y")
+def uninstall_yes(s):
+    player, launcher = answered_uninstall(s, "y")
     removed_everything(player, launcher)
 
 
-def uninstall_percent(desktop, build, work):
-    print("uninstall, a '%' in the profile's path", flush=True)
-    player, launcher = answered_uninstall(desktop, build, work, "y", "100% sure")
+def uninstall_percent(s):
+    """A '%' in the profile's path."""
+    player, launcher = answered_uninstall(s, "y", "100% sure")
     removed_everything(player, launcher)
 
 
-def uninstall_while_running(desktop, build, work):
-    print("uninstall while a launcher runs", flush=True)
+def uninstall_while_running(s):
     # No release server answers while the port is held: the launcher stays
     # offline and never patches.
-    with open(PORT_LOCK, "w") as port:
-        fcntl.flock(port, fcntl.LOCK_EX)
-        player, launcher = installed_player(desktop, build, work, "running")
+    with holding_port(s.settings.release_port):
+        player, launcher = installed_player(s, "running")
         launcher.start()
         window = launcher.wait_for_window()
         window.minimize()
         wait_until(lambda: not launcher.main_windows(), "the window to be minimised", 20)
-        remover = Launcher(desktop, None, build / "bin" / "with_env.exe", launcher.profile)
+        remover = s.launcher(launcher.profile)
         remover.start("--uninstall")
         # Return takes a box's default button: were this the removal
         # question, it would say Yes, and the checks below would fail.
@@ -212,34 +223,5 @@ SCENARIOS = {f.__name__: f for f in (hand_over, error_box, uninstall_no, uninsta
                                       uninstall_while_running)}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--keep", help="keep the work folder (logs) here")
-    parser.add_argument("scenarios", nargs="*", metavar="SCENARIO")
-    args = parser.parse_args()
-    unknown = set(args.scenarios) - set(SCENARIOS)
-    if unknown:
-        parser.error(f"unknown scenario: {', '.join(sorted(unknown))}")
-    build = Path(args.build)
-    work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp(prefix="desktop-window-"))
-    if args.keep:
-        shutil.rmtree(work, ignore_errors=True)
-        work.mkdir(parents=True)
-    try:
-        with Desktop(build_settings(build), work / "desktop") as desktop:
-            # Wine has no timeout.exe; the removal command waits with it.
-            shutil.copyfile(build / "bin" / "timeout.exe",
-                            desktop.prefix / "drive_c" / "windows" / "system32" / "timeout.exe")
-            for name in args.scenarios or SCENARIOS:
-                SCENARIOS[name](desktop, build, work)
-    except (Failure, Timeout) as problem:
-        print(f"FAILED: {problem} (logs in {work})", flush=True)
-        return 1
-    if not args.keep:
-        shutil.rmtree(work, ignore_errors=True)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(scenarios.main(__doc__, SCENARIOS, session))

@@ -2,17 +2,17 @@
 """Kills a patching launcher at random moments and checks that the install
 is never damaged.
 
-    kill_campaign.py --wine-run WINE_RUN --patch-install EXE --new-launcher EXE
-                     --publisher PUBLISHER --key PEM [--kills N] [--seed S]
-                     [--rate RATE]
+    kill_campaign.py --build BUILD_DIR [--kills N] [--seed S] [--rate RATE]
 
 A release of a few dozen files, some of several MiB, is published with the
-publisher and served by nginx on loopback, throttled (nginx limit_rate) so
-that a patch takes seconds and kills land mid-download. Each round starts
-from an older install (some files differ, some are missing, some are no
-longer in the release, files the release does not own such as imgui.ini),
-starts patch_install.exe under Wine, kills the Wine process with SIGKILL
-after a random delay, one to three times, and then lets a last run finish.
+build's publisher (record_start.exe as its launcher) and served by nginx on
+a free loopback port, throttled (nginx limit_rate) so that a patch takes
+seconds and kills land mid-download. Each round starts from an older install
+(some files differ, some are missing, some are no longer in the release,
+files the release does not own such as imgui.ini), starts the build's
+patch_install.exe under Wine in the build's prefix, kills the Wine process
+with SIGKILL after a random delay, one to three times, and then lets a last
+run finish.
 
 After every kill each final path must be absent, the old content or the new
 content, never anything else (a prefix of a download, a mix); installed.txt
@@ -22,19 +22,17 @@ release does not own untouched. Prints how many kills it made, how many of
 them cut a download short, and exits non-zero at the first broken rule.
 """
 import argparse
-import grp
 import hashlib
 import os
-import pwd
 import random
-import re
 import shutil
-import signal
-import socket
-import subprocess
 import sys
 import tempfile
 import time
+
+from test_support import releases, settings
+from test_support.release_server import ReleaseServer
+from test_support.wine import windows_path
 
 OLD_VERSION = "1.0"
 NEW_VERSION = "2.0"
@@ -53,16 +51,7 @@ def sha256(data):
     return hashlib.sha256(data).hexdigest()
 
 
-def digest_of(path):
-    """The file's digest, or None when nothing is there."""
-    try:
-        hash = hashlib.sha256()
-        with open(path, "rb") as f:
-            while chunk := f.read(1 << 20):
-                hash.update(chunk)
-        return hash.hexdigest()
-    except FileNotFoundError:
-        return None
+digest_of = releases.sha256_file
 
 
 def make_releases(rng):
@@ -92,115 +81,23 @@ def make_releases(rng):
     return old, new
 
 
-def write_tree(root, files):
-    for name, data in files.items():
-        path = os.path.join(root, *name.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-
-
-def read_manifest(tree):
-    files = {}
-    with open(os.path.join(tree, "latest", "manifest.txt"), "rb") as f:
-        for line in f.read().decode("ascii").splitlines():
-            if line.startswith("file "):
-                _, digest, _size, path = line.split(" ", 3)
-                files[path] = digest
-    return files
-
-
-class Nginx:
-    """nginx on a free loopback port, throttled per connection."""
-
-    def __init__(self, root, state, rate):
-        self.state = state
-        os.makedirs(os.path.join(state, "tmp"), exist_ok=True)
-        for _ in range(10):
-            with socket.socket() as s:
-                s.bind(("127.0.0.1", 0))
-                self.port = s.getsockname()[1]
-            # As root nginx would hand requests to a user who may not read ROOT.
-            user = ""
-            if os.getuid() == 0:
-                user = f"user {pwd.getpwuid(0).pw_name} {grp.getgrgid(os.getgid()).gr_name};\n"
-            conf = os.path.join(state, "nginx.conf")
-            with open(conf, "w") as f:
-                f.write(f"""daemon on;
-worker_processes 1;
-pid {state}/nginx.pid;
-error_log {state}/error.log warn;
-{user}events {{ worker_connections 64; }}
-http {{
-  access_log {state}/access.log;
-  client_body_temp_path {state}/tmp/body;
-  proxy_temp_path {state}/tmp/proxy;
-  fastcgi_temp_path {state}/tmp/fastcgi;
-  uwsgi_temp_path {state}/tmp/uwsgi;
-  scgi_temp_path {state}/tmp/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  server {{
-    listen 127.0.0.1:{self.port};
-    root {root};
-    limit_rate {rate};
-  }}
-}}
-""")
-            nginx = shutil.which("nginx") or "/usr/sbin/nginx"
-            if subprocess.run([nginx, "-p", state, "-c", conf, "-e", f"{state}/error.log"],
-                              stderr=subprocess.DEVNULL).returncode == 0 and self._answers():
-                return
-        raise Broken("nginx did not start")
-
-    def _answers(self):
-        for _ in range(100):
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                return True
-            except OSError:
-                time.sleep(0.05)
-        return False
-
-    def stop(self):
-        try:
-            with open(os.path.join(self.state, "nginx.pid")) as f:
-                pid = int(f.read().strip())
-            os.kill(pid, signal.SIGTERM)
-            for _ in range(100):
-                os.kill(pid, 0)
-                time.sleep(0.05)
-        except (OSError, ValueError):
-            pass
-
-
-def wine_environment(wine_run):
-    """The environment the build's wine-run wrapper gives its programs."""
-    with open(wine_run) as f:
-        text = f.read()
-    values = dict(re.findall(r"^export (\w+)='([^']*)'", text, re.M))
-    env = dict(os.environ)
-    env.update(WINEPREFIX=values["WINEPREFIX"], HOME=values["STONEWAKE_WINE_HOME"], WINEARCH="win64",
-               WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
-    env.pop("DISPLAY", None)
-    return env
-
-
 class Campaign:
-    def __init__(self, args, work):
+    def __init__(self, args, build, work):
         self.args = args
         self.work = work
         self.rng = random.Random(args.seed)
-        self.env = wine_environment(args.wine_run)
+        self.prefix = build.wine_prefix()
+        self.patch_install = build.program("patch_install")
         self.install = os.path.join(work, "install")
-        self.install_windows = "Z:" + self.install.replace("/", "\\")
+        self.install_windows = windows_path(self.install)
         self.kills = 0
         self.mid_download = 0
         self.finished_first = 0
         self.rounds = 0
 
         old, new = make_releases(self.rng)
-        with open(args.new_launcher, "rb") as f:
+        launcher = build.program("record_start")
+        with open(launcher, "rb") as f:
             new_launcher = f.read()
         old_launcher = b"MZ an older launcher " + self.rng.randbytes(300_000)
         self.old = dict(old)
@@ -208,36 +105,37 @@ class Campaign:
         self.new = dict(new)
         self.new[LAUNCHER] = new_launcher
 
-        write_tree(os.path.join(work, "source"), new)
+        releases.write_files(os.path.join(work, "source"), new)
         tree = os.path.join(work, "tree")
-        subprocess.run([args.publisher, "release", "--game", os.path.join(work, "source", "game"), "--launcher",
-                        args.new_launcher, "--version", NEW_VERSION, "--key", args.key, "--out", tree],
-                       check=True, stdout=subprocess.DEVNULL)
-        published = read_manifest(tree)
+        releases.publish(build.publisher, build.test_key, os.path.join(work, "source", "game"), NEW_VERSION, tree,
+                         launcher=launcher)
+        published = releases.read_manifest(tree)
         expected = {name: sha256(data) for name, data in self.new.items()}
         if published != expected:
             raise Broken("the published manifest does not list the release's files")
         self.old_digest = {name: sha256(data) for name, data in self.old.items()}
         self.new_digest = expected
-        self.nginx = Nginx(tree, os.path.join(work, "nginx"), args.rate)
-        self.base = f"http://127.0.0.1:{self.nginx.port}"
+        # Any free port: patch_install is told the address.
+        self.server = ReleaseServer(build, tree, os.path.join(work, "nginx"), rate=args.rate, latest_rate=args.rate,
+                                    port=0)
+        self.server.__enter__()
+        self.base = self.server.base_url
 
     def path(self, name):
         return os.path.join(self.install, *name.split("/"))
 
     def reset_install(self):
         shutil.rmtree(self.install, ignore_errors=True)
-        write_tree(self.install, self.old)
-        write_tree(self.install, OWNED_BY_PLAYER)
+        releases.write_files(self.install, self.old)
+        releases.write_files(self.install, OWNED_BY_PLAYER)
         with open(os.path.join(self.install, "installed.txt"), "wb") as f:
             f.write(f"{OLD_VERSION}\r\n".encode())
 
     def start_patcher(self):
         out = open(os.path.join(self.work, "patcher.out"), "wb")
-        # /usr/bin/wine execs the loader, so this pid is the Windows
-        # program's own process: SIGKILL ends it with no chance to tidy up.
-        return subprocess.Popen(["wine", self.args.patch_install, self.base, self.install_windows],
-                                env=self.env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        # The process is the Windows program's own: SIGKILL ends it with no
+        # chance to tidy up.
+        return self.prefix.popen(self.patch_install, self.base, self.install_windows, stdout=out)
 
     def run_to_end(self):
         started = time.monotonic()
@@ -348,34 +246,25 @@ class Campaign:
               f"identical to the release", flush=True)
 
     def close(self):
-        self.nginx.stop()
+        self.server.__exit__(None, None, None)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--wine-run", required=True)
-    parser.add_argument("--patch-install", required=True)
-    parser.add_argument("--new-launcher", required=True)
-    parser.add_argument("--publisher", required=True)
-    parser.add_argument("--key", required=True)
+    parser.add_argument("--build", required=True, help="the Windows build folder (its test_settings.json)")
     parser.add_argument("--kills", type=int, default=10)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--rate", default="4m", help="nginx limit_rate per connection")
     args = parser.parse_args()
+    build = settings.load(args.build)
 
-    if not os.path.exists(args.publisher):
-        print("kill campaign: building the host publisher", flush=True)
-        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-        subprocess.run(["cmake", "--preset", "host"], cwd=source, check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", "--preset", "host", "--target", "publisher"], cwd=source, check=True,
-                       stdout=subprocess.DEVNULL)
-
-    # The wrapper creates the Wine prefix when it is missing.
-    subprocess.run([args.wine_run, args.patch_install], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A first run creates the Wine prefix when it is missing, so that the
+    # timed whole patch does not include that.
+    build.wine_prefix().run(build.program("patch_install"), timeout=300)
     work = tempfile.mkdtemp(prefix="stonewake-kill-")
     campaign = None
     try:
-        campaign = Campaign(args, work)
+        campaign = Campaign(args, build, work)
         campaign.run()
         return 0
     except Broken as broken:

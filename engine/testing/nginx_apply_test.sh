@@ -14,27 +14,19 @@ wine_run=$2
 test_exe=$3
 launcher=$4
 publisher=$5
-serve=$source_dir/tools/nginx/serve.sh
+source "$source_dir/tools/common.sh"
 key=$source_dir/test_support/keys/test-only-release-key.pem
 
-if [[ ! -x $publisher ]]; then
-  echo "nginx_apply_test: building the host publisher"
-  (cd "$source_dir" && cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null)
-fi
-
-work=$(mktemp -d)
-cleanup() {
-  "$serve" stop "$work/nginx" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 
 src=$work/src
-mkdir -p "$src/r1/game/data/maps" "$src/r1/game/My Saves"
+random_files "$src/r1/game" <<'FILES'
+1500000 data/base.pak
+20000 data/maps/north.map
+300000 data/sounds.pak
+FILES
 { printf 'MZ'; head -c 70000 /dev/urandom; } >"$src/r1/game/Stonewake.exe"
-head -c 1500000 /dev/urandom >"$src/r1/game/data/base.pak"
-head -c 20000 /dev/urandom >"$src/r1/game/data/maps/north.map"
-head -c 300000 /dev/urandom >"$src/r1/game/data/sounds.pak"
+mkdir -p "$src/r1/game/My Saves"
 printf 'hello' >"$src/r1/game/My Saves/read me.txt"
 : >"$src/r1/game/empty.dat"
 cp "$launcher" "$src/r1/launcher.exe"
@@ -44,8 +36,10 @@ cp -r "$src/r1" "$src/r2"
 head -c 1000 /dev/urandom >>"$src/r2/launcher.exe"
 
 cp -r "$src/r2" "$src/r3"
-head -c 400000 /dev/urandom >"$src/r3/game/data/base.pak"
-head -c 25000 /dev/urandom >"$src/r3/game/data/maps/north.map"
+random_files "$src/r3/game" <<'FILES'
+400000 data/base.pak
+25000 data/maps/north.map
+FILES
 
 version=0
 for release in r1 r2 r3; do
@@ -54,6 +48,6 @@ for release in r1 r2 r3; do
   version=$((version + 1))
 done
 
-base=$("$serve" start "$work/root" "$work/nginx")
+base=$(serve "$work/root" "$work/nginx")
 echo "nginx_apply_test: serving three releases at $base"
-STONEWAKE_NGINX_BASE=$base STONEWAKE_RELEASE_SOURCES="Z:${src//\//\\}" timeout 600 "$wine_run" "$test_exe"
+STONEWAKE_NGINX_BASE=$base STONEWAKE_RELEASE_SOURCES="$(windows "$src")" timeout 600 "$wine_run" "$test_exe"

@@ -27,8 +27,9 @@ import subprocess
 import sys
 import tempfile
 
+from test_support.checks import Failure, check
+
 source_dir, make_launcher = sys.argv[1], sys.argv[2]
-failures = []
 
 
 def readme_commands():
@@ -66,60 +67,58 @@ def run(command, cwd, env):
     return done.stdout
 
 
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print(f"FAIL: {what}")
+def studio_path():
+    commands = readme_commands()
+    build = find(commands, "cmake --preset publisher")
+    install = find(commands, "cmake --install build/publisher")
+    keygen = find(commands, "publisher keygen")
+    players = find(commands, "cmake --preset windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY")
+    release = find(commands, "publisher release --game path/to/game")
+    verify = find(commands, "publisher verify --tree release-tree")
+    server = re.search(r"-DSTONEWAKE_RELEASE_BASE_URL=(\S+)", players).group(1)
+    launcher_path = re.search(r'--launcher "([^"]+)"', release).group(1)
+
+    with tempfile.TemporaryDirectory(prefix="studio-path-") as home:
+        env = dict(os.environ, HOME=home)
+        env["PATH"] = os.path.join(home, ".local", "bin") + os.pathsep + env["PATH"]
+        for key in ("GIT_AUTHOR_NAME", "GIT_COMMITTER_NAME"):
+            env[key] = "Studio"
+        for key in ("GIT_AUTHOR_EMAIL", "GIT_COMMITTER_EMAIL"):
+            env[key] = "studio@example.net"
+
+        run(build, source_dir, env)
+        run(install, source_dir, env)
+        check(os.access(os.path.join(home, ".local", "bin", "publisher"), os.X_OK), "~/.local/bin/publisher installed")
+
+        run("git init -q && git commit -q --allow-empty -m game", home, env)
+        game = os.path.join(home, "path", "to", "game")
+        os.makedirs(os.path.join(game, "data"))
+        with open(os.path.join(game, "Stonewake.exe"), "wb") as f:
+            f.write(b"MZ" + bytes(range(256)) * 64)
+        with open(os.path.join(game, "data", "base.pak"), "wb") as f:
+            f.write(os.urandom(300_000))
+
+        public = run(keygen, home, env).strip()
+        check(re.fullmatch(r"[0-9a-f]{128}", public) is not None, "keygen printed the public key")
+        check(os.stat(os.path.join(home, "stonewake-release-key.pem")).st_mode & 0o777 == 0o600, "the key has mode 0600")
+
+        # The players' launcher, carrying the key and server the README builds
+        # it with.
+        os.makedirs(os.path.dirname(os.path.join(home, launcher_path)), exist_ok=True)
+        subprocess.run([make_launcher, os.path.join(home, launcher_path), public, server, "2.5.1"], check=True)
+
+        out = run(release, home, env)
+        check(f"launcher 2.5.1 trusts key {public[:8]}...{public[-8:]} and asks {server}\n" in out,
+              "release prints what the launcher trusts")
+        check("no release in the tree yet: a first install fetches 2 files" in out, "release prints the first install")
+        check("published version 1.4.2" in out, "release published 1.4.2")
+        out = run(verify, home, env)
+        check("valid release, version 1.4.2, commit " in out, "verify finds the release valid")
+        check(f"and asks {server}" in out, "verify prints what the launcher trusts")
 
 
-commands = readme_commands()
-build = find(commands, "cmake --preset publisher")
-install = find(commands, "cmake --install build/publisher")
-keygen = find(commands, "publisher keygen")
-players = find(commands, "cmake --preset windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY")
-release = find(commands, "publisher release --game path/to/game")
-verify = find(commands, "publisher verify --tree release-tree")
-server = re.search(r"-DSTONEWAKE_RELEASE_BASE_URL=(\S+)", players).group(1)
-launcher_path = re.search(r'--launcher "([^"]+)"', release).group(1)
-
-with tempfile.TemporaryDirectory(prefix="studio-path-") as home:
-    env = dict(os.environ, HOME=home)
-    env["PATH"] = os.path.join(home, ".local", "bin") + os.pathsep + env["PATH"]
-    for key in ("GIT_AUTHOR_NAME", "GIT_COMMITTER_NAME"):
-        env[key] = "Studio"
-    for key in ("GIT_AUTHOR_EMAIL", "GIT_COMMITTER_EMAIL"):
-        env[key] = "studio@example.net"
-
-    run(build, source_dir, env)
-    run(install, source_dir, env)
-    check(os.access(os.path.join(home, ".local", "bin", "publisher"), os.X_OK), "~/.local/bin/publisher installed")
-
-    run("git init -q && git commit -q --allow-empty -m game", home, env)
-    game = os.path.join(home, "path", "to", "game")
-    os.makedirs(os.path.join(game, "data"))
-    with open(os.path.join(game, "Stonewake.exe"), "wb") as f:
-        f.write(b"MZ" + bytes(range(256)) * 64)
-    with open(os.path.join(game, "data", "base.pak"), "wb") as f:
-        f.write(os.urandom(300_000))
-
-    public = run(keygen, home, env).strip()
-    check(re.fullmatch(r"[0-9a-f]{128}", public) is not None, "keygen printed the public key")
-    check(os.stat(os.path.join(home, "stonewake-release-key.pem")).st_mode & 0o777 == 0o600, "the key has mode 0600")
-
-    # The players' launcher, carrying the key and server the README builds
-    # it with.
-    os.makedirs(os.path.dirname(os.path.join(home, launcher_path)), exist_ok=True)
-    subprocess.run([make_launcher, os.path.join(home, launcher_path), public, server, "2.5.1"], check=True)
-
-    out = run(release, home, env)
-    check(f"launcher 2.5.1 trusts key {public[:8]}...{public[-8:]} and asks {server}\n" in out,
-          "release prints what the launcher trusts")
-    check("no release in the tree yet: a first install fetches 2 files" in out, "release prints the first install")
-    check("published version 1.4.2" in out, "release published 1.4.2")
-    out = run(verify, home, env)
-    check("valid release, version 1.4.2, commit " in out, "verify finds the release valid")
-    check(f"and asks {server}" in out, "verify prints what the launcher trusts")
-
-if failures:
-    sys.exit(f"{len(failures)} failures")
+try:
+    studio_path()
+except Failure as failure:
+    sys.exit(f"FAIL: {failure}")
 print("the README's studio path: all commands ran as written")

@@ -25,32 +25,26 @@ Exit status 0 only when every stage happened.
 
 import argparse
 import contextlib
-import hashlib
-import pathlib
 import os
-import random
+import pathlib
 import shutil
 import subprocess
 import sys
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[2]
-
-from player_session import (CLIENT_SIZE, LAUNCHER_NAME, Desktop, ReleaseServer, Scene, Timeout, Window, wait_until,
-                            windows_path)
-
+from test_support import releases, settings
+from test_support.checks import Timeout, wait_until
+from test_support.desktop import Desktop, Window
+from test_support.launcher import Scene, launcher_windows
+from test_support.release_server import ReleaseServer
+from test_support.wine import Prefix, windows_path
 
 
 class StageFailed(Exception):
     pass
 
 
-def sha256_of(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for chunk in iter(lambda: f.read(1 << 20), b""):
-            digest.update(chunk)
-    return digest.hexdigest()
+sha256_of = releases.sha256_file
 
 
 def read_or_none(path):
@@ -60,18 +54,15 @@ def read_or_none(path):
         return None
 
 
-def pattern_bytes(seed, size):
-    return random.Random(seed).randbytes(size)
-
-
 class Journey:
-    def __init__(self, args):
+    def __init__(self, args, build):
         self.args = args
+        self.build = build
         self.work = pathlib.Path(args.work).resolve()
         self.shots = pathlib.Path(args.shots).resolve()
         self.tree = self.work / "release-tree"
         self.games = self.work / "games"
-        self.scene = Scene()
+        self.scene = Scene(build)
         self.stages = []  # (name, seconds, ok, detail)
         self.shot_files = []
         self.desktop = None
@@ -93,14 +84,14 @@ class Journey:
         self.stages.append((name, time.monotonic() - start, True, ""))
 
     def publish(self, game, version, launcher):
-        out = subprocess.run([str(c) for c in (self.args.publisher, "release", "--game", game, "--version", version,
-                                               "--commit", f"demo-{version}", "--launcher", launcher,
-                                               "--key", self.args.key, "--out", self.tree)],
-                             capture_output=True, text=True)
-        for line in (out.stdout + out.stderr).splitlines():
+        try:
+            out = releases.publish(self.args.publisher, self.args.key, game, version, self.tree, launcher=launcher,
+                                   commit=f"demo-{version}")
+        except subprocess.CalledProcessError as refused:
+            out = refused.stdout + refused.stderr
+            raise StageFailed(f"the publisher refused {version}: {out.strip()}")
+        for line in out.splitlines():
             self.log(f"  publisher: {line}")
-        if out.returncode != 0:
-            raise StageFailed(f"the publisher refused {version}")
 
     def make_game(self, version, patched=False):
         """The game folder of a release: the sample game and data files
@@ -110,23 +101,21 @@ class Journey:
         folder = self.games / version
         if folder.exists():
             shutil.rmtree(folder)
-        (folder / "data").mkdir(parents=True)
-        shutil.copyfile(self.args.game, folder / "Stonewake.exe")
         mib = self.args.data_mib
-        for name, share in (("terrain.pak", 5), ("music.pak", 3), ("voices.pak", 2)):
-            (folder / "data" / name).write_bytes(pattern_bytes(name, (mib << 20) * share // 10))
-        (folder / "data" / "credits.txt").write_text("The Stonewake team\r\n")
-        (folder / "readme.txt").write_text(f"Stonewake {version}\r\n")
+        files = {f"data/{name}": releases.seeded_bytes(name, (mib << 20) * share // 10)
+                 for name, share in (("terrain.pak", 5), ("music.pak", 3), ("voices.pak", 2))}
+        files["data/credits.txt"] = b"The Stonewake team\r\n"
+        files["readme.txt"] = f"Stonewake {version}\r\n".encode()
         if patched:
-            (folder / "data" / "music.pak").unlink()
-            (folder / "data" / "maps.pak").write_bytes(pattern_bytes(f"maps {version}", 3 << 20))
-        return folder
+            del files["data/music.pak"]
+            files["data/maps.pak"] = releases.seeded_bytes(f"maps {version}", 3 << 20)
+        return releases.make_game(folder, self.args.game, files)
 
     def user_folder(self):
-        users = [p for p in (self.desktop.prefix / "drive_c" / "users").iterdir() if p.name.lower() != "public"]
-        if not users:
-            raise StageFailed("the Wine prefix has no user folder")
-        return users[0]
+        try:
+            return self.desktop.prefix.user_folder()
+        except RuntimeError as missing:
+            raise StageFailed(str(missing))
 
     def install_folder(self):
         return self.user_folder() / "AppData" / "Local" / "Stonewake"
@@ -138,10 +127,7 @@ class Journey:
             return None
 
     def launcher_windows(self):
-        """Visible launcher windows (message boxes share the title, not the
-        size)."""
-        return [Window(self.desktop, xid) for xid in self.desktop.windows_named("Stonewake")
-                if self.desktop.geometry(xid) == CLIENT_SIZE]
+        return launcher_windows(self.desktop, self.build.client_size)
 
     def launcher_window(self, timeout):
         found = wait_until(self.launcher_windows, "the launcher window", timeout)
@@ -150,7 +136,7 @@ class Journey:
     def game_window(self, version, timeout):
         title = f"Stonewake sample game {version}"
         found = wait_until(lambda: self.desktop.windows_named(title), f"the game started with {version}", timeout)
-        return Window(self.desktop, found[0])
+        return Window(self.desktop, found[0], title)
 
     def shot(self, window, name):
         path = self.shots / f"{len(self.shot_files) + 1:02d}-{name}.png"
@@ -213,11 +199,7 @@ class Journey:
                 raise StageFailed(f"{path.name} was fetched although it had not changed")
 
     def verify_install(self, player_files):
-        listed = {}
-        for line in (self.tree / "latest" / "manifest.txt").read_text().splitlines():
-            if line.startswith("file "):
-                _, digest, _, path = line.split(" ", 3)
-                listed[path] = digest
+        listed = releases.read_manifest(self.tree)
         folder = self.install_folder()
         for path, digest in listed.items():
             if not (folder / path).is_file() or sha256_of(folder / path) != digest:
@@ -248,11 +230,11 @@ class Journey:
         with self.stage("the downloaded launcher installs itself"):
             downloads = self.user_folder() / "Downloads"
             downloads.mkdir(parents=True, exist_ok=True)
-            downloaded = downloads / LAUNCHER_NAME
+            downloaded = downloads / self.build.launcher_name
             shutil.copyfile(a.launcher, downloaded)
             self.start_launcher(windows_path(downloaded))
             window = self.launcher_window(timeout)
-            installed = self.install_folder() / LAUNCHER_NAME
+            installed = self.install_folder() / self.build.launcher_name
             if not installed.is_file() or installed.read_bytes() != downloaded.read_bytes():
                 raise StageFailed("the install folder holds no copy of the launcher")
             self.shortcut = self.user_folder() / "Desktop" / "Stonewake.lnk"
@@ -318,7 +300,7 @@ class Journey:
             new_launcher = pathlib.Path(a.launcher_next).read_bytes()
             # For a moment during the swap the old launcher is parked and
             # the new one not yet in place.
-            wait_until(lambda: read_or_none(self.install_folder() / LAUNCHER_NAME) == new_launcher,
+            wait_until(lambda: read_or_none(self.install_folder() / self.build.launcher_name) == new_launcher,
                        "the new launcher in place", timeout * 4)
             # X reuses window ids across processes, so the old window's id
             # may come back as the new launcher's. The new launcher deletes
@@ -347,7 +329,7 @@ class Journey:
         labels = []
         for f in self.shot_files:
             labels += ["-label", f.stem, str(f)]
-        out = subprocess.run(["montage", *labels, "-tile", "3x", "-geometry", "%dx%d>+8+8" % CLIENT_SIZE,
+        out = subprocess.run(["montage", *labels, "-tile", "3x", "-geometry", "%dx%d>+8+8" % self.build.client_size,
                               "-background", "#1a1714", "-fill", "#e2d8c4", "-pointsize", "14", str(sheet)],
                              capture_output=True)
         return sheet if out.returncode == 0 else None
@@ -367,14 +349,14 @@ class Journey:
             old.unlink()
         ok = False
         display = os.environ.get("DISPLAY") if self.args.interactive else None
-        self.server = ReleaseServer(ROOT / "tools" / "nginx" / "serve.sh", self.tree, self.work / "nginx",
-                                    rate=self.args.rate, port=self.args.port)
+        # At the address the launchers were built to ask.
+        self.server = ReleaseServer(self.build, self.tree, self.work / "nginx", rate=self.args.rate)
         # Whatever was started is stopped, the server before the desktop.
         with contextlib.ExitStack() as self.cleanup:
             try:
                 with self.stage("a fresh Wine prefix and a desktop"):
-                    self.desktop = self.cleanup.enter_context(
-                        Desktop(None, self.work / "desktop", prefix=self.work / "wine" / "prefix", display=display))
+                    prefix = Prefix(self.build.wine_run_sh, self.work / "wine" / "prefix")
+                    self.desktop = self.cleanup.enter_context(Desktop(prefix, self.work / "desktop", display=display))
                 self.story()
                 ok = True
             except StageFailed as failure:
@@ -390,12 +372,15 @@ class Journey:
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--launcher", required=True, help="the launcher players download (1.0.0 and 1.1.0 carry it)")
-    parser.add_argument("--launcher-next", required=True, help="a launcher of a higher version, carried by 1.1.1")
-    parser.add_argument("--game", required=True, help="the sample game, shipped as game/Stonewake.exe")
-    parser.add_argument("--publisher", required=True)
-    parser.add_argument("--key", required=True, help="the private key whose public half the launchers trust")
-    parser.add_argument("--port", type=int, required=True, help="the loopback port the launchers were built to reach")
+    parser.add_argument("--build", required=True,
+                        help="the Windows build of the launchers (its test_settings.json: the release server they "
+                             "ask, the window's layout); the options below default to its programs")
+    parser.add_argument("--launcher", help="the launcher players download (1.0.0 and 1.1.0 carry it)")
+    parser.add_argument("--launcher-next", help="a launcher of a higher version, carried by 1.1.1 (default: the "
+                                                "build's 2.5.2)")
+    parser.add_argument("--game", help="the sample game, shipped as game/Stonewake.exe")
+    parser.add_argument("--publisher")
+    parser.add_argument("--key", help="the private key whose public half the launchers trust (default: the test key)")
     parser.add_argument("--work", required=True, help="a folder for the tree, the Wine prefix and nginx (emptied)")
     parser.add_argument("--shots", required=True, help="where the screenshots and the contact sheet go")
     parser.add_argument("--data-mib", type=int, default=48, help="MiB of game data in each release")
@@ -403,11 +388,19 @@ def main():
     parser.add_argument("--timeout", type=int, default=60, help="seconds to wait for one step")
     parser.add_argument("--interactive", action="store_true", help="a person clicks, on DISPLAY")
     args = parser.parse_args()
+    build = settings.load(args.build)
+    args.launcher = args.launcher or build.launcher
+    args.launcher_next = args.launcher_next or build.launcher_of_version("2.5.2")
+    args.game = args.game or build.program("Stonewake")
+    args.publisher = args.publisher or build.publisher
+    args.key = args.key or build.test_key
+    if not args.publisher:
+        parser.error("a build without tests names no publisher: give --publisher")
     if args.interactive:
         if not os.environ.get("DISPLAY"):
             parser.error("--interactive needs DISPLAY")
         args.timeout = max(args.timeout, 600)
-    return Journey(args).main()
+    return Journey(args, build).main()
 
 
 if __name__ == "__main__":

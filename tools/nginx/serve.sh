@@ -22,7 +22,7 @@ usage() {
   exit 2
 }
 
-port_answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
 
 write_config() {  # ROOT STATE PORT DAEMON
   local root state port daemon

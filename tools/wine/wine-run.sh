@@ -7,7 +7,15 @@
 #   wine-run.sh --stop           stop that wineserver
 #   wine-run.sh PROGRAM [ARG...] run PROGRAM, print its output, exit with
 #                                its exit code
+#   wine-run.sh --exec PROGRAM [ARG...]
+#                                become `wine PROGRAM ARG...` (the caller
+#                                handles the output; wine execs its loader,
+#                                so the process is the Windows program's own
+#                                and a SIGKILL ends it with no chance to tidy
+#                                up)
 #
+# This is the one place that sets up Wine for the project's programs: the
+# Python test package (test_support/wine.py) runs everything through it.
 # WINEPREFIX and STONEWAKE_WINE_HOME name the prefix and the home folder.
 # Output goes through a file, never a pipe: Wine's background services
 # inherit the program's standard handles, and a caller reading a pipe would
@@ -22,7 +30,6 @@ export WINEARCH=win64
 export WINEDEBUG=-all
 # No desktop menu entries, no Mono or Gecko install prompts.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
-unset DISPLAY_FOR_WINE || true
 
 log_dir="$(dirname "$WINEPREFIX")/logs"
 mkdir -p "$HOME" "$log_dir"
@@ -77,8 +84,13 @@ case "${1:-}" in
     wineserver -k >/dev/null 2>&1 </dev/null
     exit 0
     ;;
+  --exec)
+    ensure_prefix || exit 1
+    shift
+    exec wine "$@"
+    ;;
   "")
-    echo "usage: wine-run.sh --start | --stop | PROGRAM [ARG...]" >&2
+    echo "usage: wine-run.sh --start [EXE...] | --stop | [--exec] PROGRAM [ARG...]" >&2
     exit 2
     ;;
 esac

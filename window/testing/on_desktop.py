@@ -9,7 +9,8 @@ import subprocess
 import sys
 import tempfile
 
-from player_session import Desktop, build_settings
+from test_support import settings
+from test_support.desktop import Desktop
 
 
 def main():
@@ -18,7 +19,8 @@ def main():
     parser.add_argument("program")
     parser.add_argument("args", nargs=argparse.REMAINDER)
     options = parser.parse_args()
-    with tempfile.TemporaryDirectory() as work, Desktop(build_settings(options.build), work) as desktop:
+    build = settings.load(options.build)
+    with tempfile.TemporaryDirectory() as work, Desktop(build.window_prefix(), work) as desktop:
         program = desktop.wine(options.program, *options.args, stdout=None)
         try:
             return program.wait(timeout=240)

@@ -3,7 +3,7 @@
 would: screenshots, clicks, the release server's request log, files in the
 install folder, programs started.
 
-    window_test.py SCENARIO --build BUILD_DIR --source SOURCE_DIR --publisher PUBLISHER [--keep DIR]
+    window_test.py --build BUILD_DIR [--keep DIR] [SCENARIO...]
 
 Scenarios (each one launcher life or a few, in sequence):
   first_install  "Checking..." then the install offer; two quick clicks patch
@@ -28,79 +28,63 @@ Scenarios (each one launcher life or a few, in sequence):
 Releases are made with the publisher and served by nginx at the address test
 builds trust. Screenshots of every state stay in the work folder (--keep).
 """
-import argparse
-import hashlib
-import shutil
+import contextlib
 import sys
-import tempfile
 import time
 from pathlib import Path
 
-from player_session import (Desktop, Failure, Launcher, ReleaseServer, Scene, Timeout, build_settings, check,
-                            client_size, wait_until)
-
-import subprocess  # noqa: E402
-
-def publish(publisher, key, game, version, tree, launcher=None):
-    args = [publisher, "release", "--game", game, "--version", version, "--key", key, "--out", tree]
-    if launcher:
-        args += ["--launcher", launcher]
-    subprocess.run(list(map(str, args)), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
-def make_game(folder, game_exe, sizes, seed):
-    """A game folder: the stand-in game program and data files of the given
-    sizes, named in the order the patch fetches them."""
-    folder = Path(folder)
-    (folder / "data").mkdir(parents=True, exist_ok=True)
-    shutil.copyfile(game_exe, folder / "Stonewake.exe")
-    for index, size in enumerate(sizes):
-        block = hashlib.sha256(f"{seed}/{index}".encode()).digest() * 4
-        data = (block * (size // len(block) + 1))[:size]
-        (folder / "data" / f"part{index}.pak").write_bytes(data)
-    return folder
-
-
-def object_of(path):
-    return "/objects/" + hashlib.sha256(Path(path).read_bytes()).hexdigest()
+from test_support import releases, scenarios
+from test_support.checks import check, wait_until
+from test_support.desktop import Desktop
+from test_support.launcher import Launcher, Scene
+from test_support.release_server import ReleaseServer
 
 
 class Run:
-    def __init__(self, args, work):
-        self.args = args
+    """One scenario's build and work folder: its desktop, release server,
+    launchers, games and releases."""
+
+    def __init__(self, settings, work):
+        self.settings = settings
         self.work = work
-        self.build = Path(args.build)
-        self.bin = self.build / "bin"
-        self.key = Path(args.source) / "test_support/keys/test-only-release-key.pem"
-        self.serve = Path(args.source) / "tools/nginx/serve.sh"
         self.tree = work / "tree"
         self.shots = work / "shots"
         self.shots.mkdir(parents=True, exist_ok=True)
 
     def desktop(self):
-        return Desktop(build_settings(self.build), self.work / "desktop")
+        return Desktop(self.settings.window_prefix(), self.work / "desktop")
 
     def server(self, **kwargs):
-        return ReleaseServer(self.serve, self.tree, self.work / "nginx", **kwargs)
+        return ReleaseServer(self.settings, self.tree, self.work / "nginx", **kwargs)
 
     def launcher(self, desktop, profile="profile"):
-        return Launcher(desktop, self.bin / "Stonewake Launcher.exe", self.bin / "with_env.exe", self.work / profile)
+        return Launcher(desktop, self.settings, self.work / profile, copy=self.settings.launcher)
 
     def game(self, name, sizes, seed):
-        return make_game(self.work / name, self.bin / "record_start.exe", sizes, seed)
+        """A game folder: the stand-in game program and data files of the
+        given sizes, named in the order the patch fetches them."""
+        files = {f"data/part{index}.pak": releases.seeded_bytes(f"{seed}/{index}", size)
+                 for index, size in enumerate(sizes)}
+        return releases.make_game(self.work / name, self.settings.program("record_start"), files)
 
     def publish(self, game, version, launcher=None):
-        publish(self.args.publisher, self.key, game, version, self.tree, launcher)
+        releases.publish(self.settings.publisher, self.settings.test_key, game, version, self.tree, launcher)
+
+    def scene(self, dpi=96):
+        return Scene(self.settings, dpi)
 
     def shot(self, window, name):
         path = window.screenshot(self.shots / f"{name}.png")
         print(f"  screenshot {path}", flush=True)
 
 
+object_of = releases.object_path
+
+
 def first_install(run):
     game = run.game("game", [600_000, 1_500_000, 2_500_000], seed=1)
     run.publish(game, "1.0")
-    scene = Scene()
+    scene = run.scene()
     # A slow manifest keeps the check long enough to be seen; objects come
     # at a rate that lets the progress show for some seconds, although the
     # launcher takes all of them side by side.
@@ -161,7 +145,7 @@ def first_install(run):
 def offline(run):
     game = run.game("game", [300_000], seed=2)
     run.publish(game, "1.0")
-    scene = Scene()
+    scene = run.scene()
     with run.desktop() as desktop, run.server() as server:
         server.stop()
         launcher = run.launcher(desktop)
@@ -178,7 +162,7 @@ def offline(run):
         # window back, and that activation's probe recovers it at once.
         server.start()
         window.minimize()
-        second = Launcher(desktop, None, run.bin / "with_env.exe", launcher.profile)
+        second = Launcher(desktop, run.settings, launcher.profile)
         started = time.monotonic()
         second.start()
         check(second.wait_exit(40) == 0, "the second start ended with exit code 0")
@@ -212,7 +196,7 @@ def offline(run):
 def close_patch(run):
     game = run.game("game", [200_000, 300_000, 4_000_000, 3_000_000], seed=4)
     run.publish(game, "1.0")
-    scene = Scene()
+    scene = run.scene()
     # Slow enough per connection that the patch, its files side by side,
     # is still far from its end after the question and the No.
     with run.desktop() as desktop, run.server(rate="80k") as server:
@@ -264,13 +248,13 @@ def close_patch(run):
 
 def self_update(run):
     game = run.game("game", [100_000], seed=5)
-    exe = run.bin / "Stonewake Launcher.exe"
+    exe = run.settings.launcher
     # Bytes after the end of the image leave the program as it was: a new
     # launcher file that is the same program.
     new_launcher = run.work / "new launcher.exe"
     new_launcher.write_bytes(exe.read_bytes() + b"\0" * 512 + b"a newer launcher")
     run.publish(game, "2.0", launcher=new_launcher)
-    scene = Scene()
+    scene = run.scene()
     with run.desktop() as desktop, run.server():
         launcher = run.launcher(desktop)
         launcher.start()
@@ -295,19 +279,19 @@ def high_dpi(run):
     game = run.game("game", [100_000], seed=6)
     run.publish(game, "1.0")
     with run.desktop() as desktop, run.server():
-        desktop.set_dpi(144)
+        desktop.prefix.set_dpi(144)
         try:
             launcher = run.launcher(desktop)
             launcher.start()
-            window = launcher.wait_for_window(size=client_size(144))
-            scene = Scene(144)
+            window = launcher.wait_for_window(size=run.settings.client_size_at(144))
+            scene = run.scene(144)
             window.wait_for(scene.active, "the install offer at 144 DPI")
             run.shot(window, "install-offered-144dpi")
-            check(window.size() == client_size(144), "the client area is 840 x 510")
+            check(window.size() == run.settings.client_size_at(144), "the client area is 840 x 510")
             window.close()
             check(launcher.wait_exit(20) == 0, "closed")
         finally:
-            desktop.set_dpi(96)
+            desktop.prefix.set_dpi(96)
 
 
 def game_files(folder):
@@ -319,7 +303,7 @@ def no_partial_files(launcher):
 
 
 def server_faults(run):
-    scene = Scene()
+    scene = run.scene()
     game = run.game("game", [200_000, 300_000, 3_000_000, 3_000_000], seed=7)
     run.publish(game, "1.0")
     with run.desktop() as desktop, run.server(rate="300k") as server:
@@ -409,35 +393,5 @@ def server_faults(run):
 SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults)}
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("scenario", choices=sorted(SCENARIOS))
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--publisher", required=True)
-    parser.add_argument("--keep", help="keep the work folder (screenshots) here")
-    args = parser.parse_args()
-    if not Path(args.publisher).exists():
-        print("window_test: building the host publisher", flush=True)
-        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
-                       shell=True, cwd=args.source, check=True)
-
-    work = Path(args.keep) if args.keep else Path(tempfile.mkdtemp(prefix=f"window-{args.scenario}-"))
-    if args.keep:
-        shutil.rmtree(work, ignore_errors=True)
-        work.mkdir(parents=True)
-    started = time.monotonic()
-    try:
-        print(f"window_test {args.scenario} in {work}", flush=True)
-        SCENARIOS[args.scenario](Run(args, work))
-    except (Failure, Timeout) as problem:
-        print(f"FAILED: {problem} (screenshots and logs in {work})", flush=True)
-        return 1
-    print(f"passed in {time.monotonic() - started:.0f} s", flush=True)
-    if not args.keep:
-        shutil.rmtree(work, ignore_errors=True)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(scenarios.main(__doc__, SCENARIOS, lambda settings, work: contextlib.nullcontext(Run(settings, work))))
