@@ -76,7 +76,16 @@ class Desktop:
         wm = subprocess.Popen(["openbox", "--sm-disable", "--config-file", str(self._openbox_config())],
                               env=self.env, stdout=log, stderr=log, stdin=subprocess.DEVNULL)
         self._processes.append(wm)
-        wait_until(lambda: self._xprop_ok(), "openbox to manage the screen", 20)
+        # Openbox took over 20 s once on a loaded machine (a full test run
+        # beside other builds); a window manager that never comes says why.
+        try:
+            wait_until(lambda: self._xprop_ok(), "openbox to manage the screen", 60)
+        except Timeout:
+            log.flush()
+            state = "still running" if wm.poll() is None else f"ended with {wm.returncode}"
+            tail = (self.work / "xvfb.log").read_text(errors="replace")[-2000:]
+            raise Timeout(f"openbox did not manage the screen within 60 s (openbox {state}); "
+                          f"Xvfb and openbox said:\n{tail}") from None
         # Creates the prefix on first use (fonts included), then a
         # wineserver that lives until stop().
         self.prefix.start()
