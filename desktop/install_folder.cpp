@@ -14,6 +14,7 @@
 #include "engine/process_start.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/trace.h"
 
 namespace launcher {
 namespace {
@@ -119,6 +120,7 @@ int SelfInstall(const std::wstring& ownExecutable, const std::wstring& installFo
     StartProcess(installedExecutable, L"", installFolder, false);
     return 0;
   } catch (const LauncherError& error) {
+    TraceCaught(L"starting the installed launcher");
     MessageBoxW(nullptr, error.message.c_str(), L"Stonewake", MB_ICONERROR);
     return 1;
   }

@@ -13,6 +13,7 @@
 #include "core/unique_handle.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/trace.h"
 #include "resources/launcher_version.h"
 
 namespace launcher {
@@ -122,6 +123,7 @@ void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstrin
   MakeShortcuts(launcherExecutable, installFolder, false);
   WriteMarker(marker, "made");
 } catch (...) {
+  TraceCaught(L"making the shortcuts");
 }
 
 void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
@@ -133,6 +135,7 @@ void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& in
   Announce(launcherExecutable, installFolder);
   WriteMarker(marker, version);
 } catch (...) {
+  TraceCaught(L"refreshing the icons");
 }
 
 }  // namespace launcher

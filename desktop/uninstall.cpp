@@ -14,6 +14,7 @@
 #include "desktop/system_text.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/trace.h"
 #include "resources/launcher_version.h"
 
 namespace launcher {
@@ -89,6 +90,7 @@ void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstr
   SetNumber(key.get(), L"NoRepair", 1);
 } catch (...) {
   // Upkeep at every start: nothing that goes wrong here may end the program.
+  TraceCaught(L"writing the uninstall entry");
 }
 
 std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, const std::wstring& systemFolder) {

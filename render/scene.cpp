@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "files/trace.h"
 #include "render/backdrop_cache.h"
 #include "render/colour.h"
 #include "render/effect_math.h"
@@ -66,13 +67,21 @@ void PrepareFirstPaint(int dpi) {
       // Decoders may be COM objects; this thread has an apartment of its
       // own while it loads, and nothing it made stays tied to it.
       const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      ScaledBackdrop(LayoutWidth * dpi / 96, LayoutHeight * dpi / 96);
-      EffectSprites();
-      KeptFonts(dpi);
+      // Nothing may leave a thread's entry: an allocation failure while
+      // loading would end the process. What did not load, the first paint
+      // loads again.
+      try {
+        ScaledBackdrop(LayoutWidth * dpi / 96, LayoutHeight * dpi / 96);
+        EffectSprites();
+        KeptFonts(dpi);
+      } catch (...) {
+        TraceCaught(L"preparing the first paint");
+      }
       if (SUCCEEDED(com)) CoUninitialize();
     });
   } catch (const std::system_error&) {
     // No thread: the first paint loads everything itself.
+    TraceCaught(L"the first paint's preparation thread could not be started");
   }
 }
 
