@@ -8,14 +8,12 @@
 
 #include "core/records.h"
 #include "core/signature_file.h"
+#include "release/cng_handles.h"
 #include "release/release_config.h"
 #include "release/sha256.h"
 
 namespace launcher {
 namespace {
-
-inline void DestroyKey(BCRYPT_KEY_HANDLE key) { BCryptDestroyKey(key); }
-using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, &DestroyKey>;
 
 constexpr std::size_t kPublicBlobBytes = 72;
 
