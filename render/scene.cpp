@@ -2,17 +2,18 @@
 
 #include <objbase.h>
 
-#include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "files/trace.h"
 #include "render/backdrop_cache.h"
 #include "render/colour.h"
 #include "render/effect_math.h"
 #include "render/effects.h"
+#include "render/fonts.h"
 #include "render/kept_objects.h"
+#include "render/pictures.h"
+#include "render/render_caches.h"
 #include "render/scene_layers.h"
 #include "resources/launcher_version.h"
 #include "ui/layout.h"
@@ -39,31 +40,17 @@ std::wstring VersionLine(const UiState& ui) {
   return line;
 }
 
-// The thread of PrepareFirstPaint, joined by the first paint or release.
-struct Preparation {
-  std::mutex lock;
-  std::thread thread;
-};
-
-Preparation& ThePreparation() {
-  static Preparation* const preparation = new Preparation;
-  return *preparation;
-}
-
 void FinishPreparing() {
-  Preparation& preparation = ThePreparation();
-  const std::lock_guard hold(preparation.lock);
-  if (preparation.thread.joinable()) preparation.thread.join();
+  if (RenderCaches* caches = ActiveRenderCaches()) caches->preparation.Finish();
 }
 
 }  // namespace
 
 void PrepareFirstPaint(int dpi) {
-  Preparation& preparation = ThePreparation();
-  const std::lock_guard hold(preparation.lock);
-  if (preparation.thread.joinable()) return;
+  RenderCaches* caches = ActiveRenderCaches();
+  if (!caches) return;
   try {
-    preparation.thread = std::thread([dpi] {
+    caches->preparation.Start([dpi] {
       // Decoders may be COM objects; this thread has an apartment of its
       // own while it loads, and nothing it made stays tied to it.
       const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -174,15 +161,6 @@ void PaintSceneWay(HDC dc, RECT client, const UiState& state, RECT button, int p
 
 void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed) {
   PaintSceneWay(dc, client, state, button, pressed, PaintWay::Economical);
-}
-
-void ReleaseRenderCaches() {
-  FinishPreparing();
-  // The fonts were made from families of the carried font collection, so
-  // they go before it.
-  ReleaseKeptObjects();
-  ReleaseBackdropCache();
-  ReleaseEmbeddedAssets();
 }
 
 }  // namespace launcher

@@ -11,7 +11,7 @@
 #include "desktop/shortcuts.h"
 #include "desktop/uninstall.h"
 #include "preview/preview.h"
-#include "render/embedded_assets.h"
+#include "render/fonts.h"
 #include "render/gdiplus_session.h"
 #include "render/scene.h"
 #include "window/launch_options.h"
