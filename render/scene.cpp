@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "files/thread_name.h"
 #include "files/trace.h"
 #include "render/backdrop_cache.h"
 #include "render/colour.h"
@@ -51,6 +52,7 @@ void PrepareFirstPaint(int dpi) {
   if (!caches) return;
   try {
     caches->preparation.Start([dpi] {
+      NameThisThread(L"Stonewake first paint");
       // Decoders may be COM objects; this thread has an apartment of its
       // own while it loads, and nothing it made stays tied to it.
       const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);

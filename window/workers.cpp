@@ -13,6 +13,7 @@
 #include "engine/patch.h"
 #include "engine/release_check.h"
 #include "engine/version_probe.h"
+#include "files/thread_name.h"
 #include "files/trace.h"
 #include "ui/progress_filter.h"
 
@@ -50,9 +51,12 @@ void RunWorker(const WindowPost& post, FailureTransition failed, const wchar_t* 
 }
 
 template <typename Body>
-bool StartThread(Body body) {
+bool StartThread(const wchar_t* name, Body body) {
   try {
-    std::thread(std::move(body)).detach();
+    std::thread([name, body = std::move(body)] {
+      NameThisThread(name);
+      body();
+    }).detach();
     return true;
   } catch (...) {
     TraceCaught(L"a worker thread could not be started");
@@ -111,22 +115,24 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 }  // namespace
 
 bool StartCheckWorker(WindowPost post, std::wstring installFolder) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
+  return StartThread(L"Stonewake release check",
+                     [post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
 }
 
 bool StartProbeWorker(WindowPost post, std::wstring installFolder) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
+  return StartThread(L"Stonewake version probe",
+                     [post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
 }
 
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::wstring capturedVersion) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder),
+  return StartThread(L"Stonewake check before Play",
+                     [post = std::move(post), folder = std::move(installFolder),
                       captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, captured); });
 }
 
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder), release = std::move(release)] {
-    PatchWorker(post, folder, release);
-  });
+  return StartThread(L"Stonewake patch", [post = std::move(post), folder = std::move(installFolder),
+                                          release = std::move(release)] { PatchWorker(post, folder, release); });
 }
 
 }  // namespace launcher
