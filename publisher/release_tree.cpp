@@ -447,6 +447,11 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   const fs::path latest = tree / "latest";
   MakeFolders(tree);
   const TreeLock lock(tree);
+  // Another run may have published between the plan and the lock: weigh the
+  // release against what the tree holds now, or a 1.4 planned first could
+  // replace a 1.5 published meanwhile, or sign over another key's release.
+  // The plan's run already warned about a manifest that cannot be read.
+  const std::optional<launcher::Manifest> current = CheckAgainstCurrentRelease(plan.input, publicKey, tree, {});
   MakeFolders(objects);
   MakeFolders(latest);
   RemoveStaleTemps(objects);
@@ -455,8 +460,8 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   // What the published release lists, to spot files that are already in
   // the tree.
   std::map<std::string, const launcher::ManifestFile*> published;
-  if (plan.published) {
-    for (const launcher::ManifestFile& file : plan.published->files) published.emplace(file.path, &file);
+  if (current) {
+    for (const launcher::ManifestFile& file : current->files) published.emplace(file.path, &file);
   }
 
   PublishResult result;

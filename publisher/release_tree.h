@@ -100,7 +100,10 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
 // the game folder and without waiting on a pipe, and must then be a regular
 // file: a file swapped for a link or a special file since the walk is
 // refused, so nothing outside the game folder gets signed. Its digest and
-// its object come from that one read. Throws PublishError.
+// its object come from that one read. Under the tree's lock, before writing
+// anything, it weighs the release again against the one the tree holds
+// then (version order, signing key), as PlanRelease did: another run may
+// have published meanwhile. Throws PublishError.
 PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const std::filesystem::path& tree,
                            const PublishReport& report);
 

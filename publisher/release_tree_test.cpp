@@ -485,6 +485,50 @@ TEST_F(PublishTest, WeighsTheReleaseAgainstThePublishedOne) {
   EXPECT_EQ(CheckTree(tree_, PublicKeyOf(otherKey)).manifest.version, "1.7");
 }
 
+// Another run publishes between this run's plan and its write: the write
+// weighs the release against what the tree holds then, under the tree lock.
+TEST_F(PublishTest, WeighsTheReleaseAgainThePublishedOneWhenWriting) {
+  const PrivateKey otherKey = GenerateKey();
+  struct Case {
+    const char* name;
+    std::function<void()> meanwhile;
+    std::string refusal;
+    std::string versionLeft;
+    const PrivateKey* keyLeft;
+  };
+  const Case cases[] = {
+      {"a later version published", [&] { Publish(Input("1.5")); },
+       "Version 1.4 orders before the published version 1.5", "1.5", &key_},
+      {"the release signed again by another key",
+       [&] {
+         ReleaseInput input = Input("1.3");
+         input.newKey = true;
+         Publish(input, otherKey);
+       },
+       "The published release 1.3 was not signed with this key", "1.3", &otherKey},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(tree_);
+    Game("a", "x");
+    Publish(Input("1.3"));
+    Game("a", "y");
+    const ReleasePlan plan = PlanRelease(Input("1.4"), key_, tree_, {});
+    c.meanwhile();
+    const std::map<std::string, std::string> published = Snapshot(tree_);
+
+    std::string message = "(written)";
+    try {
+      WriteRelease(plan, key_, tree_, {});
+    } catch (const PublishError& error) {
+      message = error.what();
+    }
+    EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
+    EXPECT_EQ(Snapshot(tree_), published) << "nothing written";
+    EXPECT_EQ(CheckTree(tree_, PublicKeyOf(*c.keyLeft)).manifest.version, c.versionLeft);
+  }
+}
+
 TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
   struct Case {
     const char* name;
