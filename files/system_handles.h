@@ -20,6 +20,10 @@ using KernelHandle = UniqueHandle<HANDLE, &CloseHandle>;
 inline void FreeArgumentList(wchar_t** arguments) { LocalFree(arguments); }
 using ArgumentList = UniqueHandle<wchar_t**, &FreeArgumentList>;
 
+// Text the system allocated with LocalAlloc (GetThreadDescription).
+inline void FreeLocalText(wchar_t* text) { LocalFree(text); }
+using LocalText = UniqueHandle<wchar_t*, &FreeLocalText>;
+
 // Text the shell allocated with CoTaskMemAlloc (SHGetKnownFolderPath).
 inline void FreeTaskMemoryText(wchar_t* text) { CoTaskMemFree(text); }
 using TaskMemoryText = UniqueHandle<wchar_t*, &FreeTaskMemoryText>;

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "files/system_handles.h"
+
 namespace launcher {
 namespace {
 
@@ -16,10 +18,9 @@ bool ReadThisThreadName(std::wstring& name) {
   using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
   const auto get = reinterpret_cast<GetDescription>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
-  PWSTR text = nullptr;
-  if (!get || FAILED(get(GetCurrentThread(), &text))) return false;
-  name = text ? text : L"";
-  LocalFree(text);
+  LocalText text;
+  if (!get || FAILED(get(GetCurrentThread(), text.put()))) return false;
+  name = text ? text.get() : L"";
   return true;
 }
 
