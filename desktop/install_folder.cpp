@@ -113,6 +113,7 @@ int SelfInstall(const std::wstring& ownExecutable, const std::wstring& installFo
     if (!CopyFileW(ownExecutable.c_str(), partial.c_str(), FALSE) ||
         !MoveFileExW(partial.c_str(), installedExecutable.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      Trace(L"copying the launcher into the install folder", GetLastError());
       DeleteFileW(partial.c_str());
     }
   }

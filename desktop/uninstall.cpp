@@ -76,8 +76,10 @@ void RemoveFolder(const std::wstring& folder) {
 
 void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
   RegistryKey key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) !=
-      ERROR_SUCCESS) {
+  if (const LSTATUS status =
+          RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+      status != ERROR_SUCCESS) {
+    Trace(L"opening the uninstall entry", static_cast<std::uint32_t>(status));
     return;
   }
   SetText(key.get(), L"DisplayName", L"Stonewake");

@@ -1,8 +1,9 @@
 // A trace for a developer of failures the player never sees in full: the
 // launcher keeps no log file and shows one sentence per failure, so what
 // was caught and the Windows error code go to OutputDebugStringW, where a
-// debugger or a debug-output viewer shows them (under Wine: the debugstr
-// channel, WINEDEBUG=+debugstr). Nothing here changes what the player reads.
+// debugger or a debug-output viewer shows them. Wine 8 prints them on its
+// seh channel: WINEDEBUG=warn+seh. Nothing here changes what the player
+// reads.
 #pragma once
 
 #include <cstdint>
