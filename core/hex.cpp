@@ -20,4 +20,17 @@ std::optional<std::uint8_t> HexDigitValue(char c) {
   return std::nullopt;
 }
 
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view hex) {
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const std::optional<std::uint8_t> high = HexDigitValue(hex[i]);
+    const std::optional<std::uint8_t> low = HexDigitValue(hex[i + 1]);
+    if (!high || !low) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
+  }
+  return bytes;
+}
+
 }  // namespace launcher

@@ -5,6 +5,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace launcher {
 
@@ -13,5 +15,10 @@ std::string HexLower(std::span<const std::uint8_t> bytes);
 
 // The value of one hex digit of either case; nothing for any other byte.
 std::optional<std::uint8_t> HexDigitValue(char c);
+
+// The bytes that pairs of hex digits of either case spell, high digit first
+// (HexLower's inverse). Nothing when a character is no hex digit or the
+// count is odd; empty text gives no bytes.
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view hex);
 
 }  // namespace launcher

@@ -10,6 +10,8 @@
 //   Stonewake Launcher.old   the previous launcher, parked for moments
 //                            while a new one replaces it
 //   <name>.partial           a download that is not yet verified
+//   game\...\imgui.ini       the game's window layout, written by the game
+//                            and owned by no release
 //   Stonewake Launcher.exe.installing
 //                            a copy of a launcher started from elsewhere,
 //                            for moments, before it is renamed into place
@@ -38,6 +40,12 @@ inline constexpr std::wstring_view InstalledRecordName = L"installed.txt";
 inline constexpr std::wstring_view ShortcutMarkerName = L"shortcuts.txt";
 inline constexpr std::wstring_view IconMarkerName = L"icons.txt";
 inline constexpr std::wstring_view ParkedLauncherName = L"Stonewake Launcher.old";
+
+// The file the game writes its window layout to, in any folder of the game:
+// no release owns it, so the launcher never deletes it as stale. Compared
+// byte-exact.
+inline constexpr std::string_view GameLayoutFileName = "imgui.ini";
+inline constexpr std::wstring_view GameLayoutFileNameWide = L"imgui.ini";
 
 // The install folder's own name, inside the user's local application data.
 inline constexpr std::wstring_view kInstallFolderName = L"Stonewake";

@@ -39,9 +39,12 @@ struct ReleaseStatus {
 
 // The engine's one exception type: a complete sentence for the user. It has
 // no base class on purpose, so a handler for standard exceptions never
-// swallows it.
+// swallows it. `windowsError` is the code of the Windows call that failed,
+// when one did, kept for the developer's trace (files/trace.h); the player
+// reads the sentence alone.
 struct LauncherError {
   std::wstring message;
+  std::uint32_t windowsError = 0;
 };
 
 }  // namespace launcher

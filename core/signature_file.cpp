@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
+#include <utility>
 
 #include "core/hex.h"
 #include "core/records.h"
@@ -18,15 +20,10 @@ std::vector<std::uint8_t> ParseSignatureFile(std::span<const std::uint8_t> bytes
   if (!std::equal(kSignaturePrefix.begin(), kSignaturePrefix.end(), bytes.begin())) Reject();
 
   const std::span<const std::uint8_t> digits = bytes.subspan(kSignaturePrefix.size(), 2 * kSignatureBytes);
-  std::vector<std::uint8_t> signature;
-  signature.reserve(kSignatureBytes);
-  for (std::size_t i = 0; i < digits.size(); i += 2) {
-    const std::optional<std::uint8_t> high = HexDigitValue(static_cast<char>(digits[i]));
-    const std::optional<std::uint8_t> low = HexDigitValue(static_cast<char>(digits[i + 1]));
-    if (!high || !low) Reject();
-    signature.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
-  }
-  return signature;
+  std::optional<std::vector<std::uint8_t>> signature =
+      ParseHex(std::string_view(reinterpret_cast<const char*>(digits.data()), digits.size()));
+  if (!signature) Reject();
+  return std::move(*signature);
 }
 
 std::string SignatureFileText(std::span<const std::uint8_t, kSignatureBytes> signature) {

@@ -60,4 +60,13 @@ class UniqueHandle {
   T handle_ = Empty::Get();
 };
 
+// A COM interface pointer, released once. Written as a template so that
+// this header needs no COM declarations.
+template <typename Interface>
+void ReleaseInterface(Interface* object) {
+  object->Release();
+}
+template <typename Interface>
+using ComHolder = UniqueHandle<Interface*, &ReleaseInterface<Interface>>;
+
 }  // namespace launcher

@@ -14,6 +14,7 @@
 #include "engine/process_start.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/trace.h"
 
 namespace launcher {
 namespace {
@@ -112,6 +113,7 @@ int SelfInstall(const std::wstring& ownExecutable, const std::wstring& installFo
     if (!CopyFileW(ownExecutable.c_str(), partial.c_str(), FALSE) ||
         !MoveFileExW(partial.c_str(), installedExecutable.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      Trace(L"copying the launcher into the install folder", GetLastError());
       DeleteFileW(partial.c_str());
     }
   }
@@ -119,6 +121,7 @@ int SelfInstall(const std::wstring& ownExecutable, const std::wstring& installFo
     StartProcess(installedExecutable, L"", installFolder, false);
     return 0;
   } catch (const LauncherError& error) {
+    TraceCaught(L"starting the installed launcher");
     MessageBoxW(nullptr, error.message.c_str(), L"Stonewake", MB_ICONERROR);
     return 1;
   }

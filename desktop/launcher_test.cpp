@@ -17,9 +17,10 @@
 #include <thread>
 
 #include "core/paths.h"
-#include "core/unique_handle.h"
 #include "desktop/install_folder.h"
 #include "desktop/testing/desktop_checks.h"
+#include "files/file_handle.h"
+#include "files/system_handles.h"
 #include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 
@@ -37,8 +38,6 @@ using testing::RunAndWait;
 using testing::TempFolder;
 using testing::WriteFileBytes;
 
-using Handle = UniqueHandle<HANDLE, &CloseHandle>;
-
 std::string Build(const wchar_t* relative) { return ReadFileBytes(JoinPath(ProgramFolder(), relative)); }
 const std::string& Launcher251() {
   static const std::string bytes = Build(L"Stonewake Launcher.exe");
@@ -51,12 +50,13 @@ const std::string& Launcher252() {
 
 // Processes whose executable is `image`.
 int ProcessesRunning(const std::wstring& image) {
-  Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  // A snapshot that could not be taken is INVALID_HANDLE_VALUE, not null.
+  FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   int count = 0;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    Handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
     wchar_t path[MAX_PATH * 2] = {};
     DWORD size = MAX_PATH * 2;
     if (process && QueryFullProcessImageNameW(process.get(), 0, path, &size) && IsSameFile(path, image)) ++count;

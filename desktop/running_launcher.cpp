@@ -2,14 +2,14 @@
 
 #include <windows.h>
 
-#include "core/unique_handle.h"
+#include "files/system_handles.h"
 
 namespace launcher {
 
 bool LauncherIsRunning() {
   const HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, SingleInstanceMutexName);
   const DWORD error = GetLastError();
-  UniqueHandle<HANDLE, &CloseHandle> mutex(opened);
+  KernelHandle mutex(opened);
   // The mutex of an instance this process may not open (an elevated one)
   // refuses access: that instance runs too.
   return mutex || error == ERROR_ACCESS_DENIED;

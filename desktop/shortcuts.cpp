@@ -13,17 +13,15 @@
 #include "core/unique_handle.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/system_handles.h"
+#include "files/trace.h"
 #include "resources/launcher_version.h"
 
 namespace launcher {
 namespace {
 
-template <typename Interface>
-void ReleaseInterface(Interface* object) {
-  object->Release();
-}
-using ShellLink = UniqueHandle<IShellLinkW*, &ReleaseInterface<IShellLinkW>>;
-using PersistFile = UniqueHandle<IPersistFile*, &ReleaseInterface<IPersistFile>>;
+using ShellLink = ComHolder<IShellLinkW>;
+using PersistFile = ComHolder<IPersistFile>;
 
 constexpr wchar_t kShortcutName[] = L"Stonewake.lnk";
 
@@ -86,11 +84,10 @@ void Announce(const std::wstring& launcherExecutable, const std::wstring& instal
 }  // namespace
 
 std::wstring KnownFolderPath(REFKNOWNFOLDERID folder) {
-  PWSTR path = nullptr;
-  const HRESULT result = SHGetKnownFolderPath(folder, 0, nullptr, &path);
-  std::wstring resolved = SUCCEEDED(result) && path ? path : L"";
-  CoTaskMemFree(path);
-  return resolved;
+  // The shell allocates the text even when it fails; the holder frees it.
+  TaskMemoryText path;
+  const HRESULT result = SHGetKnownFolderPath(folder, 0, nullptr, path.put());
+  return SUCCEEDED(result) && path ? std::wstring(path.get()) : std::wstring();
 }
 
 std::vector<std::wstring> ShortcutPaths() {
@@ -122,6 +119,7 @@ void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstrin
   MakeShortcuts(launcherExecutable, installFolder, false);
   WriteMarker(marker, "made");
 } catch (...) {
+  TraceCaught(L"making the shortcuts");
 }
 
 void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
@@ -133,6 +131,7 @@ void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& in
   Announce(launcherExecutable, installFolder);
   WriteMarker(marker, version);
 } catch (...) {
+  TraceCaught(L"refreshing the icons");
 }
 
 }  // namespace launcher

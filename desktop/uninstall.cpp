@@ -14,6 +14,7 @@
 #include "desktop/system_text.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/trace.h"
 #include "resources/launcher_version.h"
 
 namespace launcher {
@@ -75,8 +76,10 @@ void RemoveFolder(const std::wstring& folder) {
 
 void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
   RegistryKey key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) !=
-      ERROR_SUCCESS) {
+  if (const LSTATUS status =
+          RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+      status != ERROR_SUCCESS) {
+    Trace(L"opening the uninstall entry", static_cast<std::uint32_t>(status));
     return;
   }
   SetText(key.get(), L"DisplayName", L"Stonewake");
@@ -89,6 +92,7 @@ void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstr
   SetNumber(key.get(), L"NoRepair", 1);
 } catch (...) {
   // Upkeep at every start: nothing that goes wrong here may end the program.
+  TraceCaught(L"writing the uninstall entry");
 }
 
 std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, const std::wstring& systemFolder) {

@@ -53,22 +53,26 @@ void WriteInstalledVersion(std::wstring_view installFolder, std::wstring_view ve
   {
     FileHandle file(
         CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw LauncherError{L"Could not record the installed version."};
+    if (!file) throw LauncherError{L"Could not record the installed version.", GetLastError()};
     const std::string bytes = NarrowLow(version) + "\r\n";
     DWORD written = 0;
     const bool complete = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                           written == bytes.size() && FlushFileBuffers(file.get());
     if (!complete) {
+      // Read before the handle is closed and the file deleted: either call
+      // may set it again.
+      const DWORD error = GetLastError();
       file.reset();
       DeleteFileW(partial.c_str());
-      throw LauncherError{L"Could not record the installed version."};
+      throw LauncherError{L"Could not record the installed version.", error};
     }
   }
   // Replacing fails like opening would: a read-only record, or one another
   // program holds without delete sharing.
   if (!MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
     DeleteFileW(partial.c_str());
-    throw LauncherError{L"Could not record the installed version."};
+    throw LauncherError{L"Could not record the installed version.", error};
   }
 }
 

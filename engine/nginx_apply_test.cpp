@@ -1,5 +1,5 @@
 // Patches against real releases: trees made by the publisher and served by
-// nginx (tools/nginx/serve.sh), which test_support/nginx_apply_test.sh
+// nginx (tools/nginx/serve.sh), which engine/testing/nginx_apply_test.sh
 // prepares before it runs this program.
 //
 //   STONEWAKE_NGINX_BASE      the server's base URL; the releases answer

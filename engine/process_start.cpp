@@ -52,7 +52,8 @@ void StartProcess(const std::wstring& program, const std::wstring& arguments, co
   ProcessHandles started;
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, started.put())) {
-    throw LauncherError{L"Could not start " + LastPathComponent(program) + L"."};
+    const DWORD error = GetLastError();
+    throw LauncherError{L"Could not start " + LastPathComponent(program) + L".", error};
   }
   // Only a delay: a program without a window never becomes idle, and the
   // launcher does not watch what it started.

@@ -11,6 +11,7 @@
 
 #include "core/paths.h"
 #include "core/records.h"
+#include "files/system_handles.h"
 #include "test_support/error_message.h"
 #include "test_support/programs.h"
 #include "test_support/temp_folder.h"
@@ -25,10 +26,9 @@ using testing::TempFolder;
 
 std::vector<std::wstring> SplitLikeTheStartedProgram(const std::wstring& commandLine) {
   int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(commandLine.c_str(), &count);
-  std::vector<std::wstring> split(arguments, arguments + count);
-  LocalFree(arguments);
-  return split;
+  const ArgumentList arguments(CommandLineToArgvW(commandLine.c_str(), &count));
+  if (!arguments) return {};
+  return std::vector<std::wstring>(arguments.get(), arguments.get() + count);
 }
 
 std::wstring StartError(const std::wstring& program) {

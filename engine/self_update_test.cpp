@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/paths.h"
-#include "core/unique_handle.h"
 #include "files/file_handle.h"
+#include "files/system_handles.h"
 #include "test_support/programs.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_release.h"
@@ -29,8 +29,6 @@ using testing::TempFolder;
 using testing::TestRelease;
 using testing::TestServer;
 using testing::WriteFileBytes;
-
-using Handle = UniqueHandle<HANDLE, &CloseHandle>;
 
 std::string HelperProgram(const wchar_t* name) { return ReadFileBytes(JoinPath(ProgramFolder(), name)); }
 
@@ -98,8 +96,8 @@ TEST_F(SelfUpdateTest, MovesItselfBackWhenTheNewLauncherCannotTakeItsPlace) {
   const std::wstring tag = std::to_wstring(GetCurrentProcessId());
   const std::wstring readyName = L"Local\\StonewakeSelfUpdateReady-" + tag;
   const std::wstring heldName = L"Local\\StonewakeSelfUpdateHeld-" + tag;
-  Handle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
-  Handle held(CreateEventW(nullptr, TRUE, FALSE, heldName.c_str()));
+  KernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+  KernelHandle held(CreateEventW(nullptr, TRUE, FALSE, heldName.c_str()));
   ASSERT_TRUE(ready && held);
 
   FileHandle scanner;

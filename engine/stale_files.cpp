@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/install_layout.h"
 #include "core/text.h"
 #include "files/folder_walk.h"
 
@@ -17,7 +18,7 @@ void RemoveStaleFiles(const std::wstring& gameFolder, const std::set<std::wstrin
   std::vector<std::wstring> stale;
   WalkRegularFiles(gameFolder, [&](const WalkedFile& file) {
     // The game writes its window layout there; no release owns it.
-    if (file.name == L"imgui.ini") return;
+    if (file.name == GameLayoutFileNameWide) return;
     if (!keep.contains(LowerAscii(file.path))) stale.push_back(file.path);
   });
 

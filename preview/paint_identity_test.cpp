@@ -17,6 +17,7 @@
 #include "preview/preview.h"
 #include "render/effect_math.h"
 #include "render/frame_buffer.h"
+#include "render/gdiplus_session.h"
 #include "render/paint_target.h"
 #include "render/scene.h"
 #include "test_support/gdiplus_environment.h"

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -202,13 +203,10 @@ PublicKey ParsePublicKeyHex(std::string_view hex) {
     throw PublishError("A public key is 128 hex digits (X then Y); this one has " + std::to_string(hex.size()) +
                        " characters");
   }
+  const std::optional<std::vector<std::uint8_t>> bytes = launcher::ParseHex(hex);
+  if (!bytes) throw PublishError("A public key is 128 hex digits (X then Y); this one has other characters");
   PublicKey key;
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    const auto high = launcher::HexDigitValue(hex[2 * i]);
-    const auto low = launcher::HexDigitValue(hex[2 * i + 1]);
-    if (!high || !low) throw PublishError("A public key is 128 hex digits (X then Y); this one has other characters");
-    key[i] = static_cast<std::uint8_t>(*high << 4 | *low);
-  }
+  std::copy(bytes->begin(), bytes->end(), key.begin());
   OpenSslPublicKey(key);
   return key;
 }

@@ -1,5 +1,5 @@
 // Which manifest paths a player's install can hold, worded for the studio:
-// the launcher's own rule (release/install_paths.h), so the two never
+// the launcher's own rule (core/install_paths.h), so the two never
 // disagree, plus what the publisher refuses beyond it.
 #pragma once
 

@@ -1,12 +1,6 @@
 #include "publisher/release_tree.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -15,10 +9,13 @@
 
 #include "core/install_layout.h"
 #include "core/manifest.h"
+#include "core/release_layout.h"
 #include "core/signature_file.h"
 #include "core/text.h"
 #include "core/version.h"
 #include "publisher/install_names.h"
+#include "publisher/launcher_check.h"
+#include "publisher/object_store.h"
 #include "publisher/publish_error.h"
 #include "publisher/staged_file.h"
 
@@ -26,8 +23,6 @@ namespace publisher {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::size_t kChunkBytes = 1 << 20;
 
 std::span<const std::uint8_t> Bytes(std::string_view text) {
   return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
@@ -39,55 +34,9 @@ std::string ListProblems(const std::string& heading, const std::vector<std::stri
   return message;
 }
 
-// What the launcher keeps beside the game folder, never inside it.
-bool IsLauncherOwnName(const std::string& name) {
-  const std::string lowered = launcher::LowerAscii(name);
-  return lowered == "stonewake launcher.exe" || lowered == "stonewake launcher.old";
-}
-
 bool IsInside(const fs::path& inner, const fs::path& outer) {
   const auto [end, ignored] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
   return end == outer.end();
-}
-
-// Every regular file under the game folder. Anything else a player's install
-// could not reproduce is a problem: links (the launcher writes plain files),
-// devices, pipes and sockets.
-std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std::string>& problems) {
-  std::vector<PlannedFile> files;
-  std::error_code error;
-  fs::recursive_directory_iterator it(folder, error);
-  if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
-  for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (error) break;
-    const fs::path relative = it->path().lexically_relative(folder);
-    const std::string path = std::string(launcher::GamePathPrefix) + relative.generic_string();
-    const fs::file_status status = it->symlink_status(error);
-    if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
-    if (fs::is_directory(status)) continue;
-    if (fs::is_symlink(status)) {
-      const bool toFolder = fs::is_directory(fs::status(it->path(), error));
-      problems.push_back(Printable(path) +
-                         ": a symbolic link; a release carries only regular files and players' "
-                         "launchers write plain files. Replace the link with a copy of the " +
-                         (toFolder ? "folder" : "file") + " it points to (" +
-                         (toFolder ? "rm LINK && cp -r TARGET LINK" : "cp --remove-destination TARGET LINK") + ")");
-    } else if (!fs::is_regular_file(status)) {
-      problems.push_back(Printable(path) +
-                         ": a special file (device, pipe or socket); a release carries only regular files");
-    } else {
-      const std::uint64_t size = it->file_size(error);
-      if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
-      if (!relative.has_parent_path() && IsLauncherOwnName(relative.string())) {
-        problems.push_back(Printable(path) +
-                           ": the launcher's own file in the game folder; this looks like an install folder. "
-                           "Pass the game folder itself, and the launcher with --launcher");
-      }
-      files.push_back({path, it->path(), size, {}});
-    }
-  }
-  if (error) throw PublishError("Cannot read the game folder " + folder.string() + ": " + error.message());
-  return files;
 }
 
 bool SameManifest(const launcher::Manifest& a, const launcher::Manifest& b) {
@@ -133,7 +82,7 @@ std::optional<std::string> ReadWholeFile(const fs::path& file, std::size_t limit
 // Returns the release the tree holds now, when there is one that can be read.
 std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput& input, const PublicKey& key,
                                                              const fs::path& tree, const PublishReport& report) {
-  const fs::path manifestFile = tree / "latest" / "manifest.txt";
+  const fs::path manifestFile = tree / launcher::ManifestPath;
   std::error_code error;
   if (!fs::exists(fs::symlink_status(manifestFile, error))) return std::nullopt;
   const std::optional<std::string> text = ReadWholeFile(manifestFile, kMaxManifestBytes);
@@ -155,7 +104,7 @@ std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput&
         " would ignore it. Choose a later version, or pass --rollback to take them back; nothing was written");
   }
 
-  const std::optional<std::string> signature = ReadWholeFile(tree / "latest" / "manifest.sig", kMaxManifestBytes);
+  const std::optional<std::string> signature = ReadWholeFile(tree / launcher::SignaturePath, kMaxManifestBytes);
   bool signedByKey = false;
   try {
     if (signature) {
@@ -181,143 +130,6 @@ struct Progress {
   std::uint64_t bytesDone = 0;
   std::uint64_t bytesTotal = 0;
 };
-
-[[noreturn]] void NoLongerThere(const PlannedFile& file) {
-  throw PublishError(file.source.string() +
-                     " is no longer the regular file the walk of the game folder found (a link, a special file or "
-                     "gone now); publish again when nothing changes the game folder");
-}
-
-// Opens a planned file for its one read. Below the game folder no step may
-// be a link: each folder on the way is opened relative to the one before
-// without following one, and so is the file. O_NONBLOCK keeps a pipe put in
-// its place from holding the open until a writer comes. The launcher was
-// named by the studio and may be a link.
-Descriptor OpenPlannedFile(const fs::path& gameFolder, const PlannedFile& file) {
-  constexpr int kFileFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
-  Descriptor in;
-  if (!file.path.starts_with(launcher::GamePathPrefix)) {
-    in.reset(::open(file.source.c_str(), kFileFlags));
-  } else {
-    Descriptor folder(::open(gameFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder) throw PublishError("Cannot open the game folder " + gameFolder.string() + ": " + std::strerror(errno));
-    std::string_view rest = std::string_view(file.path).substr(5);
-    for (std::size_t slash; (slash = rest.find('/')) != std::string_view::npos; rest.remove_prefix(slash + 1)) {
-      folder.reset(::openat(folder.get(), std::string(rest.substr(0, slash)).c_str(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!folder) NoLongerThere(file);
-    }
-    in.reset(::openat(folder.get(), std::string(rest).c_str(), kFileFlags | O_NOFOLLOW));
-  }
-  struct stat status {};
-  if (!in || ::fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode)) NoLongerThere(file);
-  return in;
-}
-
-[[noreturn]] void ChangedWhilePublished(const PlannedFile& file) {
-  throw PublishError(file.source.string() +
-                     " changed while it was being published; publish again when nothing writes "
-                     "to the game folder");
-}
-
-bool SameContentAs(const struct stat& a, const struct stat& b) {
-  return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-// Reads an opened planned file from its first byte, handing each chunk to
-// `sink`, and returns its digest. Refuses a file written to meanwhile and a
-// launcher that is not a Windows executable. Reads by offset, so the same
-// descriptor can be read again.
-FileDigest ReadOpenFile(const Descriptor& in, const PlannedFile& file,
-                        const std::function<void(std::span<const std::uint8_t>)>& sink) {
-  struct stat before {};
-  ::fstat(in.get(), &before);
-  Sha256 hash;
-  std::vector<std::uint8_t> buffer(kChunkBytes);
-  std::string head;  // the first bytes, to check the launcher's
-  FileDigest digest;
-  for (;;) {
-    const ssize_t n = ::pread(in.get(), buffer.data(), buffer.size(), static_cast<off_t>(digest.size));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw PublishError("Cannot read " + file.source.string() + ": " + std::strerror(errno));
-    if (n == 0) break;
-    const std::span<const std::uint8_t> chunk(buffer.data(), static_cast<std::size_t>(n));
-    hash.Update(chunk);
-    sink(chunk);
-    if (head.size() < 2)
-      head.append(reinterpret_cast<const char*>(chunk.data()), std::min<std::size_t>(2, chunk.size()));
-    digest.size += static_cast<std::uint64_t>(n);
-  }
-  digest.sha256 = hash.Finish();
-  struct stat after {};
-  // A file written to meanwhile may have been read half old, half new.
-  if (::fstat(in.get(), &after) != 0 || !SameContentAs(before, after)) ChangedWhilePublished(file);
-  if (!file.checkedSha256.empty() && digest.sha256 != file.checkedSha256) ChangedWhilePublished(file);
-  if (file.path == launcher::LauncherFileName && !head.starts_with("MZ")) {
-    throw PublishError(file.source.string() + ": the launcher is not a Windows executable");
-  }
-  return digest;
-}
-
-// Opens a planned file and reads it once (ReadOpenFile).
-FileDigest ReadPlannedFile(const fs::path& gameFolder, const PlannedFile& file,
-                           const std::function<void(std::span<const std::uint8_t>)>& sink) {
-  return ReadOpenFile(OpenPlannedFile(gameFolder, file), file, sink);
-}
-
-// A regular file of `size` bytes at `object`, without reading it.
-bool ObjectOfSize(const fs::path& object, std::uint64_t size) {
-  struct stat existing {};
-  return ::lstat(object.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-         static_cast<std::uint64_t>(existing.st_size) == size;
-}
-
-// True when objects/<digest> holds that content; warns when it holds other
-// content of the same size (it is then replaced).
-bool ObjectInPlace(const fs::path& objects, const FileDigest& digest, const PublishReport& report) {
-  const fs::path object = objects / digest.sha256;
-  if (!ObjectOfSize(object, digest.size)) return false;
-  if (DigestFile(object).sha256 == digest.sha256) return true;
-  if (report.warning) report.warning("objects/" + digest.sha256 + " had other content; it is replaced");
-  return false;
-}
-
-// Puts the content of a planned file at objects/<digest>, reading it through
-// one descriptor. An object already there with that content is kept
-// untouched: objects are immutable, and a CDN or a player may be reading it
-// right now. Nothing when this run placed an object of that digest already.
-//
-// `likely` is the digest the published release lists for the same path and
-// size when its object is in place: the file is then hashed first and copied
-// only when its content turns out to differ, so publishing into the same
-// tree again copies nothing that is already there. Any other file is copied
-// beside the objects while it is hashed, in one read.
-std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
-                                             const PlannedFile& file, const std::string* likely,
-                                             std::set<std::string>& placed, FileDigest& digest,
-                                             const PublishReport& report) {
-  const Descriptor in = OpenPlannedFile(gameFolder, file);
-  std::optional<StagedFile> staged;
-  if (likely) {
-    digest = ReadOpenFile(in, file, [](std::span<const std::uint8_t>) {});
-  } else {
-    staged.emplace(objects / "object");
-    digest = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
-  }
-  if (!placed.insert(digest.sha256).second) return std::nullopt;
-  if (ObjectInPlace(objects, digest, report)) return PublishStep::Kind::ObjectKept;
-  if (!staged) {
-    staged.emplace(objects / "object");
-    const FileDigest copied =
-        ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
-    if (copied.sha256 != digest.sha256 || copied.size != digest.size) ChangedWhilePublished(file);
-  }
-  // Flushed all at once before the manifest is written; an object cut short
-  // by a crash before that is named in no manifest, and is found by its
-  // content and replaced by the next run.
-  staged->CommitAs(objects / digest.sha256, StagedFile::Flush::Later);
-  return PublishStep::Kind::ObjectWritten;
-}
 
 // The manifest of a plan with every digest still unknown: its final length
 // and grammar.
@@ -376,29 +188,10 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
   if (files.empty()) problems.push_back(input.gameFolder.string() + ": the game folder has no files");
   std::optional<LauncherFacts> launcherFacts;
   if (!input.launcherExe.empty()) {
-    const fs::file_status status = fs::status(input.launcherExe, error);
-    const std::optional<std::vector<std::uint8_t>> image =
-        fs::is_regular_file(status) ? ReadImageFile(input.launcherExe) : std::nullopt;
-    if (!image) {
-      problems.push_back(input.launcherExe.string() + ": the launcher is not a file that can be read");
-    } else if (image->size() < 2 || (*image)[0] != 'M' || (*image)[1] != 'Z') {
-      // Players' launchers replace themselves with whatever this names.
-      problems.push_back(input.launcherExe.string() + ": the launcher is not a Windows executable");
-    } else {
-      // Every player who takes the release trusts what this launcher trusts
-      // from then on.
-      launcherFacts = ReadLauncherFacts(*image);
-      for (const std::string& problem :
-           LauncherTrustProblems(*launcherFacts, PublicKeyHex(publicKey), input.rotateKey, input.server)) {
-        problems.push_back(input.launcherExe.string() + ": " + problem);
-      }
-      if (input.rotateKey && launcherFacts->trust && launcherFacts->trust->publicKeyHex == PublicKeyHex(publicKey) &&
-          report.warning) {
-        report.warning("--rotate-key: the launcher trusts the signing key already, so no key changes");
-      }
-      Sha256 hash;
-      hash.Update(*image);
-      files.push_back({std::string(launcher::LauncherFileName), input.launcherExe, image->size(), hash.Finish()});
+    if (std::optional<CheckedLauncher> checked =
+            CheckLauncher(input.launcherExe, publicKey, input.rotateKey, input.server, problems, report)) {
+      files.push_back(std::move(checked->file));
+      launcherFacts = std::move(checked->facts);
     }
   }
   // Byte order of the manifest paths: stable whatever order the file system
@@ -417,11 +210,11 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
   plan.published = CheckAgainstCurrentRelease(input, publicKey, tree, report);
 
   for (const PlannedFile& file : plan.files) {
-    if (file.path.ends_with("/imgui.ini")) {
+    if (file.path.ends_with("/" + std::string(launcher::GameLayoutFileName))) {
       if (report.warning)
-        report.warning(
-            file.path +
-            ": players' launchers keep their own imgui.ini, but will replace it with this one whenever it differs");
+        report.warning(file.path + ": players' launchers keep their own " +
+                       std::string(launcher::GameLayoutFileName) +
+                       ", but will replace it with this one whenever it differs");
     }
   }
   if (std::none_of(plan.files.begin(), plan.files.end(),
@@ -443,8 +236,8 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   progress.filesTotal = files.size();
   for (const PlannedFile& file : files) progress.bytesTotal += file.size;
 
-  const fs::path objects = tree / "objects";
-  const fs::path latest = tree / "latest";
+  const fs::path objects = tree / launcher::ObjectsFolderName;
+  const fs::path latest = tree / launcher::LatestFolderName;
   MakeFolders(tree);
   const TreeLock lock(tree);
   // Another run may have published between the plan and the lock: weigh the
@@ -497,15 +290,15 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   if (!Verify(publicKey, Bytes(text), signature))
     throw PublishError("The new signature does not verify; nothing was published");
 
-  WriteFileAtomically(latest / "manifest.txt", text);
+  WriteFileAtomically(latest / launcher::ManifestFileName, text);
   if (report.step) {
-    report.step({PublishStep::Kind::Manifest, latest / "manifest.txt", progress.filesDone, progress.filesTotal,
+    report.step({PublishStep::Kind::Manifest, latest / launcher::ManifestFileName, progress.filesDone, progress.filesTotal,
                  progress.bytesDone, progress.bytesTotal});
   }
-  WriteFileAtomically(latest / "manifest.sig", SignatureFileText(signature));
+  WriteFileAtomically(latest / launcher::SignatureFileName, SignatureFileText(signature));
   SyncFolder(latest);
   if (report.step) {
-    report.step({PublishStep::Kind::Signature, latest / "manifest.sig", progress.filesDone, progress.filesTotal,
+    report.step({PublishStep::Kind::Signature, latest / launcher::SignatureFileName, progress.filesDone, progress.filesTotal,
                  progress.bytesDone, progress.bytesTotal});
   }
 

@@ -21,7 +21,9 @@
 #include "core/manifest.h"
 #include "core/records.h"
 #include "publisher/crypto.h"
+#include "publisher/game_folder.h"
 #include "publisher/launcher_image.h"
+#include "publisher/publish_report.h"
 
 namespace publisher {
 
@@ -44,39 +46,11 @@ struct ReleaseInput {
   std::string server;
 };
 
-struct PublishStep {
-  enum class Kind { ObjectKept, ObjectWritten, Manifest, Signature };
-  Kind kind;
-  std::filesystem::path file;  // the file kept or put in place
-  std::size_t filesDone = 0;
-  std::size_t filesTotal = 0;
-  std::uint64_t bytesDone = 0;
-  std::uint64_t bytesTotal = 0;
-};
-
-struct PublishReport {
-  std::function<void(const PublishStep&)> step;     // after each object, the manifest and the signature
-  std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
-  // Once every object is in place, just before the manifest players will
-  // see is written: that manifest and the size of its text.
-  std::function<void(const launcher::Manifest&, std::size_t)> beforeManifest;
-};
-
 struct PublishResult {
   launcher::Manifest manifest;
   std::size_t objectsWritten = 0;
   std::size_t objectsKept = 0;
   std::uint64_t bytes = 0;  // sum of the listed files' sizes
-};
-
-// One file a release will carry, as the walk of the game folder found it.
-struct PlannedFile {
-  std::string path;              // as it will appear in the manifest
-  std::filesystem::path source;  // where it is read from
-  std::uint64_t size = 0;        // as the walk saw it; the read measures it again
-  // The launcher's digest when its trust was checked: the file published
-  // must be the one checked. Empty for game files.
-  std::string checkedSha256;
 };
 
 // A release checked and ready to be written: nothing has been read from the

@@ -9,6 +9,7 @@
 
 #include "core/install_layout.h"
 #include "core/manifest.h"
+#include "core/release_layout.h"
 #include "core/signature_file.h"
 #include "publisher/install_names.h"
 #include "publisher/publish_error.h"
@@ -91,16 +92,16 @@ std::vector<std::string> ManifestFaults(std::string_view text) {
       }
     }
     if (!known && faults.empty()) {
-      faults.push_back("latest/manifest.txt line " + std::to_string(number) + " (\"" + Printable(line.substr(0, 80)) +
-                       "\") is not a manifest line the launcher reads");
+      faults.push_back(std::string(launcher::ManifestPath) + " line " + std::to_string(number) + " (\"" +
+                       Printable(line.substr(0, 80)) + "\") is not a manifest line the launcher reads");
     }
   }
   if (!ended && faults.empty())
-    faults.push_back("latest/manifest.txt: no \"end\" line; the launcher reads it as cut off");
+    faults.push_back(std::string(launcher::ManifestPath) + ": no \"end\" line; the launcher reads it as cut off");
   for (std::string& problem : InstallPathProblems(paths)) {
-    faults.push_back("latest/manifest.txt lists " + std::move(problem));
+    faults.push_back(std::string(launcher::ManifestPath) + " lists " + std::move(problem));
   }
-  if (faults.empty()) faults.push_back("latest/manifest.txt: signed, but the launcher refuses it");
+  if (faults.empty()) faults.push_back(std::string(launcher::ManifestPath) + ": signed, but the launcher refuses it");
   return faults;
 }
 
@@ -116,9 +117,9 @@ std::vector<std::string> ManifestFaults(std::string_view text) {
 TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeCheckOptions& options) {
   std::vector<std::string> problems;
   const std::optional<std::string> manifestText =
-      ReadFetchable(tree / "latest" / "manifest.txt", problems, "latest/manifest.txt");
+      ReadFetchable(tree / launcher::ManifestPath, problems, std::string(launcher::ManifestPath));
   const std::optional<std::string> signatureText =
-      ReadFetchable(tree / "latest" / "manifest.sig", problems, "latest/manifest.sig");
+      ReadFetchable(tree / launcher::SignaturePath, problems, std::string(launcher::SignaturePath));
   if (!manifestText || !signatureText) Fail(tree, problems);
 
   // The launcher's own order: the signature file is read, the signature
@@ -128,11 +129,13 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
     const std::vector<std::uint8_t> raw = launcher::ParseSignatureFile(Bytes(*signatureText));
     std::copy(raw.begin(), raw.end(), signature.begin());
   } catch (const launcher::LauncherError&) {
-    problems.push_back("latest/manifest.sig: not a signature file (\"ecdsa-p256-sha256 \" and 128 hex digits)");
+    problems.push_back(std::string(launcher::SignaturePath) +
+                       ": not a signature file (\"ecdsa-p256-sha256 \" and 128 hex digits)");
     Fail(tree, problems);
   }
   if (!Verify(key, Bytes(*manifestText), signature)) {
-    problems.push_back("latest/manifest.sig: not a valid signature of latest/manifest.txt under the public key " +
+    problems.push_back(std::string(launcher::SignaturePath) + ": not a valid signature of " +
+                       std::string(launcher::ManifestPath) + " under the public key " +
                        PublicKeyHex(key).substr(0, 16) +
                        "...: the manifest was changed after signing, or another key signed it");
     Fail(tree, problems);
@@ -160,8 +163,8 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
   }
   for (const auto& [sha256, file] : objects) {
     const std::uint64_t size = file->size;
-    const fs::path object = tree / "objects" / sha256;
-    const std::string name = "objects/" + sha256 + " (" + file->path + ")";
+    const fs::path object = tree / launcher::ObjectsFolderName / sha256;
+    const std::string name = std::string(launcher::ObjectPathPrefix) + sha256 + " (" + file->path + ")";
     std::error_code error;
     if (!fs::is_regular_file(object, error)) {
       problems.push_back(name + ": missing");
@@ -179,7 +182,7 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
   // Every player who takes the release trusts what its launcher trusts.
   for (const launcher::ManifestFile& file : summary.manifest.files) {
     if (file.path != launcher::LauncherFileName) continue;
-    const fs::path object = tree / "objects" / file.sha256;
+    const fs::path object = tree / launcher::ObjectsFolderName / file.sha256;
     const std::optional<std::vector<std::uint8_t>> image = ReadImageFile(object);
     if (!image) continue;  // reported above as missing or unreadable
     summary.launcher = ReadLauncherFacts(*image);

@@ -23,7 +23,10 @@ std::string FileSha256(std::wstring_view path) {
   // what makes a folder at a listed path unreadable rather than "empty".
   FileHandle file(CreateFileW(zeroTerminated.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) throw LauncherError{L"Could not read " + LastPathComponent(path) + L"."};
+  if (!file) {
+    const DWORD error = GetLastError();
+    throw LauncherError{L"Could not read " + LastPathComponent(path) + L".", error};
+  }
 
   Sha256Hash hash;
   std::vector<std::uint8_t> buffer(kChunkBytes);

@@ -16,8 +16,8 @@ namespace {
 BCRYPT_ALG_HANDLE Sha256Provider() {
   static const BCRYPT_ALG_HANDLE provider = [] {
     BCRYPT_ALG_HANDLE opened = nullptr;
-    if (BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
-      throw LauncherError{L"The launcher could not open a cryptography provider."};
+    if (const NTSTATUS status = BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0); status < 0) {
+      throw LauncherError{L"The launcher could not open a cryptography provider.", static_cast<std::uint32_t>(status)};
     }
     return opened;
   }();
@@ -27,8 +27,8 @@ BCRYPT_ALG_HANDLE Sha256Provider() {
 }  // namespace
 
 Sha256Hash::Sha256Hash() {
-  if (BCryptCreateHash(Sha256Provider(), hash_.put(), nullptr, 0, nullptr, 0, 0) < 0) {
-    throw LauncherError{L"The launcher could not start a hash."};
+  if (const NTSTATUS status = BCryptCreateHash(Sha256Provider(), hash_.put(), nullptr, 0, nullptr, 0, 0); status < 0) {
+    throw LauncherError{L"The launcher could not start a hash.", static_cast<std::uint32_t>(status)};
   }
 }
 
@@ -37,8 +37,10 @@ void Sha256Hash::Update(std::span<const std::uint8_t> bytes) {
   constexpr std::size_t kMaxPiece = std::numeric_limits<ULONG>::max();
   do {
     const std::size_t piece = bytes.size() < kMaxPiece ? bytes.size() : kMaxPiece;
-    if (BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(piece), 0) < 0) {
-      throw LauncherError{L"The launcher could not hash a file."};
+    if (const NTSTATUS status =
+            BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(piece), 0);
+        status < 0) {
+      throw LauncherError{L"The launcher could not hash a file.", static_cast<std::uint32_t>(status)};
     }
     bytes = bytes.subspan(piece);
   } while (!bytes.empty());
@@ -46,8 +48,9 @@ void Sha256Hash::Update(std::span<const std::uint8_t> bytes) {
 
 std::array<std::uint8_t, 32> Sha256Hash::Finish() {
   std::array<std::uint8_t, 32> digest{};
-  if (BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0) < 0) {
-    throw LauncherError{L"The launcher could not finish a hash."};
+  if (const NTSTATUS status = BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+      status < 0) {
+    throw LauncherError{L"The launcher could not finish a hash.", static_cast<std::uint32_t>(status)};
   }
   return digest;
 }

@@ -9,15 +9,9 @@
 #include <cstdint>
 #include <span>
 
-#include "core/unique_handle.h"
+#include "release/cng_handles.h"
 
 namespace launcher {
-
-inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE provider) { BCryptCloseAlgorithmProvider(provider, 0); }
-inline void DestroyHash(BCRYPT_HASH_HANDLE hash) { BCryptDestroyHash(hash); }
-
-using AlgorithmHandle = UniqueHandle<BCRYPT_ALG_HANDLE, &CloseAlgorithmProvider>;
-using HashHandle = UniqueHandle<BCRYPT_HASH_HANDLE, &DestroyHash>;
 
 // One SHA-256 hash, made from the process's provider.
 class Sha256Hash {

@@ -8,14 +8,12 @@
 
 #include "core/records.h"
 #include "core/signature_file.h"
+#include "release/cng_handles.h"
 #include "release/release_config.h"
 #include "release/sha256.h"
 
 namespace launcher {
 namespace {
-
-inline void DestroyKey(BCRYPT_KEY_HANDLE key) { BCryptDestroyKey(key); }
-using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, &DestroyKey>;
 
 constexpr std::size_t kPublicBlobBytes = 72;
 
@@ -41,8 +39,9 @@ bool VerifyManifestSignature(std::span<const std::uint8_t> manifest, std::span<c
   // Declared in this order, the holders release the hash and its provider
   // first, then the key, then the ECDSA provider.
   AlgorithmHandle ecdsa;
-  if (BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0) {
-    throw LauncherError{L"The launcher could not open a cryptography provider."};
+  if (const NTSTATUS status = BCryptOpenAlgorithmProvider(ecdsa.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
+      status < 0) {
+    throw LauncherError{L"The launcher could not open a cryptography provider.", static_cast<std::uint32_t>(status)};
   }
   std::array<std::uint8_t, kPublicBlobBytes> blob = ReleasePublicKeyBlob();
   KeyHandle key;

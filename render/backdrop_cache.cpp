@@ -4,55 +4,17 @@
 #include <memory>
 #include <vector>
 
-#include "render/embedded_assets.h"
 #include "render/paint_target.h"
+#include "render/pictures.h"
+#include "render/render_caches.h"
 #include "render/scene_layers.h"
 
 namespace launcher {
 namespace {
 
-// What a kept picture depends on besides the alpha: the client size and
-// the pixel format of the frame it is copied into.
-struct Shape {
-  int width = 0;
-  int height = 0;
-  bool dib = false;
-  WORD bitsPerPixel = 0;
-  bool operator==(const Shape&) const = default;
-};
-
-struct Picture {
-  std::uint32_t alpha = 0;
-  std::uint64_t lastUse = 0;
-  MemoryDc dc;
-  BitmapObject bitmap;
-  HGDIOBJ previous = nullptr;
-
-  Picture() = default;
-  Picture(const Picture&) = delete;
-  Picture& operator=(const Picture&) = delete;
-  ~Picture() {
-    if (previous) SelectObject(dc.get(), previous);
-  }
-};
-
-// Never destroyed by a static destructor (GDI+ has stopped by then);
-// ReleaseBackdropCache empties it.
-struct Cache {
-  Shape shape;
-  std::size_t pictureBytes = 0;
-  std::vector<std::unique_ptr<Picture>> pictures;
-  std::uint64_t uses = 0;
-};
-
-Cache& TheCache() {
-  static Cache* const cache = new Cache;
-  return *cache;
-}
-
 // The frame's pixel format, read from the bitmap selected into `target`.
-Shape ShapeOf(HDC target, int width, int height, DIBSECTION* section) {
-  Shape shape{width, height, false, 0};
+BackdropShape ShapeOf(HDC target, int width, int height, DIBSECTION* section) {
+  BackdropShape shape{width, height, false, 0};
   *section = {};
   HGDIOBJ bitmap = GetCurrentObject(target, OBJ_BITMAP);
   const int size = bitmap ? GetObjectW(bitmap, sizeof(DIBSECTION), section) : 0;
@@ -62,7 +24,7 @@ Shape ShapeOf(HDC target, int width, int height, DIBSECTION* section) {
 }
 
 // A cleared bitmap like the frame's, selected into a DC of its own.
-bool MakeLikeFrame(HDC target, const Shape& shape, const DIBSECTION& section, Picture& picture) {
+bool MakeLikeFrame(HDC target, const BackdropShape& shape, const DIBSECTION& section, BackdropPicture& picture) {
   if (shape.dib) {
     picture.dc.reset(CreateCompatibleDC(target));
     if (!picture.dc) return false;
@@ -80,8 +42,8 @@ bool MakeLikeFrame(HDC target, const Shape& shape, const DIBSECTION& section, Pi
     picture.bitmap.reset(CreateCompatibleBitmap(target, shape.width, shape.height));
   }
   if (!picture.bitmap) return false;
-  picture.previous = SelectObject(picture.dc.get(), picture.bitmap.get());
-  if (!picture.previous) return false;
+  picture.selection = SelectedObject(picture.dc.get(), picture.bitmap.get());
+  if (!picture.selection) return false;
   PatBlt(picture.dc.get(), 0, 0, shape.width, shape.height, BLACKNESS);
   return true;
 }
@@ -109,10 +71,11 @@ bool CopyBackdropWithGlow(HDC target, int width, int height, std::uint32_t alpha
   if (width <= 0 || height <= 0) return false;
   // Only the picture is kept; the flat fill that stands in for a picture
   // that does not load is cheap, and the load is tried again next frame.
-  if (!ScaledBackdrop(width, height)) return false;
-  Cache& cache = TheCache();
+  RenderCaches* caches = ActiveRenderCaches();
+  if (!caches || !ScaledBackdrop(width, height)) return false;
+  BackdropPictures& cache = caches->backdrops;
   DIBSECTION section;
-  const Shape shape = ShapeOf(target, width, height, &section);
+  const BackdropShape shape = ShapeOf(target, width, height, &section);
   if (!(shape == cache.shape)) {
     cache.pictures.clear();
     cache.shape = shape;
@@ -122,16 +85,17 @@ bool CopyBackdropWithGlow(HDC target, int width, int height, std::uint32_t alpha
   ++cache.uses;
 
   auto kept = std::find_if(cache.pictures.begin(), cache.pictures.end(),
-                           [alpha](const std::unique_ptr<Picture>& p) { return p->alpha == alpha; });
+                           [alpha](const std::unique_ptr<BackdropPicture>& p) { return p->alpha == alpha; });
   if (kept == cache.pictures.end()) {
     if (cache.pictureBytes > kBackdropCacheBudget) return false;
     if (cache.pictures.size() >= Slots(cache.pictureBytes)) {
-      cache.pictures.erase(std::min_element(cache.pictures.begin(), cache.pictures.end(),
-                                            [](const std::unique_ptr<Picture>& a, const std::unique_ptr<Picture>& b) {
-                                              return a->lastUse < b->lastUse;
-                                            }));
+      cache.pictures.erase(
+          std::min_element(cache.pictures.begin(), cache.pictures.end(),
+                           [](const std::unique_ptr<BackdropPicture>& a, const std::unique_ptr<BackdropPicture>& b) {
+                             return a->lastUse < b->lastUse;
+                           }));
     }
-    auto picture = std::make_unique<Picture>();
+    auto picture = std::make_unique<BackdropPicture>();
     picture->alpha = alpha;
     if (!MakeLikeFrame(target, shape, section, *picture)) return false;
     if (!PaintLayers(picture->dc.get(), width, height, alpha)) return false;
@@ -143,15 +107,10 @@ bool CopyBackdropWithGlow(HDC target, int width, int height, std::uint32_t alpha
 }
 
 BackdropCacheUse BackdropCacheInUse() {
-  const Cache& cache = TheCache();
+  const RenderCaches* caches = ActiveRenderCaches();
+  if (!caches) return {0, 0};
+  const BackdropPictures& cache = caches->backdrops;
   return {cache.pictureBytes * cache.pictures.size(), static_cast<int>(cache.pictures.size())};
-}
-
-void ReleaseBackdropCache() {
-  Cache& cache = TheCache();
-  cache.pictures.clear();
-  cache.shape = Shape{};
-  cache.pictureBytes = 0;
 }
 
 }  // namespace launcher

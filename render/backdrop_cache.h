@@ -8,8 +8,9 @@
 // painted with the very calls a straightforward frame makes, so copying it
 // gives the frame the pixels it would have painted.
 //
-// Runs on the painting thread with GDI+ started; ReleaseBackdropCache
-// empties it before GDI+ stops.
+// Runs on the painting thread with GDI+ started; the pictures are kept in
+// the render caches (render_caches.h), so without a GDI+ session nothing is
+// kept and nothing copied.
 #pragma once
 
 #include <windows.h>
@@ -36,8 +37,5 @@ struct BackdropCacheUse {
   int pictures;
 };
 BackdropCacheUse BackdropCacheInUse();
-
-// Lets go of every kept picture.
-void ReleaseBackdropCache();
 
 }  // namespace launcher

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "render/effect_math.h"
-#include "render/embedded_assets.h"
+#include "render/pictures.h"
 
 namespace launcher {
 namespace {

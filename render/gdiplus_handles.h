@@ -20,7 +20,6 @@ inline Gdiplus::GpStatus DisposeBitmap(Gdiplus::GpBitmap* bitmap) { return gdip:
 inline Gdiplus::GpStatus DeleteFontCollection(Gdiplus::GpFontCollection* collection) {
   return gdip::GdipDeletePrivateFontCollection(&collection);
 }
-inline void ReleaseStream(IStream* stream) { stream->Release(); }
 
 using GraphicsHandle = UniqueHandle<Gdiplus::GpGraphics*, &gdip::GdipDeleteGraphics>;
 using BitmapHandle = UniqueHandle<Gdiplus::GpBitmap*, &DisposeBitmap>;
@@ -33,7 +32,7 @@ using StringFormatHandle = UniqueHandle<Gdiplus::GpStringFormat*, &gdip::GdipDel
 using FontFamilyHandle = UniqueHandle<Gdiplus::GpFontFamily*, &gdip::GdipDeleteFontFamily>;
 using FontHandle = UniqueHandle<Gdiplus::GpFont*, &gdip::GdipDeleteFont>;
 using FontCollectionHandle = UniqueHandle<Gdiplus::GpFontCollection*, &DeleteFontCollection>;
-using StreamHandle = UniqueHandle<IStream*, &ReleaseStream>;
+using StreamHandle = ComHolder<IStream>;
 
 // Brushes the scene makes over and over. Each returns an empty holder when
 // GDI+ refuses; drawing with it then draws nothing.

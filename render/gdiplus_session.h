@@ -1,12 +1,16 @@
-// GDI+ started for as long as this object lives. The painter's process-wide
-// caches (pictures, fonts) are released right before GDI+ stops, so every
-// program that paints starts and stops it the same way: the launcher, the
-// test programs and the benchmarks.
+// GDI+ started for as long as this object lives, and the painter's caches
+// (render_caches.h) with it: made once GDI+ has started, destroyed right
+// before it stops. Every program that paints starts and stops GDI+ this
+// way: the launcher, the test programs and the benchmarks.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+
 namespace launcher {
+
+struct RenderCaches;
 
 class GdiplusSession {
  public:
@@ -19,8 +23,17 @@ class GdiplusSession {
   bool started() const { return started_; }
 
  private:
+  friend RenderCaches* ActiveRenderCaches();
+  friend void ReleaseRenderCaches();
+
   ULONG_PTR token_ = 0;
   bool started_ = false;
+  std::unique_ptr<RenderCaches> caches_;
 };
+
+// Lets go of everything the running session's caches keep (after waiting
+// for a first paint's preparation), leaving them empty: the next paint
+// loads again. For tests and benchmarks that start from nothing kept.
+void ReleaseRenderCaches();
 
 }  // namespace launcher

@@ -2,32 +2,9 @@
 
 #include <vector>
 
+#include "render/render_caches.h"
+
 namespace launcher {
-namespace {
-
-struct KeptBrush {
-  Gdiplus::ARGB colour;
-  BrushHandle brush;
-};
-
-// Never destroyed by a static destructor, which would run after GDI+ has
-// stopped; ReleaseKeptObjects empties it instead. The fonts are declared
-// after the family they were made from, so they go first.
-struct Kept {
-  bool familyChosen = false;
-  FontChoice family;
-  int fontsDpi = 0;
-  Fonts fonts;
-  StringFormatHandle formats[3];  // near, center, far
-  std::vector<KeptBrush> brushes;
-};
-
-Kept& TheKept() {
-  static Kept* const kept = new Kept;
-  return *kept;
-}
-
-}  // namespace
 
 StringFormatHandle LineFormat(Gdiplus::StringAlignment alignment) {
   StringFormatHandle format;
@@ -40,29 +17,19 @@ StringFormatHandle LineFormat(Gdiplus::StringAlignment alignment) {
   return format;
 }
 
-const Fonts& KeptFonts(int dpi) {
-  Kept& kept = TheKept();
-  if (!kept.familyChosen) {
-    kept.family = ChooseFontFamily();
-    kept.familyChosen = true;
-  }
-  if (kept.fontsDpi != dpi) {
-    kept.fonts = FontSet(kept.family, dpi);
-    kept.fontsDpi = dpi;
-  }
-  return kept.fonts;
-}
-
 Gdiplus::GpStringFormat* KeptLineFormat(Gdiplus::StringAlignment alignment) {
+  RenderCaches* caches = ActiveRenderCaches();
   const auto index = static_cast<int>(alignment);
-  if (index < 0 || index > 2) return nullptr;
-  StringFormatHandle& format = TheKept().formats[index];
+  if (!caches || index < 0 || index > 2) return nullptr;
+  StringFormatHandle& format = caches->text.formats[index];
   if (!format) format = LineFormat(alignment);
   return format.get();
 }
 
 Gdiplus::GpBrush* KeptSolidBrush(Gdiplus::ARGB colour) {
-  std::vector<KeptBrush>& brushes = TheKept().brushes;
+  RenderCaches* caches = ActiveRenderCaches();
+  if (!caches) return nullptr;
+  std::vector<KeptBrush>& brushes = caches->text.brushes;
   for (const KeptBrush& kept : brushes) {
     if (kept.colour == colour) return kept.brush.get();
   }
@@ -71,16 +38,6 @@ Gdiplus::GpBrush* KeptSolidBrush(Gdiplus::ARGB colour) {
   if (brushes.size() >= kKeptBrushes) brushes.clear();
   brushes.push_back({colour, std::move(brush)});
   return brushes.back().brush.get();
-}
-
-void ReleaseKeptObjects() {
-  Kept& kept = TheKept();
-  kept.brushes.clear();
-  for (StringFormatHandle& format : kept.formats) format.reset();
-  kept.fonts = Fonts{};
-  kept.fontsDpi = 0;
-  kept.family = FontChoice{};
-  kept.familyChosen = false;
 }
 
 }  // namespace launcher

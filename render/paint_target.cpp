@@ -23,21 +23,18 @@ PaintTarget::PaintTarget(int width, int height, PixelStore store) : width_(width
     bitmap_.reset(CreateCompatibleBitmap(screen, width, height));
     ReleaseDC(nullptr, screen);
   }
-  if (dc_ && bitmap_) previous_ = SelectObject(dc_.get(), bitmap_.get());
+  if (dc_ && bitmap_) selection_ = SelectedObject(dc_.get(), bitmap_.get());
 }
 
 PaintTarget::~PaintTarget() { Deselect(); }
 
 void PaintTarget::Paint(const UiState& state, int pressed, PaintWay way) {
-  if (!previous_) return;
+  if (!selection_) return;
   const PixelRect b = ButtonRect(state.dpi);
   PaintSceneWay(dc_.get(), client(), state, RECT{b.left, b.top, b.right, b.bottom}, pressed, way);
   GdiFlush();
 }
 
-void PaintTarget::Deselect() {
-  if (previous_) SelectObject(dc_.get(), previous_);
-  previous_ = nullptr;
-}
+void PaintTarget::Deselect() { selection_.reset(); }
 
 }  // namespace launcher

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/unique_handle.h"
+#include "files/system_handles.h"
 #include "render/scene_layers.h"
 #include "ui/ui_state.h"
 
@@ -51,7 +52,7 @@ class PaintTarget {
   MemoryDc dc_;
   BitmapObject bitmap_;
   void* bits_ = nullptr;
-  HGDIOBJ previous_ = nullptr;
+  SelectedObject selection_;  // after the bitmap: deselects it before it is deleted
 };
 
 }  // namespace launcher

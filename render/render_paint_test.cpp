@@ -21,9 +21,12 @@
 
 #include "render/backdrop_cache.h"
 #include "render/effect_math.h"
-#include "render/embedded_assets.h"
+#include "render/fonts.h"
 #include "render/frame_buffer.h"
+#include "render/gdiplus_session.h"
 #include "render/paint_target.h"
+#include "render/pictures.h"
+#include "render/render_caches.h"
 #include "render/scene.h"
 #include "test_support/gdiplus_environment.h"
 #include "ui/animation.h"
@@ -45,7 +48,7 @@ Size SizeOf(Gdiplus::GpBitmap* bitmap) {
   return size;
 }
 
-TEST(EmbeddedAssets, LoadResourceBitmapScalesOrKeepsTheNaturalSize) {
+TEST(CarriedAssets, LoadResourceBitmapScalesOrKeepsTheNaturalSize) {
   struct Case {
     const char* name;
     WORD id;
@@ -77,7 +80,7 @@ TEST(EmbeddedAssets, LoadResourceBitmapScalesOrKeepsTheNaturalSize) {
   }
 }
 
-TEST(EmbeddedAssets, BackdropKeepsOneSizeAtATime) {
+TEST(CarriedAssets, BackdropKeepsOneSizeAtATime) {
   Gdiplus::GpBitmap* first = ScaledBackdrop(840, 510);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(ScaledBackdrop(840, 510), first);
@@ -95,10 +98,10 @@ TEST(EmbeddedAssets, BackdropKeepsOneSizeAtATime) {
 // and the one Gelasio: before, a thread could find the "made" flag already
 // set by another that was still loading, and draw with nothing, or make its
 // own and free the other's.
-TEST(EmbeddedAssets, ThreadsStartingTogetherShareWhatIsMadeOnce) {
+TEST(CarriedAssets, ThreadsStartingTogetherShareWhatIsMadeOnce) {
   constexpr int kThreads = 8;
   for (int round = 0; round < 10; ++round) {
-    ReleaseEmbeddedAssets();
+    ReleaseRenderCaches();
     std::atomic<int> waiting{kThreads};
     std::vector<Sprites> seen(kThreads);
     std::vector<std::wstring> families(kThreads);
@@ -123,10 +126,10 @@ TEST(EmbeddedAssets, ThreadsStartingTogetherShareWhatIsMadeOnce) {
       EXPECT_EQ(families[i], L"Gelasio");
     }
   }
-  ReleaseEmbeddedAssets();
+  ReleaseRenderCaches();
 }
 
-TEST(EmbeddedAssets, SpritesAndFontsAreThere) {
+TEST(CarriedAssets, SpritesAndFontsAreThere) {
   const Sprites sprites = EffectSprites();
   ASSERT_NE(sprites.strip, nullptr);
   ASSERT_NE(sprites.wisp, nullptr);
@@ -223,6 +226,27 @@ DWORD Handles() {
   DWORD count = 0;
   GetProcessHandleCount(GetCurrentProcess(), &count);
   return count;
+}
+
+// The caches belong to the session that started GDI+ first. A session made
+// while it runs (a test program's own, a preview inside the launcher) must
+// neither replace them nor free them when it ends: the painter would then
+// draw with pictures freed under it.
+TEST(GdiplusSession, AnInnerSessionLeavesTheRunningSessionsCachesAlone) {
+  RenderCaches* const running = ActiveRenderCaches();
+  ASSERT_NE(running, nullptr);
+  Gdiplus::GpBitmap* const backdrop = ScaledBackdrop(840, 510);
+  ASSERT_NE(backdrop, nullptr);
+  {
+    const GdiplusSession inner;
+    EXPECT_TRUE(inner.started());
+    EXPECT_EQ(ActiveRenderCaches(), running);
+  }
+  EXPECT_EQ(ActiveRenderCaches(), running);
+  EXPECT_EQ(ScaledBackdrop(840, 510), backdrop);
+  UINT width = 0;
+  EXPECT_EQ(gdip::GdipGetImageWidth(backdrop, &width), Gdiplus::Ok);
+  EXPECT_EQ(width, 840u);
 }
 
 TEST(PaintScene, ThousandsOfFramesKeepHandlesAndMemoryFlat) {

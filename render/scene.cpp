@@ -2,16 +2,19 @@
 
 #include <objbase.h>
 
-#include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 
+#include "files/thread_name.h"
+#include "files/trace.h"
 #include "render/backdrop_cache.h"
 #include "render/colour.h"
 #include "render/effect_math.h"
 #include "render/effects.h"
+#include "render/fonts.h"
 #include "render/kept_objects.h"
+#include "render/pictures.h"
+#include "render/render_caches.h"
 #include "render/scene_layers.h"
 #include "resources/launcher_version.h"
 #include "ui/layout.h"
@@ -38,41 +41,36 @@ std::wstring VersionLine(const UiState& ui) {
   return line;
 }
 
-// The thread of PrepareFirstPaint, joined by the first paint or release.
-struct Preparation {
-  std::mutex lock;
-  std::thread thread;
-};
-
-Preparation& ThePreparation() {
-  static Preparation* const preparation = new Preparation;
-  return *preparation;
-}
-
 void FinishPreparing() {
-  Preparation& preparation = ThePreparation();
-  const std::lock_guard hold(preparation.lock);
-  if (preparation.thread.joinable()) preparation.thread.join();
+  if (RenderCaches* caches = ActiveRenderCaches()) caches->preparation.Finish();
 }
 
 }  // namespace
 
 void PrepareFirstPaint(int dpi) {
-  Preparation& preparation = ThePreparation();
-  const std::lock_guard hold(preparation.lock);
-  if (preparation.thread.joinable()) return;
+  RenderCaches* caches = ActiveRenderCaches();
+  if (!caches) return;
   try {
-    preparation.thread = std::thread([dpi] {
+    caches->preparation.Start([dpi] {
+      NameThisThread(L"Stonewake first paint");
       // Decoders may be COM objects; this thread has an apartment of its
       // own while it loads, and nothing it made stays tied to it.
       const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      ScaledBackdrop(LayoutWidth * dpi / 96, LayoutHeight * dpi / 96);
-      EffectSprites();
-      KeptFonts(dpi);
+      // Nothing may leave a thread's entry: an allocation failure while
+      // loading would end the process. What did not load, the first paint
+      // loads again.
+      try {
+        ScaledBackdrop(LayoutWidth * dpi / 96, LayoutHeight * dpi / 96);
+        EffectSprites();
+        KeptFonts(dpi);
+      } catch (...) {
+        TraceCaught(L"preparing the first paint");
+      }
       if (SUCCEEDED(com)) CoUninitialize();
     });
   } catch (const std::system_error&) {
     // No thread: the first paint loads everything itself.
+    TraceCaught(L"the first paint's preparation thread could not be started");
   }
 }
 
@@ -165,15 +163,6 @@ void PaintSceneWay(HDC dc, RECT client, const UiState& state, RECT button, int p
 
 void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed) {
   PaintSceneWay(dc, client, state, button, pressed, PaintWay::Economical);
-}
-
-void ReleaseRenderCaches() {
-  FinishPreparing();
-  // The fonts were made from families of the carried font collection, so
-  // they go before it.
-  ReleaseKeptObjects();
-  ReleaseBackdropCache();
-  ReleaseEmbeddedAssets();
 }
 
 }  // namespace launcher

@@ -14,8 +14,8 @@ namespace launcher {
 // `pressed` is 1 while the left mouse button is held on the button. Reads
 // nothing but its arguments and the render caches, which keep the
 // backdrop with its ground glow, the fonts and the text objects between
-// paints (the same pixels, less work). GDI+ must be running; pictures and
-// fonts are loaded on first use.
+// paints (the same pixels, less work; render_caches.h). A GDI+ session
+// must be running; pictures and fonts are loaded on first use.
 void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pressed);
 
 // Starts loading what the first paint at `dpi` needs (the backdrop at the
@@ -23,12 +23,8 @@ void PaintScene(HDC dc, RECT client, const UiState& state, RECT button, int pres
 // that it overlaps the rest of the program's start instead of delaying the
 // first frame. PaintScene and ReleaseRenderCaches wait for that thread
 // before they touch a cache, so no cache is ever used by two threads. Call
-// it once, with GDI+ running, before the first paint.
+// it once, with a GDI+ session running, before the first paint; without a
+// session it does nothing.
 void PrepareFirstPaint(int dpi);
-
-// Lets go of the pictures, fonts and text objects kept between paints.
-// Call it right before GdiplusShutdown; the caches are never freed by a static
-// destructor, which would run after GDI+ has stopped.
-void ReleaseRenderCaches();
 
 }  // namespace launcher

@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "render/embedded_assets.h"
+#include "render/fonts.h"
 #include "render/gdiplus_handles.h"
 #include "ui/ui_state.h"
 

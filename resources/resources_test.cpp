@@ -31,10 +31,6 @@ using IconHandle = launcher::UniqueHandle<HICON, &DestroyIcon>;
 
 [[maybe_unused]] auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new launcher::testing::GdiplusEnvironment);
 
-struct ComRelease {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-
 // The bytes of a resource of this module; empty when it is missing.
 std::string_view ResourceBytes(WORD id, LPCWSTR type) {
   HMODULE module = GetModuleHandleW(nullptr);
@@ -47,7 +43,7 @@ std::string_view ResourceBytes(WORD id, LPCWSTR type) {
 }
 
 std::unique_ptr<Gdiplus::Bitmap> Decode(std::string_view bytes) {
-  std::unique_ptr<IStream, ComRelease> stream(
+  const launcher::ComHolder<IStream> stream(
       SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
   if (!stream) return nullptr;
   auto bitmap = std::make_unique<Gdiplus::Bitmap>(stream.get());

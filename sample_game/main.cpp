@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/unique_handle.h"
+#include "files/system_handles.h"
 
 namespace {
 
@@ -34,14 +35,9 @@ GameText& Text() {
   return text;
 }
 
-void Paint(HWND window) {
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(window, &paint);
-  RECT client;
-  GetClientRect(window, &client);
-  const GdiObject background(CreateSolidBrush(RGB(24, 20, 17)));
-  FillRect(dc, &client, static_cast<HBRUSH>(background.get()));
-
+// The title and the body text. The fonts and their selection end here,
+// before the paint's DC is given back.
+void PaintText(HDC dc, const RECT& client) {
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   const GdiObject largeFont(CreateFontW(-MulDiv(20, dpi, 72), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0,
                                         0, CLEARTYPE_QUALITY, 0, L"Segoe UI"));
@@ -51,8 +47,9 @@ void Paint(HWND window) {
   const int margin = MulDiv(24, dpi, 96);
   RECT box = {client.left + margin, client.top + margin, client.right - margin, client.bottom - margin};
 
-  // The fonts are deleted only after the previous one is selected back.
-  const HGDIOBJ previous = SelectObject(dc, largeFont.get());
+  // Declared after the fonts, so the DC's own font is selected back before
+  // they are deleted.
+  const launcher::SelectedObject selection(dc, largeFont.get());
   SetTextColor(dc, RGB(242, 178, 92));
   const std::wstring title =
       Text().version.empty() ? L"Stonewake (started without the launcher)" : L"Stonewake " + Text().version;
@@ -66,7 +63,16 @@ void Paint(HWND window) {
       L"place.\n\nCommand line:\n" +
       Text().commandLine;
   DrawTextW(dc, body.c_str(), -1, &box, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-  SelectObject(dc, previous);
+}
+
+void Paint(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  RECT client;
+  GetClientRect(window, &client);
+  const GdiObject background(CreateSolidBrush(RGB(24, 20, 17)));
+  FillRect(dc, &client, static_cast<HBRUSH>(background.get()));
+  PaintText(dc, client);
   EndPaint(window, &paint);
 }
 

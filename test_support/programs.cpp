@@ -6,15 +6,10 @@
 #include <thread>
 
 #include "core/text.h"
-#include "core/unique_handle.h"
+#include "files/system_handles.h"
 #include "test_support/temp_folder.h"
 
 namespace launcher::testing {
-namespace {
-
-using Handle = UniqueHandle<HANDLE, &CloseHandle>;
-
-}  // namespace
 
 DWORD RunAndWait(std::wstring commandLine, const std::wstring& folder, std::chrono::milliseconds timeout) {
   STARTUPINFOW startup{};
@@ -37,8 +32,8 @@ DWORD RunAndWait(std::wstring commandLine, const std::wstring& folder, std::chro
     ADD_FAILURE() << "cannot start " << NarrowLow(commandLine) << " (error " << error << ")";
     return 0xFFFFFFFF;
   }
-  const Handle thread(info.hThread);
-  const Handle process(info.hProcess);
+  const KernelHandle thread(info.hThread);
+  const KernelHandle process(info.hProcess);
   if (WaitForSingleObject(process.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
     ADD_FAILURE() << "still running after " << timeout.count() << " ms: " << NarrowLow(commandLine);
     TerminateProcess(process.get(), 0xFFFFFFFF);

@@ -15,7 +15,9 @@
 #include "core/install_layout.h"
 #include "core/manifest.h"
 #include "core/paths.h"
+#include "core/release_layout.h"
 #include "core/signature_file.h"
+#include "release/cng_handles.h"
 #include "release/sha256.h"
 #include "test_support/temp_folder.h"
 #include "test_support/test_server.h"
@@ -28,20 +30,18 @@ namespace {
 constexpr char kTestKeyXY[] = STONEWAKE_TEST_KEY_XY;
 constexpr char kTestKeyD[] = STONEWAKE_TEST_KEY_D;
 
-inline void DestroyKey(BCRYPT_KEY_HANDLE key) { BCryptDestroyKey(key); }
-using KeyHandle = UniqueHandle<BCRYPT_KEY_HANDLE, &DestroyKey>;
+// The path a request for a file of the release tree asks for.
+std::string ServerPath(std::string_view treePath, std::string_view name = {}) {
+  std::string path = "/";
+  path += treePath;
+  path += name;
+  return path;
+}
 
 std::vector<std::uint8_t> FromHex(std::string_view hex) {
-  auto digit = [](char c) -> std::uint8_t {
-    const std::optional<std::uint8_t> value = HexDigitValue(c);
-    if (!value) throw std::invalid_argument("not a hex digit");
-    return *value;
-  };
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes.push_back(static_cast<std::uint8_t>(digit(hex[i]) << 4 | digit(hex[i + 1])));
-  }
-  return bytes;
+  std::optional<std::vector<std::uint8_t>> bytes = ParseHex(hex);
+  if (!bytes) throw std::invalid_argument("the test key is not hex digits");
+  return std::move(*bytes);
 }
 
 std::span<const std::uint8_t> BytesOf(std::string_view text) {
@@ -112,12 +112,12 @@ std::string SignatureText(std::string_view manifest) {
 }
 
 void ServeManifest(TestServer& server, std::string_view manifest, std::string_view signature) {
-  server.Set("/latest/manifest.txt", TestResponse::Ok(std::string(manifest)));
-  server.Set("/latest/manifest.sig", TestResponse::Ok(std::string(signature)));
+  server.Set(ServerPath(ManifestPath), TestResponse::Ok(std::string(manifest)));
+  server.Set(ServerPath(SignaturePath), TestResponse::Ok(std::string(signature)));
 }
 
 void ServeObject(TestServer& server, std::string_view sha256, std::string_view content) {
-  server.Set("/objects/" + std::string(sha256), TestResponse::Ok(std::string(content)));
+  server.Set(ServerPath(ObjectPathPrefix, sha256), TestResponse::Ok(std::string(content)));
 }
 
 void PublishRelease(TestServer& server, const TestRelease& release) {

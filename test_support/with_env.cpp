@@ -19,14 +19,12 @@
 
 #include <string>
 
-#include "core/unique_handle.h"
+#include "files/system_handles.h"
 
 namespace {
 
-using Handle = launcher::UniqueHandle<HANDLE, &CloseHandle>;
-
-void FreeArguments(wchar_t** args) { LocalFree(args); }
-using Arguments = launcher::UniqueHandle<wchar_t**, &FreeArguments>;
+using launcher::ArgumentList;
+using Handle = launcher::KernelHandle;
 
 }  // namespace
 
@@ -37,7 +35,7 @@ int wmain() {
   std::wstring child = line.substr(separator + 4);
 
   int count = 0;
-  const Arguments args(CommandLineToArgvW(line.substr(0, separator).c_str(), &count));
+  const ArgumentList args(CommandLineToArgvW(line.substr(0, separator).c_str(), &count));
   if (!args) return 2;
   for (int i = 1; i < count; ++i) {
     const std::wstring pair = args.get()[i];

@@ -8,6 +8,7 @@
 
 #include "core/install_layout.h"
 #include "core/paths.h"
+#include "core/release_layout.h"
 #include "core/text.h"
 #include "files/file_handle.h"
 #include "release/file_digest.h"
@@ -94,7 +95,7 @@ std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(destination).parent_path(), ignored);
 
-  const std::wstring url = std::wstring(baseUrl) + L"/objects/" + WidenAscii(file.sha256);
+  const std::wstring url = std::wstring(baseUrl) + L"/" + std::wstring(ObjectPathPrefixWide) + WidenAscii(file.sha256);
   // The digest is taken from the file as it lies on disk, not from the bytes
   // as they arrived, so what gets moved into place is what was verified.
   if (!DownloadToFile(session, url, partial, file.size, progress) || FileSha256(partial) != file.sha256) {

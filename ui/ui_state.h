@@ -33,7 +33,7 @@ struct UiState {
   bool statusIsError = false;        // paint statusText in the error colour
   std::int32_t progressPercent = 0;  // of the running patch, as reported
   bool busy = false;                 // a check, patch or game start is in flight
-  std::int32_t dpi = 96;             // system DPI, set once at start-up
+  std::int32_t dpi = 96;             // the window's DPI: the system's at start, its monitor's after WM_DPICHANGED
   double animTime = 0;               // seconds of the animation clock at the last tick
   float hoverGlow = 0;               // 0..1, eased glow of the button under the pointer
 };

@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+#include "files/system_handles.h"
+
 namespace launcher {
 
 LaunchOptions ParseLaunchOptions(const std::vector<std::wstring>& arguments) {
@@ -27,10 +29,9 @@ LaunchOptions ParseLaunchOptions(const std::vector<std::wstring>& arguments) {
 
 LaunchOptions ReadLaunchOptions() {
   int count = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  const ArgumentList argv(CommandLineToArgvW(GetCommandLineW(), &count));
   std::vector<std::wstring> arguments;
-  for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv[i]);
-  if (argv) LocalFree(argv);
+  for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv.get()[i]);
   return ParseLaunchOptions(arguments);
 }
 

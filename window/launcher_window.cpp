@@ -8,6 +8,7 @@
 #include "desktop/running_launcher.h"
 #include "engine/installed_version.h"
 #include "engine/process_start.h"
+#include "files/trace.h"
 #include "resources/resource_ids.h"
 #include "ui/animation.h"
 #include "ui/layout.h"
@@ -116,6 +117,7 @@ LRESULT CALLBACK LauncherWindow::Procedure(HWND window, UINT message, WPARAM wPa
   try {
     return self->HandleMessage(message, wParam, lParam);
   } catch (...) {
+    TraceCaught(L"a window message");
     return 0;
   }
 }
@@ -329,7 +331,15 @@ bool LauncherWindow::StartPlayCheck(const std::wstring& capturedVersion) {
   return StartPlayCheckWorker(Post(), installFolder_, capturedVersion);
 }
 
-void LauncherWindow::StartGame(const std::wstring& version) { launcher::StartGame(installFolder_, version); }
+void LauncherWindow::StartGame(const std::wstring& version) {
+  // The player reads the sentence the caller shows; the trace keeps the code.
+  try {
+    launcher::StartGame(installFolder_, version);
+  } catch (const LauncherError&) {
+    TraceCaught(L"starting the game");
+    throw;
+  }
+}
 
 void LauncherWindow::EndWindow() {
   if (window_) DestroyWindow(window_);

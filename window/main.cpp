@@ -10,8 +10,9 @@
 #include "desktop/running_launcher.h"
 #include "desktop/shortcuts.h"
 #include "desktop/uninstall.h"
+#include "files/thread_name.h"
 #include "preview/preview.h"
-#include "render/embedded_assets.h"
+#include "render/fonts.h"
 #include "render/gdiplus_session.h"
 #include "render/scene.h"
 #include "window/launch_options.h"
@@ -76,6 +77,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // Wine refuses per-monitor awareness; the system DPI still follows the
   // prefix's setting, so the refusal is ignored.
   SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  launcher::NameThisThread(L"Stonewake window");
   // GDI+ for the life of the entry: it stops on every way out, and the
   // painter's cached pictures and fonts go right before it.
   launcher::GdiplusSession gdiplus;

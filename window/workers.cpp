@@ -13,6 +13,8 @@
 #include "engine/patch.h"
 #include "engine/release_check.h"
 #include "engine/version_probe.h"
+#include "files/thread_name.h"
+#include "files/trace.h"
 #include "ui/progress_filter.h"
 
 namespace launcher {
@@ -27,35 +29,43 @@ void PostFailure(const WindowPost& post, FailureTransition failed, const std::ws
   } catch (...) {
     // Not even the failure could be queued (out of memory): nothing is left
     // to tell the window with.
+    TraceCaught(L"a worker's failure could not be posted");
   }
 }
 
 // Runs a worker's body so that nothing ends the process from a worker
 // thread: a LauncherError becomes the worker's failure closure with its
-// sentence, anything else the same closure with a plain one.
+// sentence, anything else the same closure with a plain one. Either way the
+// trace gets what was caught, with the Windows error code.
 template <typename Body>
-void RunWorker(const WindowPost& post, FailureTransition failed, Body body) noexcept {
+void RunWorker(const WindowPost& post, FailureTransition failed, const wchar_t* worker, Body body) noexcept {
   try {
     body();
   } catch (const LauncherError& error) {
+    TraceCaught(worker);
     PostFailure(post, failed, error.message);
   } catch (...) {
+    TraceCaught(worker);
     PostFailure(post, failed, UnexpectedFailureText);
   }
 }
 
 template <typename Body>
-bool StartThread(Body body) {
+bool StartThread(const wchar_t* name, Body body) {
   try {
-    std::thread(std::move(body)).detach();
+    std::thread([name, body = std::move(body)] {
+      NameThisThread(name);
+      body();
+    }).detach();
     return true;
   } catch (...) {
+    TraceCaught(L"a worker thread could not be started");
     return false;
   }
 }
 
 void CheckWorker(const WindowPost& post, const std::wstring& folder) {
-  RunWorker(post, &LauncherUi::CheckFailed, [&] {
+  RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
     auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder));
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
@@ -66,12 +76,12 @@ void CheckWorker(const WindowPost& post, const std::wstring& folder) {
 }
 
 void ProbeWorker(const WindowPost& post, const std::wstring& folder) {
-  RunWorker(post, &LauncherUi::ProbeFailed,
+  RunWorker(post, &LauncherUi::ProbeFailed, L"the version probe",
             [&] { post([version = ProbeReleaseVersion(folder)](LauncherUi& ui) { ui.ProbeSucceeded(version); }); });
 }
 
 void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, const std::wstring& captured) {
-  RunWorker(post, &LauncherUi::PlayCheckFailed, [&] {
+  RunWorker(post, &LauncherUi::PlayCheckFailed, L"the check before Play", [&] {
     post([version = ProbeReleaseVersion(folder), captured](LauncherUi& ui) {
       ui.PlayCheckSucceeded(version, captured);
     });
@@ -80,7 +90,7 @@ void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, const s
 
 void PatchWorker(const WindowPost& post, const std::wstring& folder,
                  const std::shared_ptr<const ReleaseStatus>& release) {
-  RunWorker(post, &LauncherUi::PatchFailed, [&] {
+  RunWorker(post, &LauncherUi::PatchFailed, L"the patch", [&] {
     ProgressFilter filter;
     auto progress = [&](const std::wstring& text, std::int32_t percent) {
       if (filter.LetThrough(text, percent)) {
@@ -105,22 +115,24 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 }  // namespace
 
 bool StartCheckWorker(WindowPost post, std::wstring installFolder) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
+  return StartThread(L"Stonewake release check",
+                     [post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
 }
 
 bool StartProbeWorker(WindowPost post, std::wstring installFolder) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
+  return StartThread(L"Stonewake version probe",
+                     [post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
 }
 
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::wstring capturedVersion) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder),
+  return StartThread(L"Stonewake check before Play",
+                     [post = std::move(post), folder = std::move(installFolder),
                       captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, captured); });
 }
 
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder), release = std::move(release)] {
-    PatchWorker(post, folder, release);
-  });
+  return StartThread(L"Stonewake patch", [post = std::move(post), folder = std::move(installFolder),
+                                          release = std::move(release)] { PatchWorker(post, folder, release); });
 }
 
 }  // namespace launcher

@@ -12,6 +12,7 @@
 
 #include "core/paths.h"
 #include "core/text.h"
+#include "core/unique_handle.h"
 #include "desktop/shortcuts.h"
 
 namespace launcher::testing {
@@ -47,13 +48,15 @@ Value Number(DWORD number) {
 
 Shortcut ReadShortcut(const std::wstring& path) {
   Shortcut shortcut;
-  IShellLinkW* link = nullptr;
+  ComHolder<IShellLinkW> holder;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link)))) {
+                              reinterpret_cast<void**>(holder.put())))) {
     return shortcut;
   }
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+  IShellLinkW* link = holder.get();
+  ComHolder<IPersistFile> persist;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(persist.put())))) {
+    IPersistFile* file = persist.get();
     if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
       wchar_t text[MAX_PATH * 2] = {};
       shortcut.read = true;
@@ -62,9 +65,7 @@ Shortcut ReadShortcut(const std::wstring& path) {
       if (SUCCEEDED(link->GetIconLocation(text, MAX_PATH * 2, &shortcut.iconIndex))) shortcut.iconFile = text;
       if (SUCCEEDED(link->GetDescription(text, MAX_PATH * 2))) shortcut.description = text;
     }
-    file->Release();
   }
-  link->Release();
   return shortcut;
 }
 

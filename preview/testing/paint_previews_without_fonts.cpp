@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "preview/preview.h"
-#include "render/embedded_assets.h"
+#include "render/fonts.h"
 #include "render/gdiplus_session.h"
 
 int wmain(int argc, wchar_t** argv) {

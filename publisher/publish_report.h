@@ -1,0 +1,34 @@
+// What a publishing run tells its caller while it works: each object, the
+// manifest and the signature as they are put in place, and warnings that do
+// not stop the release.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/manifest.h"
+
+namespace publisher {
+
+struct PublishStep {
+  enum class Kind { ObjectKept, ObjectWritten, Manifest, Signature };
+  Kind kind;
+  std::filesystem::path file;  // the file kept or put in place
+  std::size_t filesDone = 0;
+  std::size_t filesTotal = 0;
+  std::uint64_t bytesDone = 0;
+  std::uint64_t bytesTotal = 0;
+};
+
+struct PublishReport {
+  std::function<void(const PublishStep&)> step;     // after each object, the manifest and the signature
+  std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
+  // Once every object is in place, just before the manifest players will
+  // see is written: that manifest and the size of its text.
+  std::function<void(const launcher::Manifest&, std::size_t)> beforeManifest;
+};
+
+}  // namespace publisher
