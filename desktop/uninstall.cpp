@@ -98,9 +98,12 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
   for (const wchar_t c : installFolder) {
     if (c == L'"' || c < L' ') return std::nullopt;
   }
-  // "/v:off": with delayed expansion switched on in the user's registry, a
-  // '!' in the path would be expanded too.
-  const std::wstring command = L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
+  // "/d": cmd runs the user's AutoRun command ("Command Processor" key)
+  // first otherwise, and a common one ("cd /d %USERPROFILE%") changes the
+  // current folder that names the install folder below. "/v:off": with
+  // delayed expansion switched on in the user's registry, a '!' in the path
+  // would be expanded too.
+  const std::wstring command = L"/d /v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
   if (installFolder.find(L'%') == std::wstring::npos) {
     // cmd runs in the system folder: a command whose current folder is the
     // install folder would keep that folder from being removed.

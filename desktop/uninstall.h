@@ -29,7 +29,8 @@ struct RemovalCommand {
 // its own name. None when no command can be trusted with the folder: not a
 // full path (a relative one would be resolved against cmd's own folder), a
 // quote or a control character in it, a '%' in its own name or one under a
-// network share (cmd cannot run in one), or no system folder.
+// network share (cmd cannot run in one), or no system folder. cmd runs
+// without the user's AutoRun command ("/d"), which could change its folder.
 std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, const std::wstring& systemFolder);
 
 // The "--uninstall" mode. Decides before it changes anything:

@@ -15,6 +15,9 @@ boxes answered the way a player answers them (the player-session harness):
                    beside the install folder is touched
   uninstall, %     the same for a profile whose path holds a '%' (legal in a
                    Windows user name, expanded by cmd even inside quotes)
+  AutoRun          the same again with the user's AutoRun command changing
+                   cmd's folder to one that holds another "Stonewake"
+                   folder: that folder is untouched
   while running    with a launcher window open, "--uninstall" asks nothing,
                    says the launcher is open, removes nothing, restores that
                    window and ends with 1
@@ -22,7 +25,7 @@ boxes answered the way a player answers them (the player-session harness):
     desktop_window_test.py --build BUILD_DIR [--keep DIR] [SCENARIO...]
 
 Scenarios: hand_over error_box uninstall_no uninstall_yes uninstall_percent
-uninstall_while_running
+uninstall_autorun uninstall_while_running
 (all of them by default).
 """
 import argparse
@@ -183,6 +186,38 @@ def uninstall_percent(desktop, build, work):
     removed_everything(player, launcher)
 
 
+def cmd_runs_autorun(desktop, work):
+    """Whether this Wine's cmd runs the user's AutoRun command (Windows'
+    does unless started with /d): the folder `cmd /c cd` prints."""
+    out = work / "cmd-cd.txt"
+    with open(out, "wb") as printed:
+        desktop.wine("cmd", "/c", "cd", stdout=printed, cwd=work).wait(timeout=60)
+    return windows_path(work).lower() not in out.read_text(errors="replace").lower()
+
+
+def uninstall_autorun(desktop, build, work):
+    print("uninstall, a '%' in the profile's path and an AutoRun that changes cmd's folder", flush=True)
+    # The removal command of such a profile names the install folder by its
+    # own name, relative to the folder cmd runs in; a common AutoRun command
+    # changes that folder.
+    elsewhere = work / "autorun home"
+    decoy = elsewhere / "Stonewake" / "saves" / "slot 1.sav"
+    decoy.parent.mkdir(parents=True)
+    decoy.write_text("a player's save")
+    player = Player(desktop)
+    autorun_key = r"HKCU\Software\Microsoft\Command Processor"
+    player.reg("add", autorun_key, "/v", "AutoRun", "/t", "REG_SZ", "/d", f'cd /d "{windows_path(elsewhere)}"', "/f")
+    try:
+        if not cmd_runs_autorun(desktop, work):
+            print("  note: this Wine's cmd runs no AutoRun command, so the check below cannot see one run",
+                  flush=True)
+        player, launcher = answered_uninstall(desktop, build, work, "y", "100% autorun")
+        removed_everything(player, launcher)
+        check(decoy.read_text() == "a player's save", "the other folder named Stonewake is untouched")
+    finally:
+        player.reg("delete", autorun_key, "/v", "AutoRun", "/f")
+
+
 def uninstall_while_running(desktop, build, work):
     print("uninstall while a launcher runs", flush=True)
     # No release server answers while the port is held: the launcher stays
@@ -209,7 +244,7 @@ def uninstall_while_running(desktop, build, work):
 
 
 SCENARIOS = {f.__name__: f for f in (hand_over, error_box, uninstall_no, uninstall_yes, uninstall_percent,
-                                      uninstall_while_running)}
+                                      uninstall_autorun, uninstall_while_running)}
 
 
 def main():
