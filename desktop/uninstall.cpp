@@ -71,6 +71,16 @@ void RemoveFolder(const std::wstring& folder) {
   if (attributes != INVALID_FILE_ATTRIBUTES) RemoveEntry(folder, attributes);
 }
 
+// Says that a windowed launcher runs (a patch may be in progress) and
+// brings its window to the front. True when one runs: nothing may be
+// removed under it.
+bool RefuseWhileALauncherRuns() {
+  if (!LauncherIsRunning()) return false;
+  MessageBoxW(nullptr, L"Stonewake is open. Close it, then remove it again.", L"Stonewake", MB_ICONINFORMATION);
+  BringLauncherWindowToFront();
+  return true;
+}
+
 }  // namespace
 
 void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
@@ -122,11 +132,7 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
 }
 
 int Uninstall(const std::wstring& installFolder) {
-  if (LauncherIsRunning()) {
-    MessageBoxW(nullptr, L"Stonewake is open. Close it, then remove it again.", L"Stonewake", MB_ICONINFORMATION);
-    BringLauncherWindowToFront();
-    return 1;
-  }
+  if (RefuseWhileALauncherRuns()) return 1;
   const std::wstring systemFolder = SystemFolder();
   const std::optional<RemovalCommand> removal = PlanRemoval(installFolder, systemFolder);
   if (!removal) {
@@ -137,6 +143,9 @@ int Uninstall(const std::wstring& installFolder) {
   if (MessageBoxW(nullptr, L"Remove Stonewake from this PC?", L"Stonewake", MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return 0;
   }
+  // The question may have stood open for a while: a launcher started
+  // meanwhile would have its game folder and shortcuts deleted under it.
+  if (RefuseWhileALauncherRuns()) return 1;
   for (const std::wstring& shortcut : ShortcutPaths()) DeleteFileW(shortcut.c_str());
   RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
   RemoveFolder(JoinPath(installFolder, GameFolderName));

@@ -43,6 +43,8 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
 //   nothing changed; Yes deletes the shortcuts, the uninstall entry and the
 //   game folder and starts a hidden cmd.exe that removes the install folder
 //   once this process has ended; returns 0, or 1 when cmd could not start.
+//   A launcher started while the question was open is met after Yes as
+//   before it: nothing removed, the same box, its window to the front, 1.
 int Uninstall(const std::wstring& installFolder);
 
 }  // namespace launcher

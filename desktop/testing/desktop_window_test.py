@@ -21,11 +21,14 @@ boxes answered the way a player answers them (the player-session harness):
   while running    with a launcher window open, "--uninstall" asks nothing,
                    says the launcher is open, removes nothing, restores that
                    window and ends with 1
+  started meanwhile a launcher started while the question is open: Yes
+                   then says the launcher is open, removes nothing and ends
+                   with 1
 
     desktop_window_test.py --build BUILD_DIR [--keep DIR] [SCENARIO...]
 
 Scenarios: hand_over error_box uninstall_no uninstall_yes uninstall_percent
-uninstall_autorun uninstall_while_running
+uninstall_autorun uninstall_while_running uninstall_started_meanwhile
 (all of them by default).
 """
 import argparse
@@ -243,8 +246,41 @@ def uninstall_while_running(desktop, build, work):
         player.forget()
 
 
+def uninstall_started_meanwhile(desktop, build, work):
+    print("a launcher started while the removal question is open", flush=True)
+    # No release server answers while the port is held: the launcher stays
+    # offline and never patches.
+    with open(PORT_LOCK, "w") as port:
+        fcntl.flock(port, fcntl.LOCK_EX)
+        player, launcher = installed_player(desktop, build, work, "meanwhile")
+        remover = Launcher(desktop, None, build / "bin" / "with_env.exe", launcher.profile)
+        remover.start("--uninstall")
+        remover.wait_for_box()
+        launcher.start()
+        launcher.wait_for_window()
+        # A window that has only just appeared may take the focus back from
+        # the box after the box was activated, and the key goes to it.
+        question = remover.wait_for_box()
+        def answered():
+            if question.exists():
+                desktop.xdotool("windowactivate", "--sync", question.xid)
+                desktop.key("y")
+                time.sleep(1)
+            return not question.exists()
+        wait_until(answered, "the removal question to be answered", 30)
+        # Return takes a box's default button; the removal question is
+        # answered already, so this is the box that says the launcher runs.
+        check(remover.wait_for_box().exists(), "after Yes, a box says the launcher is open")
+        remover.answer_box("Return")
+        check(remover.wait_exit() == 1, "the uninstall ended with 1, having removed nothing")
+        check(everything_kept(player, launcher), "shortcuts, entry, game and launcher are all still there")
+        wait_until(launcher.main_windows, "the running launcher's window", 20)[0].close()
+        check(launcher.wait_exit() == 0, "the running launcher closed normally")
+        player.forget()
+
+
 SCENARIOS = {f.__name__: f for f in (hand_over, error_box, uninstall_no, uninstall_yes, uninstall_percent,
-                                      uninstall_autorun, uninstall_while_running)}
+                                      uninstall_autorun, uninstall_while_running, uninstall_started_meanwhile)}
 
 
 def main():
