@@ -24,12 +24,16 @@ Scenarios (each one launcher life or a few, in sequence):
                  missing; an object whose bytes do not match: the error,
                  nothing of it moved into place; a release published in the
                  middle of a patch: the patch ends, the probe offers the newer
+  https_cdn      a launcher built for https://localhost:18443/releases/stonewake
+                 (a CDN's address: TLS and a path) installs from it, then
+                 patches and replaces itself; the install is the release
 
 Releases are made with the publisher and served by nginx at the address test
 builds trust. Screenshots of every state stay in the work folder (--keep).
 """
 import argparse
 import hashlib
+import os
 import shutil
 import sys
 import tempfile
@@ -37,7 +41,7 @@ import time
 from pathlib import Path
 
 from player_session import (Desktop, Failure, Launcher, ReleaseServer, Scene, Timeout, build_settings, check,
-                            client_size, wait_until)
+                            client_size, wait_until, windows_path)
 
 import subprocess  # noqa: E402
 
@@ -406,7 +410,77 @@ def server_faults(run):
         check(launcher.wait_exit(20) == 0, "closed")
 
 
-SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults)}
+# Where the launcher built for a CDN asks (stonewake_launcher_https in
+# window/CMakeLists.txt): https://localhost:18443/releases/stonewake.
+HTTPS_PORT = 18443
+HTTPS_PATH = "/releases/stonewake"
+
+
+def https_cdn(run):
+    certs = run.work / "certs"
+    certs.mkdir()
+    # An authority made for this run, trusted in the prefix's own root store
+    # for the run only: never the machine's store.
+    subprocess.run(["bash", "-c", 'source "$0" && make_authority "$1" authority && '
+                    'make_server_cert "$1" authority localhost localhost',
+                    Path(run.args.source) / "e2e/test_authority.sh", certs], check=True)
+    exe = run.bin / "stonewake_launcher_https" / "Stonewake Launcher.exe"
+    new_launcher = run.work / "new launcher.exe"
+    new_launcher.write_bytes(exe.read_bytes() + b"\0" * 512 + b"a newer launcher")
+    game = run.game("game", [300_000, 1_000_000], seed=8)
+    run.publish(game, "1.0")
+    scene = Scene()
+    tls = {"STONEWAKE_NGINX_CERT": str(certs / "localhost.pem"), "STONEWAKE_NGINX_KEY": str(certs / "localhost.key"),
+           "STONEWAKE_NGINX_PATH": HTTPS_PATH}
+    os.environ.update(tls)  # read by serve.sh when the server starts
+    with run.desktop() as desktop:
+        def trust(action):
+            return desktop.wine(run.bin / "trust_root.exe", action, windows_path(certs / "authority.der")).wait(60)
+        check(trust("add") == 0, "the run's authority is trusted in the prefix")
+        try:
+            with run.server(port=HTTPS_PORT) as server:
+                launcher = Launcher(desktop, exe, run.bin / "with_env.exe", run.work / "profile")
+                launcher.start()
+                window = launcher.wait_for_window()
+                window.wait_for(scene.active, "the install offer", timeout=60)
+                run.shot(window, "install-offered")
+                window.click(*scene.button_centre())
+                wait_until(launcher.file("installed.txt").exists, "the install to finish", 120)
+                window.wait_for(scene.active, "Ready after the install", timeout=30)
+                check(game_files(launcher.file("game")) == game_files(game), "the install is identical to 1.0")
+                requests = server.requests()
+                check(requests and all(r.startswith(HTTPS_PATH + "/") for r in requests),
+                      f"every request went under {HTTPS_PATH}")
+                window.close()
+                check(launcher.wait_exit(20) == 0, "closed")
+
+                # A patch that carries a new launcher: it replaces itself.
+                (game / "data" / "part0.pak").write_bytes(b"changed" * 1000)
+                (game / "data" / "part1.pak").unlink()
+                (game / "data" / "new.pak").write_bytes(b"new")
+                run.publish(game, "1.1", launcher=new_launcher)
+                launcher.start()
+                window = launcher.wait_for_window()
+                window.wait_for(scene.active, "the patch offer", timeout=60)
+                window.click(*scene.button_centre())
+                check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
+                check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
+                window = launcher.wait_for_window(timeout=40)
+                shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=60)
+                run.shot(window, "after-self-update")
+                check(not scene.shows_error(shot), "no error after the self-update")
+                check(game_files(launcher.file("game")) == game_files(game), "the install is identical to 1.1")
+                check(launcher.file("installed.txt").read_bytes() == b"1.1\r\n", "installed 1.1")
+                window.close()
+                wait_until(lambda: not launcher.main_windows(), "the new launcher's window to close", 20)
+        finally:
+            trust("remove")
+            for name in tls:
+                del os.environ[name]
+
+
+SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults,
+                                      https_cdn)}
 
 
 def main():
