@@ -266,6 +266,24 @@ def close_patch(run):
         check(launcher.wait_exit(20) == 0, "closed")
 
 
+def patch_replacing_launcher(run, launcher, scene, new_launcher, offer):
+    """Starts the launcher, takes its `offer` of a release that carries
+    `new_launcher`, and sees the launcher replace itself: the old one ends
+    with 0, the new one is in place and shows Ready, no error. Returns the
+    new launcher's window."""
+    launcher.start()
+    window = launcher.wait_for_window()
+    window.wait_for(scene.active, offer, timeout=60)
+    window.click(*scene.button_centre())
+    check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
+    check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
+    window = launcher.wait_for_window(timeout=40)
+    shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=60)
+    run.shot(window, "after-self-update")
+    check(not scene.shows_error(shot), "no error after the self-update")
+    return window
+
+
 def self_update(run):
     game = run.game("game", [100_000], seed=5)
     exe = run.bin / "Stonewake Launcher.exe"
@@ -277,20 +295,9 @@ def self_update(run):
     scene = Scene()
     with run.desktop() as desktop, run.server():
         launcher = run.launcher(desktop)
-        launcher.start()
-        window = launcher.wait_for_window()
-        window.wait_for(scene.active, "the install offer", timeout=40)
-        first_window = window.xid
-        window.click(*scene.button_centre())
-        check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
-        check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
-        window = launcher.wait_for_window(timeout=40)
-        shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=40)
-        run.shot(window, "after-self-update")
-        check(not scene.shows_error(shot), "no error after the self-update")
+        window = patch_replacing_launcher(run, launcher, scene, new_launcher, "the install offer")
         check(not launcher.file("Stonewake Launcher.old").exists(), "the parked launcher was deleted")
         check(launcher.file("installed.txt").read_bytes() == b"2.0\r\n", "installed 2.0")
-        del first_window
         window.close()
         wait_until(lambda: not launcher.main_windows(), "the new launcher's window to close", 20)
 
@@ -459,16 +466,7 @@ def https_cdn(run):
                 (game / "data" / "part1.pak").unlink()
                 (game / "data" / "new.pak").write_bytes(b"new")
                 run.publish(game, "1.1", launcher=new_launcher)
-                launcher.start()
-                window = launcher.wait_for_window()
-                window.wait_for(scene.active, "the patch offer", timeout=60)
-                window.click(*scene.button_centre())
-                check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
-                check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
-                window = launcher.wait_for_window(timeout=40)
-                shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=60)
-                run.shot(window, "after-self-update")
-                check(not scene.shows_error(shot), "no error after the self-update")
+                window = patch_replacing_launcher(run, launcher, scene, new_launcher, "the patch offer")
                 check(game_files(launcher.file("game")) == game_files(game), "the install is identical to 1.1")
                 check(launcher.file("installed.txt").read_bytes() == b"1.1\r\n", "installed 1.1")
                 window.close()
