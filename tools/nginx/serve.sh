@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Serves a folder over HTTP (or HTTPS) on loopback with Debian's nginx, the way a
-# release tree is served to launchers: static files with Content-Length, no
-# compression, no listing. Everything nginx writes (configuration, pid file,
-# logs, temporary files) stays in STATE_DIR; no system path or root is needed.
+# Serves a folder over HTTP (or HTTPS) on loopback with Debian's nginx, the
+# way a release tree is served to launchers: static files with
+# Content-Length, no compression, no listing. Everything nginx writes
+# (configuration, pid file, logs, temporary files) stays in STATE_DIR; no
+# system path or root is needed.
 #
 #   serve.sh start ROOT STATE_DIR [PORT]  start in the background; prints the
 #                                         base URL (http://127.0.0.1:PORT).
@@ -26,7 +27,7 @@ set -euo pipefail
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 usage() {
-  sed -n '2,25p' "$0" >&2
+  sed -n '2,24p' "$0" >&2
   exit 2
 }
 
@@ -49,7 +50,7 @@ write_config() {  # ROOT STATE PORT DAEMON
   port=$3
   daemon=$4
   mkdir -p "$state/tmp" "$state/empty"
-  local listen="127.0.0.1:$port" tls="" tree
+  local listen="127.0.0.1:$port" tls="" tree served=$root alias_latest="" alias_objects=""
   if [[ -n ${STONEWAKE_NGINX_CERT:-} ]]; then
     listen="$listen ssl"
     tls="ssl_certificate $(realpath "$STONEWAKE_NGINX_CERT"); ssl_certificate_key $(realpath "$STONEWAKE_NGINX_KEY");"
@@ -57,10 +58,17 @@ write_config() {  # ROOT STATE PORT DAEMON
   if [[ -n ${STONEWAKE_NGINX_REDIRECT:-} ]]; then
     tree="location / { return 301 $STONEWAKE_NGINX_REDIRECT\$request_uri; }"
   else
+    # At the root every file under ROOT is served (tests serve several
+    # trees side by side); under a path only the tree's two folders are.
+    if [[ -n $url_path ]]; then
+      served=$state/empty
+      alias_latest="alias $root/latest/;"
+      alias_objects="alias $root/objects/;"
+    fi
     # Replaced by each release: caches must ask again. Named by their
     # content, objects never change.
-    tree="location $url_path/latest/ { alias $root/latest/; add_header Cache-Control \"no-cache\"; limit_rate ${STONEWAKE_NGINX_LATEST_RATE:-0}; }
-    location $url_path/objects/ { alias $root/objects/; add_header Cache-Control \"public, max-age=31536000, immutable\"; limit_rate ${STONEWAKE_NGINX_RATE:-0}; }"
+    tree="location $url_path/latest/ { $alias_latest add_header Cache-Control \"no-cache\"; limit_rate ${STONEWAKE_NGINX_LATEST_RATE:-0}; }
+    location $url_path/objects/ { $alias_objects add_header Cache-Control \"public, max-age=31536000, immutable\"; limit_rate ${STONEWAKE_NGINX_RATE:-0}; }"
   fi
   {
     echo "daemon $daemon;"
@@ -85,8 +93,7 @@ http {
   server {
     listen $listen;
     $tls
-    # Nothing outside the tree's two folders is served.
-    root $state/empty;
+    root $served;
     autoindex off;
     # The publisher's temporary files and lock: never served.
     location ~ /\\. { return 404; }
