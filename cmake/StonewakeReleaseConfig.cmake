@@ -13,7 +13,7 @@
 # before shipping it.
 
 option(STONEWAKE_TRUST_TEST_KEY "Trust the committed test-only key and a loopback release server" OFF)
-set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, http://host[:port] (required unless the build trusts the test key)")
+set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, https://host[:port][/path] or http://host[:port][/path] (required unless the build trusts the test key)")
 set(STONEWAKE_RELEASE_PUBLIC_KEY "" CACHE STRING "Release public key: X then Y as 128 hex digits")
 
 set(stonewake_test_key "${STONEWAKE_TEST_PUBLIC_KEY}")
@@ -44,8 +44,8 @@ if(STONEWAKE_RELEASE_BASE_URL STREQUAL "")
     set(STONEWAKE_RELEASE_BASE_URL "http://127.0.0.1:18080")
   else()
     message(FATAL_ERROR "Set STONEWAKE_RELEASE_BASE_URL to the release server this launcher asks, "
-                        "http://host[:port], for example "
-                        "-DSTONEWAKE_RELEASE_BASE_URL=http://releases.example.net:8080: every player who runs "
+                        "https://host[:port][/path] or http://host[:port][/path], for example "
+                        "-DSTONEWAKE_RELEASE_BASE_URL=https://cdn.example.net/stonewake: every player who runs "
                         "this launcher asks that server. Only a build that trusts the test-only key has a "
                         "default (http://127.0.0.1:18080).")
   endif()
@@ -55,8 +55,31 @@ string(LENGTH "${stonewake_key}" stonewake_key_length)
 if(NOT stonewake_key MATCHES "^[0-9a-f]+$" OR NOT stonewake_key_length EQUAL 128)
   message(FATAL_ERROR "STONEWAKE_RELEASE_PUBLIC_KEY must be 128 hex digits (X then Y).")
 endif()
-if(NOT STONEWAKE_RELEASE_BASE_URL MATCHES "^http://[-A-Za-z0-9._~:]+$")
-  message(FATAL_ERROR "STONEWAKE_RELEASE_BASE_URL must be http://host[:port] without a path.")
+# The launcher appends "/latest/manifest.txt" and "/objects/<sha256>" to the
+# base URL's text without escaping anything, and the text also goes into a
+# C++ string and the trust resource as it is: so a host (a name, an IPv4
+# address or a bracketed IPv6 one), a port from 1 to 65535, and a path of
+# plain segments (RFC 3986 unreserved characters only, no "." or ".."
+# segment); no user name, query, fragment, trailing slash, space, '%' or
+# anything beyond ASCII.
+string(CONCAT stonewake_url_form "STONEWAKE_RELEASE_BASE_URL must be https://host[:port][/path] or http://host[:port][/path] "
+                          "(for example https://cdn.example.net/stonewake): a path of letters, digits and - . _ ~ "
+                          "between single slashes, without a trailing slash, a query, a fragment, spaces or "
+                          "characters that need escaping; it is \"${STONEWAKE_RELEASE_BASE_URL}\".")
+if(NOT STONEWAKE_RELEASE_BASE_URL MATCHES
+   "^https?://([-A-Za-z0-9._]+|\\[[0-9A-Fa-f:.]+\\])(:([0-9]+))?((/[-A-Za-z0-9._~]+)*)$")
+  message(FATAL_ERROR "${stonewake_url_form}")
+endif()
+set(stonewake_url_port "${CMAKE_MATCH_3}")
+set(stonewake_url_path "${CMAKE_MATCH_4}")
+if(stonewake_url_path MATCHES "/\\.\\.?(/|$)" OR stonewake_url_port MATCHES "^0")
+  message(FATAL_ERROR "${stonewake_url_form}")
+endif()
+if(NOT stonewake_url_port STREQUAL "")
+  string(LENGTH "${stonewake_url_port}" stonewake_url_port_digits)
+  if(stonewake_url_port_digits GREATER 5 OR stonewake_url_port GREATER 65535)
+    message(FATAL_ERROR "${stonewake_url_form}")
+  endif()
 endif()
 
 string(SUBSTRING "${stonewake_key}" 0 64 stonewake_key_x)

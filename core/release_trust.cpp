@@ -1,5 +1,6 @@
 #include "core/release_trust.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace launcher {
@@ -13,20 +14,64 @@ bool IsKeyHex(std::string_view hex) {
   return true;
 }
 
-// "http://" and a host with an optional port: printable ASCII, no space and
-// no '/' after the scheme, so nothing but the base the launcher appends
-// its paths to.
-bool IsServerBase(std::string_view url) {
-  constexpr std::string_view kScheme = "http://";
-  if (!url.starts_with(kScheme) || url.size() == kScheme.size()) return false;
-  for (char c : url.substr(kScheme.size())) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F || c == '/') return false;
+bool IsUnreserved(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+         c == '_' || c == '~';
+}
+
+bool IsHost(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
+    });
+  }
+  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) { return IsUnreserved(c) && c != '~'; });
+}
+
+bool IsPort(std::string_view port) {
+  if (port.empty() || port.size() > 5 || port[0] == '0') return false;
+  unsigned value = 0;
+  for (char c : port) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  return value <= 65535;
+}
+
+bool IsPath(std::string_view path) {
+  while (!path.empty()) {
+    if (path[0] != '/') return false;
+    path.remove_prefix(1);
+    const std::string_view segment = path.substr(0, path.find('/'));
+    if (segment.empty() || segment == "." || segment == ".." ||
+        !std::all_of(segment.begin(), segment.end(), IsUnreserved)) {
+      return false;
+    }
+    path.remove_prefix(segment.size());
   }
   return true;
 }
 
 }  // namespace
+
+bool IsReleaseServerBase(std::string_view url) {
+  std::string_view rest;
+  if (url.starts_with("https://")) {
+    rest = url.substr(8);
+  } else if (url.starts_with("http://")) {
+    rest = url.substr(7);
+  } else {
+    return false;
+  }
+  const std::string_view authority = rest.substr(0, rest.find('/'));
+  const std::string_view path = rest.substr(authority.size());
+  // The last ':' after a bracketed IPv6 address, or any ':' in a name.
+  const std::size_t colon = authority.rfind(':');
+  const bool hasPort = colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos;
+  const std::string_view host = hasPort ? authority.substr(0, colon) : authority;
+  return IsHost(host) && (!hasPort || IsPort(authority.substr(colon + 1))) && IsPath(path);
+}
 
 std::string ReleaseTrustText(const ReleaseTrust& trust) {
   return std::string(kReleaseTrustHeader) + "\nkey " + trust.publicKeyHex + "\nserver " + trust.serverBase + "\n";
@@ -45,7 +90,7 @@ std::optional<ReleaseTrust> ParseReleaseTrust(std::string_view text) {
     return std::nullopt;
   }
   ReleaseTrust trust{std::string(lines[1].substr(4)), std::string(lines[2].substr(7))};
-  if (!IsKeyHex(trust.publicKeyHex) || !IsServerBase(trust.serverBase)) return std::nullopt;
+  if (!IsKeyHex(trust.publicKeyHex) || !IsReleaseServerBase(trust.serverBase)) return std::nullopt;
   return trust;
 }
 

@@ -4,7 +4,7 @@
 //
 //   stonewake-release-trust 1
 //   key <128 lowercase hex digits: X then Y of the release public key>
-//   server <the release server's base URL, http://host[:port]>
+//   server <the release server's base URL, IsReleaseServerBase>
 //
 // LF line ends, one line each, in this order, and nothing after the last.
 #pragma once
@@ -23,15 +23,24 @@ inline constexpr int kReleaseTrustResource = 106;
 
 struct ReleaseTrust {
   std::string publicKeyHex;  // 128 lowercase hex digits
-  std::string serverBase;    // "http://" and a host, no path
+  std::string serverBase;    // IsReleaseServerBase
 };
+
+// The release server's base URL as a launcher build takes it (the same
+// rule as cmake/StonewakeReleaseConfig.cmake): "https://" or "http://", a
+// host (a name, an IPv4 address or a bracketed IPv6 one), an optional port
+// from 1 to 65535, and an optional path of segments of letters, digits and
+// "-._~" (neither "." nor ".."), each after one slash. Nothing else: no
+// user name, query, fragment, trailing slash, space, '%' or non-ASCII byte,
+// since the launcher appends its resource paths to the text unescaped.
+bool IsReleaseServerBase(std::string_view url);
 
 // The text above for `trust`, as the build writes it.
 std::string ReleaseTrustText(const ReleaseTrust& trust);
 
 // The trust a text of exactly that form names; nothing for any other text
 // (another header, a key that is not 128 lowercase hex digits, a server
-// that is not "http://" with a host and no path, a line missing or extra).
+// that is not IsReleaseServerBase, a line missing or extra).
 std::optional<ReleaseTrust> ParseReleaseTrust(std::string_view text);
 
 }  // namespace launcher

@@ -72,6 +72,16 @@ void RemoveFolder(const std::wstring& folder) {
   if (attributes != INVALID_FILE_ATTRIBUTES) RemoveEntry(folder, attributes);
 }
 
+// Says that a windowed launcher runs (a patch may be in progress) and
+// brings its window to the front. True when one runs: nothing may be
+// removed under it.
+bool RefuseWhileALauncherRuns() {
+  if (!LauncherIsRunning()) return false;
+  MessageBoxW(nullptr, L"Stonewake is open. Close it, then remove it again.", L"Stonewake", MB_ICONINFORMATION);
+  BringLauncherWindowToFront();
+  return true;
+}
+
 }  // namespace
 
 void WriteUninstallEntry(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
@@ -102,9 +112,12 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
   for (const wchar_t c : installFolder) {
     if (c == L'"' || c < L' ') return std::nullopt;
   }
-  // "/v:off": with delayed expansion switched on in the user's registry, a
-  // '!' in the path would be expanded too.
-  const std::wstring command = L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
+  // "/d": cmd runs the user's AutoRun command ("Command Processor" key)
+  // first otherwise, and a common one ("cd /d %USERPROFILE%") changes the
+  // current folder that names the install folder below. "/v:off": with
+  // delayed expansion switched on in the user's registry, a '!' in the path
+  // would be expanded too.
+  const std::wstring command = L"/d /v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
   if (installFolder.find(L'%') == std::wstring::npos) {
     // cmd runs in the system folder: a command whose current folder is the
     // install folder would keep that folder from being removed.
@@ -123,11 +136,7 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
 }
 
 int Uninstall(const std::wstring& installFolder) {
-  if (LauncherIsRunning()) {
-    MessageBoxW(nullptr, L"Stonewake is open. Close it, then remove it again.", L"Stonewake", MB_ICONINFORMATION);
-    BringLauncherWindowToFront();
-    return 1;
-  }
+  if (RefuseWhileALauncherRuns()) return 1;
   const std::wstring systemFolder = SystemFolder();
   const std::optional<RemovalCommand> removal = PlanRemoval(installFolder, systemFolder);
   if (!removal) {
@@ -138,6 +147,9 @@ int Uninstall(const std::wstring& installFolder) {
   if (MessageBoxW(nullptr, L"Remove Stonewake from this PC?", L"Stonewake", MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return 0;
   }
+  // The question may have stood open for a while: a launcher started
+  // meanwhile would have its game folder and shortcuts deleted under it.
+  if (RefuseWhileALauncherRuns()) return 1;
   for (const std::wstring& shortcut : ShortcutPaths()) DeleteFileW(shortcut.c_str());
   RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
   RemoveFolder(JoinPath(installFolder, GameFolderName));

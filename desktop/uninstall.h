@@ -29,7 +29,8 @@ struct RemovalCommand {
 // its own name. None when no command can be trusted with the folder: not a
 // full path (a relative one would be resolved against cmd's own folder), a
 // quote or a control character in it, a '%' in its own name or one under a
-// network share (cmd cannot run in one), or no system folder.
+// network share (cmd cannot run in one), or no system folder. cmd runs
+// without the user's AutoRun command ("/d"), which could change its folder.
 std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, const std::wstring& systemFolder);
 
 // The "--uninstall" mode. Decides before it changes anything:
@@ -42,6 +43,8 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
 //   nothing changed; Yes deletes the shortcuts, the uninstall entry and the
 //   game folder and starts a hidden cmd.exe that removes the install folder
 //   once this process has ended; returns 0, or 1 when cmd could not start.
+//   A launcher started while the question was open is met after Yes as
+//   before it: nothing removed, the same box, its window to the front, 1.
 int Uninstall(const std::wstring& installFolder);
 
 }  // namespace launcher

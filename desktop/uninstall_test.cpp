@@ -47,7 +47,9 @@ TEST_F(UninstallEntryTest, EveryStartRewritesTheEntry) {
 }
 
 TEST(PlanRemoval, OnlyForAFolderCmdCanBeTrustedWith) {
-  const std::wstring prefix = L"/v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
+  // "/d" first: no AutoRun command of the user's may run before the removal
+  // (nor change the folder it names the install folder from).
+  const std::wstring prefix = L"/d /v:off /c timeout /t 2 /nobreak >nul & rmdir /s /q \"";
   const std::wstring system = L"C:\\windows\\system32";
   struct Case {
     const char* name;

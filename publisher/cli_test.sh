@@ -103,6 +103,19 @@ contains err "bare.exe: launcher 2.6.0 carries no release key or server address"
 grep -q "version 1.3" tree/latest/manifest.txt || fail "a refused launcher changed the published release"
 run 2 release --game game --rotate-key --version 1.4 --key key.pem --out tree
 run 2 release --game game --launcher launcher.exe --server ftp://x --version 1.4 --key key.pem --out tree
+# A CDN's release server under a path of its own: --server names the path
+# too (a trailing slash is forgiven), and nothing else reads as it.
+"$make_launcher" cdn.exe "$key" https://cdn.example.net/stonewake 2.6.0
+run 0 release --game game --launcher cdn.exe --server https://cdn.example.net/stonewake/ --dry-run --version 1.4 \
+  --key key.pem --out tree
+contains out "launcher 2.6.0 trusts key ${key:0:8}...${key: -8} and asks https://cdn.example.net/stonewake"
+run 1 release --game game --launcher cdn.exe --server https://cdn.example.net --version 1.4 --key key.pem --out tree
+contains err "cdn.exe: launcher 2.6.0 asks https://cdn.example.net/stonewake, not https://cdn.example.net (--server)"
+contains err "(the same server, another folder: players would fetch https://cdn.example.net/stonewake/latest/manifest.txt"
+for server in "https://cdn.example.net/stonewake?live" "https://cdn.example.net/stone wake" https://user@cdn.example.net; do
+  run 2 release --game game --launcher cdn.exe --server "$server" --version 1.4 --key key.pem --out tree
+  contains err "--server takes the release server's base URL as the launcher build names it"
+done
 
 # Key rotation: the launcher with the new key, signed with the old one; then
 # releases signed with the new key.

@@ -170,6 +170,13 @@ std::optional<std::string> FileVersionText(std::span<const std::uint8_t> info) {
   return std::string(text);
 }
 
+// "https://host:port" of a base URL: the text before its path.
+std::string_view Origin(std::string_view base) {
+  const std::size_t scheme = base.find("://");
+  if (scheme == std::string_view::npos) return base;
+  return base.substr(0, base.find('/', scheme + 3));
+}
+
 }  // namespace
 
 LauncherFacts ReadLauncherFacts(std::span<const std::uint8_t> image) {
@@ -227,9 +234,16 @@ std::vector<std::string> LauncherTrustProblems(const LauncherFacts& facts, std::
                        "players are to move to the launcher's key (sign the releases after this one with it)");
   }
   if (!server.empty() && facts.trust->serverBase != server) {
-    problems.push_back(launcher + " asks " + facts.trust->serverBase + ", not " + std::string(server) +
-                       " (--server): every player who takes it would ask " + facts.trust->serverBase +
-                       " from then on. Build the launcher with -DSTONEWAKE_RELEASE_BASE_URL=" + std::string(server));
+    const std::string& asked = facts.trust->serverBase;
+    // A CDN serves several games from one host: the same host under another
+    // path is another release tree, and the difference is easy to miss.
+    const std::string sameHost = Origin(asked) == Origin(server)
+                                     ? " (the same server, another folder: players would fetch " + asked +
+                                           "/latest/manifest.txt, not " + std::string(server) + "/latest/manifest.txt)"
+                                     : "";
+    problems.push_back(launcher + " asks " + asked + ", not " + std::string(server) +
+                       " (--server): every player who takes it would ask " + asked + " from then on" + sameHost +
+                       ". Build the launcher with -DSTONEWAKE_RELEASE_BASE_URL=" + std::string(server));
   }
   return problems;
 }

@@ -100,6 +100,36 @@ TEST(LauncherTrustProblems, NamesWhatWouldStrandOrMovePlayers) {
       EXPECT_TRUE(problems[i].starts_with(c.problems[i])) << problems[i];
   }
 
+  // A CDN's release server: the path is part of the address.
+  const LauncherFacts cdn = ReadLauncherFacts(testing::TestLauncherImage(
+      {launcher::ReleaseTrustText({kKey, "https://cdn.example.net/stonewake"}), true, {2, 5, 2, 0}}));
+  struct ServerCase {
+    const char* server;
+    std::string problem;  // empty: none
+  };
+  const ServerCase kServers[] = {
+      {"https://cdn.example.net/stonewake", ""},
+      {"https://cdn.example.net",
+       "launcher 2.5.2 asks https://cdn.example.net/stonewake, not https://cdn.example.net (--server): every player "
+       "who takes it would ask https://cdn.example.net/stonewake from then on (the same server, another folder: "
+       "players would fetch https://cdn.example.net/stonewake/latest/manifest.txt, not "
+       "https://cdn.example.net/latest/manifest.txt). Build the launcher with "
+       "-DSTONEWAKE_RELEASE_BASE_URL=https://cdn.example.net"},
+      {"https://cdn.example.net/stonewake-beta", "(the same server, another folder"},
+      {"https://cdn.example.net/games/stonewake", "(the same server, another folder"},
+      {"http://cdn.example.net/stonewake",
+       "launcher 2.5.2 asks https://cdn.example.net/stonewake, not http://cdn.example.net/stonewake (--server): "
+       "every player who takes it would ask https://cdn.example.net/stonewake from then on. Build"},
+  };
+  for (const ServerCase& c : kServers) {
+    SCOPED_TRACE(c.server);
+    const std::vector<std::string> problems = LauncherTrustProblems(cdn, kKey, false, c.server);
+    ASSERT_EQ(problems.size(), c.problem.empty() ? 0u : 1u);
+    if (!problems.empty()) {
+      EXPECT_NE(problems[0].find(c.problem), std::string::npos) << problems[0];
+    }
+  }
+
   const LauncherFacts bare = ReadLauncherFacts(testing::TestLauncherImage({std::nullopt, true, {2, 5, 2, 0}}));
   EXPECT_EQ(LauncherTrustLine(bare), "launcher 2.5.2 carries no release key or server address");
   // Nothing to check is refused even when rotating.

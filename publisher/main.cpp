@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/release_trust.h"
 #include "publisher/crypto.h"
 #include "publisher/launcher_image.h"
 #include "publisher/patch_summary.h"
@@ -64,7 +65,8 @@ release
                      version orders before the one they have
     --new-key        sign although another key signed the release now in
                      TREE (only when players' launchers carry this key)
-    --server URL     refuse EXE unless it asks this release server
+    --server URL     refuse EXE unless it asks this release server, path
+                     included (https://cdn.example.net/stonewake)
     --rotate-key     ship EXE although it trusts another key than the
                      signing key: players move to EXE's key, and the
                      releases after this one must be signed with it
@@ -200,8 +202,10 @@ std::string ServerArgument(const Arguments& args) {
   std::string server = args.Get("server");
   if (!args.Has("server")) return server;
   while (server.ends_with('/')) server.pop_back();
-  if (!server.starts_with("http://") || server.size() == 7 || server.find('/', 7) != std::string::npos) {
-    throw UsageError{"--server takes the release server's base URL, http://host[:port]"};
+  if (!launcher::IsReleaseServerBase(server)) {
+    throw UsageError{
+        "--server takes the release server's base URL as the launcher build names it, "
+        "https://host[:port][/path] or http://host[:port][/path]"};
   }
   return server;
 }

@@ -10,8 +10,10 @@
 
 namespace launcher {
 
-// "http://" + host + ":8080", no path, no trailing slash. Resource URLs are
-// this text with a path beginning with '/' appended.
+// "https://" or "http://", a host, an optional port and an optional path
+// (such as "https://cdn.example.net/stonewake"), no trailing slash; the
+// build refuses anything that would need escaping. Resource URLs are this
+// text with a path beginning with '/' appended.
 extern const std::wstring_view ReleaseServerBase;
 
 // Coordinates of the release public key, most significant byte first.

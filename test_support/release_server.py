@@ -38,17 +38,21 @@ class ReleaseServer:
     """Serves `tree` with nginx; nginx keeps its state (configuration, logs)
     in `state`. As a context manager it serves from entry to exit."""
 
-    def __init__(self, settings, tree, state, rate=None, latest_rate=None, port=None):
+    def __init__(self, settings, tree, state, rate=None, latest_rate=None, port=None, cert=None, key=None,
+                 path=None):
         """`rate` and `latest_rate` limit each connection to objects/ and
         to latest/ (nginx limit_rate values: "200k", "150"; None or "0" for
         no limit). `port`: by default the one the build's launchers ask,
         held under its machine-wide lock while serving; 0 for any free port
-        (a program told the address, no lock)."""
+        (a program told the address, no lock). With `cert` and `key` it
+        serves https://localhost:PORT; with `path` ("/releases/stonewake")
+        the tree is served under that path."""
         self.serve_sh = str(settings.serve_sh)
         self.port = settings.release_port if port is None else port
         self.tree = Path(tree)
         self.state = Path(state)
         self.rates = {"STONEWAKE_NGINX_RATE": rate, "STONEWAKE_NGINX_LATEST_RATE": latest_rate}
+        self.fixed = {"STONEWAKE_NGINX_CERT": cert, "STONEWAKE_NGINX_KEY": key, "STONEWAKE_NGINX_PATH": path}
         self.base_url = None
         self._port_lock = None
 
@@ -77,12 +81,12 @@ class ReleaseServer:
         if latest_rate is not None:
             self.rates["STONEWAKE_NGINX_LATEST_RATE"] = latest_rate
         env = dict(os.environ)
-        env.update({name: str(value) for name, value in self.rates.items() if value})
+        env.update({name: str(value) for name, value in {**self.rates, **self.fixed}.items() if value})
         port = [str(self.port)] if self.port else []
         out = subprocess.run([self.serve_sh, "start", str(self.tree), str(self.state), *port], env=env,
                              check=True, stdout=subprocess.PIPE, text=True, timeout=60)
         self.base_url = out.stdout.strip()
-        self.port = int(self.base_url.rsplit(":", 1)[1])
+        self.port = int(re.match(r"https?://[^/]+:(\d+)", self.base_url).group(1))
 
     def stop(self):
         subprocess.run([self.serve_sh, "stop", str(self.state)], check=False, timeout=60)

@@ -1,5 +1,7 @@
 #include "transfer/http_request.h"
 
+#include <string>
+
 #include "core/records.h"
 #include "core/text.h"
 
@@ -108,6 +110,22 @@ void TakeResponse(HttpRequest& exchange) {
 
 constexpr wchar_t kUnreachable[] = L"Can't reach the update server. Check your internet connection. Trying again...";
 
+// The player reads kUnreachable for every failure to send or to receive,
+// including a certificate WinHTTP refuses (Wine 8 gives the cause as the
+// error: 12045 unknown authority, 12038 another host name, 12037 expired;
+// Windows may give 12175 ERROR_WINHTTP_SECURE_FAILURE for each) and a
+// redirect from https to http, which WinHTTP's default policy does not
+// follow. The cause most often sits between the player and the server (a
+// hotel's sign-in page, a filtering proxy, a wrong clock), and the next
+// probe tries again. A trace for a developer keeps the code.
+[[noreturn]] void FailUnreachable() {
+  const DWORD error = GetLastError();
+  const std::wstring trace =
+      L"Stonewake: a request to the release server failed, WinHTTP error " + std::to_wstring(error) + L"\n";
+  OutputDebugStringW(trace.c_str());
+  Fail(kUnreachable);
+}
+
 }  // namespace
 
 HttpRequest OpenGet(std::wstring_view url) {
@@ -117,7 +135,7 @@ HttpRequest OpenGet(std::wstring_view url) {
   HttpRequest exchange;
   exchange.session = OpenSession();
   exchange.connection = Connect(exchange.session.get(), cracked);
-  if (!SendGet(exchange.connection.get(), cracked, exchange)) Fail(kUnreachable);
+  if (!SendGet(exchange.connection.get(), cracked, exchange)) FailUnreachable();
   TakeResponse(exchange);
   return exchange;
 }
@@ -133,11 +151,14 @@ HttpRequest HttpSession::Get(std::wstring_view url) {
   }
   HttpRequest exchange;
   if (!SendGet(connection_.get(), cracked, exchange)) {
+    // Read before any handle is closed: closing may change it.
+    const DWORD error = GetLastError();
     // The request goes first, then the connection and the session it broke.
     exchange.request.reset();
     connection_.reset();
     session_.reset();
-    Fail(kUnreachable);
+    SetLastError(error);
+    FailUnreachable();
   }
   TakeResponse(exchange);
   return exchange;

@@ -26,7 +26,10 @@ configure() {
     fail "$name: $(grep -A4 "Manually-specified" "$work/$name.out")"
   fi
 }
-says() { grep -qF -- "$2" "$work/$1.out" || fail "$1 does not say \"$2\": $(tail -20 "$work/$1.out")"; }
+# says NAME TEXT: the output holds TEXT, wherever CMake broke its lines.
+says() {
+  tr -s ' \n' '  ' <"$work/$1.out" | grep -qF -- "$2" || fail "$1 does not say \"$2\": $(tail -20 "$work/$1.out")"
+}
 
 # Refused: a players' build without a server, without a key, or trusting
 # the test key; a test build (STONEWAKE_TRUST_TEST_KEY, the windows preset) that
@@ -39,9 +42,52 @@ configure test-key 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$test_key" 
 says test-key "The test-only release key may only be trusted by a test build"
 configure own-key-test-build 1 windows -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key"
 says own-key-test-build "Set STONEWAKE_RELEASE_BASE_URL"
-configure path-in-url 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
-  -DSTONEWAKE_RELEASE_BASE_URL=$url/releases
-says path-in-url "STONEWAKE_RELEASE_BASE_URL must be http://host[:port] without a path"
+
+# The release server's base URL: the launcher appends its paths to the text
+# as it is, so anything that would need escaping, or change what the
+# appended paths mean, is refused with the form a valid one has.
+accepted_urls=(
+  https://cdn.example.net/stonewake
+  https://cdn.example.net
+  https://localhost:8443/releases/stonewake
+  http://releases.example.net:8080
+  http://127.0.0.1:18080/a_b~c/d-e.f
+  "https://[::1]:65535/stonewake"
+)
+refused_urls=(
+  ftp://cdn.example.net/stonewake
+  HTTPS://cdn.example.net
+  https://
+  https://cdn.example.net/
+  https://cdn.example.net/stonewake/
+  https://cdn.example.net//stonewake
+  https://cdn.example.net/a/../stonewake
+  "https://cdn.example.net/stonewake?channel=live"
+  "https://cdn.example.net/stonewake#latest"
+  "https://cdn.example.net/stone wake"
+  "https://cdn.example.net/st%C3%B6newake"
+  "https://cdn.example.net/stönewake"
+  "https://cdn.example.net/a;b"
+  https://user@cdn.example.net
+  https://cdn.example.net:0
+  https://cdn.example.net:65536
+  https://cdn.example.net:08443
+  https://cdn.example.net:https
+)
+for i in "${!accepted_urls[@]}"; do
+  configure "url-accepted-$i" 0 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
+    "-DSTONEWAKE_RELEASE_BASE_URL=${accepted_urls[$i]}"
+  server=$(sed -n 's/^server //p' "$work/url-accepted-$i/generated/release_trust/release_trust.txt" 2>/dev/null)
+  [[ $server == "${accepted_urls[$i]}" ]] || fail "${accepted_urls[$i]}: the trust resource names \"$server\""
+  grep -qF "L\"${accepted_urls[$i]}\"" "$work/url-accepted-$i/generated/release_config.cpp" ||
+    fail "${accepted_urls[$i]}: not the launcher's base URL"
+done
+for i in "${!refused_urls[@]}"; do
+  configure "url-refused-$i" 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
+    "-DSTONEWAKE_RELEASE_BASE_URL=${refused_urls[$i]}"
+  says "url-refused-$i" "STONEWAKE_RELEASE_BASE_URL must be https://host[:port][/path] or http://host[:port][/path] \
+(for example https://cdn.example.net/stonewake): a path of letters, digits and - . _ ~ between single slashes"
+done
 
 # The players' build: the launcher and nothing else, carrying the key and
 # server it was given.

@@ -22,7 +22,7 @@ boxes answered the way a player answers them (the Python test package):
     desktop_window_test.py --build BUILD_DIR [--keep DIR] [SCENARIO...]
 
 Scenarios: hand_over error_box uninstall_no uninstall_yes uninstall_percent
-uninstall_while_running
+uninstall_autorun uninstall_while_running uninstall_started_meanwhile
 (all of them by default, on one desktop).
 """
 import contextlib
@@ -196,6 +196,38 @@ def uninstall_percent(s):
     removed_everything(player, launcher)
 
 
+def cmd_runs_autorun(s, elsewhere):
+    """Whether this Wine's cmd runs the user's AutoRun command (Windows'
+    does unless started with /d): then `cmd /c cd` prints the folder the
+    AutoRun command changes to."""
+    out = s.work / "cmd-cd.txt"
+    with open(out, "wb") as printed:
+        s.desktop.wine("cmd", "/c", "cd", stdout=printed).wait(timeout=60)
+    return windows_path(elsewhere).lower() in out.read_text(errors="replace").lower()
+
+
+def uninstall_autorun(s):
+    """A '%' in the profile's path and an AutoRun command that changes
+    cmd's folder: the removal command of such a profile names the install
+    folder by its own name, relative to the folder cmd runs in."""
+    elsewhere = s.work / "autorun home"
+    decoy = elsewhere / "Stonewake" / "saves" / "slot 1.sav"
+    decoy.parent.mkdir(parents=True)
+    decoy.write_text("a player's save")
+    player = Player(s.desktop)
+    autorun_key = r"HKCU\Software\Microsoft\Command Processor"
+    player.reg("add", autorun_key, "/v", "AutoRun", "/t", "REG_SZ", "/d", f'cd /d "{windows_path(elsewhere)}"', "/f")
+    try:
+        if not cmd_runs_autorun(s, elsewhere):
+            print("  note: this Wine's cmd runs no AutoRun command, so the check below cannot see one run",
+                  flush=True)
+        player, launcher = answered_uninstall(s, "y", "100% autorun")
+        removed_everything(player, launcher)
+        check(decoy.read_text() == "a player's save", "the other folder named Stonewake is untouched")
+    finally:
+        player.reg("delete", autorun_key, "/v", "AutoRun", "/f")
+
+
 def uninstall_while_running(s):
     # No release server answers while the port is held: the launcher stays
     # offline and never patches.
@@ -219,8 +251,40 @@ def uninstall_while_running(s):
         player.forget()
 
 
+def uninstall_started_meanwhile(s):
+    """A launcher started while the removal question is open."""
+    # No release server answers while the port is held: the launcher stays
+    # offline and never patches.
+    with holding_port(s.settings.release_port):
+        player, launcher = installed_player(s, "meanwhile")
+        remover = s.launcher(launcher.profile)
+        remover.start("--uninstall")
+        remover.wait_for_box()
+        launcher.start()
+        launcher.wait_for_window()
+        # A window that has only just appeared may take the focus back from
+        # the box after the box was activated, and the key goes to it.
+        question = remover.wait_for_box()
+        def answered():
+            if question.exists():
+                s.desktop.xdotool("windowactivate", "--sync", question.xid)
+                s.desktop.key("y")
+                time.sleep(1)
+            return not question.exists()
+        wait_until(answered, "the removal question to be answered", 30)
+        # Return takes a box's default button; the removal question is
+        # answered already, so this is the box that says the launcher runs.
+        check(remover.wait_for_box().exists(), "after Yes, a box says the launcher is open")
+        remover.answer_box("Return")
+        check(remover.wait_exit() == 1, "the uninstall ended with 1, having removed nothing")
+        check(everything_kept(player, launcher), "shortcuts, entry, game and launcher are all still there")
+        wait_until(launcher.main_windows, "the running launcher's window", 20)[0].close()
+        check(launcher.wait_exit() == 0, "the running launcher closed normally")
+        player.forget()
+
+
 SCENARIOS = {f.__name__: f for f in (hand_over, error_box, uninstall_no, uninstall_yes, uninstall_percent,
-                                      uninstall_while_running)}
+                                      uninstall_autorun, uninstall_while_running, uninstall_started_meanwhile)}
 
 
 if __name__ == "__main__":

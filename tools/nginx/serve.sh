@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Serves a folder over plain HTTP on loopback with Debian's nginx, the way a
-# release tree is served to launchers: static files with Content-Length, no
-# compression, no listing. Everything nginx writes (configuration, pid file,
-# logs, temporary files) stays in STATE_DIR; no system path or root is needed.
+# Serves a folder over HTTP (or HTTPS) on loopback with Debian's nginx, the
+# way a release tree is served to launchers: static files with
+# Content-Length, no compression, no listing. Everything nginx writes
+# (configuration, pid file, logs, temporary files) stays in STATE_DIR; no
+# system path or root is needed.
 #
 #   serve.sh start ROOT STATE_DIR [PORT]  start in the background; prints the
 #                                         base URL (http://127.0.0.1:PORT).
@@ -13,16 +14,34 @@
 # STONEWAKE_NGINX_RATE and STONEWAKE_NGINX_LATEST_RATE, when set, limit each
 # connection to objects/ and to latest/ to that many bytes a second (nginx
 # limit_rate values such as 200k), so tests can watch a slow server.
+#
+# STONEWAKE_NGINX_CERT and STONEWAKE_NGINX_KEY (PEM files), when set, serve
+# over TLS with that certificate instead; the base URL printed is then
+# https://localhost:PORT (certificates name the host, not the address).
+# STONEWAKE_NGINX_PATH (such as /releases/stonewake) serves the tree under
+# that path instead of at the root; the printed base URL ends with it.
+# STONEWAKE_NGINX_REDIRECT (a base URL) answers every request with a 301 to
+# that base URL followed by the request's path, instead of serving ROOT.
 set -euo pipefail
 
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 usage() {
-  sed -n '2,16p' "$0" >&2
+  sed -n '2,24p' "$0" >&2
   exit 2
 }
 
 source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+
+url_path=${STONEWAKE_NGINX_PATH:-}
+if [[ -n $url_path && ! $url_path =~ ^(/[A-Za-z0-9._~-]+)+$ ]]; then
+  echo "serve.sh: STONEWAKE_NGINX_PATH must be /name[/name...] without a trailing slash" >&2
+  exit 2
+fi
+
+base_url() {  # PORT
+  if [[ -n ${STONEWAKE_NGINX_CERT:-} ]]; then echo "https://localhost:$1$url_path"; else echo "http://127.0.0.1:$1$url_path"; fi
+}
 
 write_config() {  # ROOT STATE PORT DAEMON
   local root state port daemon
@@ -30,7 +49,27 @@ write_config() {  # ROOT STATE PORT DAEMON
   state=$2
   port=$3
   daemon=$4
-  mkdir -p "$state/tmp"
+  mkdir -p "$state/tmp" "$state/empty"
+  local listen="127.0.0.1:$port" tls="" tree served=$root alias_latest="" alias_objects=""
+  if [[ -n ${STONEWAKE_NGINX_CERT:-} ]]; then
+    listen="$listen ssl"
+    tls="ssl_certificate $(realpath "$STONEWAKE_NGINX_CERT"); ssl_certificate_key $(realpath "$STONEWAKE_NGINX_KEY");"
+  fi
+  if [[ -n ${STONEWAKE_NGINX_REDIRECT:-} ]]; then
+    tree="location / { return 301 $STONEWAKE_NGINX_REDIRECT\$request_uri; }"
+  else
+    # At the root every file under ROOT is served (tests serve several
+    # trees side by side); under a path only the tree's two folders are.
+    if [[ -n $url_path ]]; then
+      served=$state/empty
+      alias_latest="alias $root/latest/;"
+      alias_objects="alias $root/objects/;"
+    fi
+    # Replaced by each release: caches must ask again. Named by their
+    # content, objects never change.
+    tree="location $url_path/latest/ { $alias_latest add_header Cache-Control \"no-cache\"; limit_rate ${STONEWAKE_NGINX_LATEST_RATE:-0}; }
+    location $url_path/objects/ { $alias_objects add_header Cache-Control \"public, max-age=31536000, immutable\"; limit_rate ${STONEWAKE_NGINX_RATE:-0}; }"
+  fi
   {
     echo "daemon $daemon;"
     echo "worker_processes 1;"
@@ -52,15 +91,13 @@ http {
   sendfile on;
   server_tokens off;
   server {
-    listen 127.0.0.1:$port;
-    root $root;
+    listen $listen;
+    $tls
+    root $served;
     autoindex off;
     # The publisher's temporary files and lock: never served.
     location ~ /\\. { return 404; }
-    # Replaced by each release; caches must ask again.
-    location /latest/ { add_header Cache-Control "no-cache"; limit_rate ${STONEWAKE_NGINX_LATEST_RATE:-0}; }
-    # Named by their content, so they never change.
-    location /objects/ { add_header Cache-Control "public, max-age=31536000, immutable"; limit_rate ${STONEWAKE_NGINX_RATE:-0}; }
+    $tree
   }
 }
 CONF
@@ -102,7 +139,7 @@ start() {
     done
   fi
   echo "$port" >"$state/port"
-  echo "http://127.0.0.1:$port"
+  base_url "$port"
 }
 
 stop() {
@@ -127,7 +164,7 @@ run() {
   mkdir -p "$state"
   state=$(cd "$state" && pwd)
   write_config "$root" "$state" "$port" off
-  echo "serving $root at http://127.0.0.1:$port (Ctrl-C stops)" >&2
+  echo "serving $root at $(base_url "$port") (Ctrl-C stops)" >&2
   exec "$nginx_bin" -p "$state" -c "$state/nginx.conf" -e "$state/error.log"
 }
 

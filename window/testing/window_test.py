@@ -24,11 +24,15 @@ Scenarios (each one launcher life or a few, in sequence):
                  missing; an object whose bytes do not match: the error,
                  nothing of it moved into place; a release published in the
                  middle of a patch: the patch ends, the probe offers the newer
+  https_cdn      a launcher built for https://localhost:18443/releases/stonewake
+                 (a CDN's address: TLS and a path) installs from it, then
+                 patches and replaces itself; the install is the release
 
 Releases are made with the publisher and served by nginx at the address test
 builds trust. Screenshots of every state stay in the work folder (--keep).
 """
 import contextlib
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -38,6 +42,7 @@ from test_support.checks import check, wait_until
 from test_support.desktop import Desktop
 from test_support.launcher import Launcher, Scene
 from test_support.release_server import ReleaseServer
+from test_support.wine import windows_path
 
 
 class Run:
@@ -246,6 +251,24 @@ def close_patch(run):
         check(launcher.wait_exit(20) == 0, "closed")
 
 
+def patch_replacing_launcher(run, launcher, scene, new_launcher, offer):
+    """Starts the launcher, takes its `offer` of a release that carries
+    `new_launcher`, and sees the launcher replace itself: the old one ends
+    with 0, the new one is in place and shows Ready, no error. Returns the
+    new launcher's window."""
+    launcher.start()
+    window = launcher.wait_for_window()
+    window.wait_for(scene.active, offer, timeout=60)
+    window.click(*scene.button_centre())
+    check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
+    check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
+    window = launcher.wait_for_window(timeout=40)
+    shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=60)
+    run.shot(window, "after-self-update")
+    check(not scene.shows_error(shot), "no error after the self-update")
+    return window
+
+
 def self_update(run):
     game = run.game("game", [100_000], seed=5)
     exe = run.settings.launcher
@@ -257,20 +280,9 @@ def self_update(run):
     scene = run.scene()
     with run.desktop() as desktop, run.server():
         launcher = run.launcher(desktop)
-        launcher.start()
-        window = launcher.wait_for_window()
-        window.wait_for(scene.active, "the install offer", timeout=40)
-        first_window = window.xid
-        window.click(*scene.button_centre())
-        check(launcher.wait_exit(60) == 0, "the replaced launcher ended with exit code 0")
-        check(launcher.exe.read_bytes() == new_launcher.read_bytes(), "the new launcher is in place")
-        window = launcher.wait_for_window(timeout=40)
-        shot = window.wait_for(scene.active, "the new launcher's own state: Ready", timeout=40)
-        run.shot(window, "after-self-update")
-        check(not scene.shows_error(shot), "no error after the self-update")
+        window = patch_replacing_launcher(run, launcher, scene, new_launcher, "the install offer")
         check(not launcher.file("Stonewake Launcher.old").exists(), "the parked launcher was deleted")
         check(launcher.file("installed.txt").read_bytes() == b"2.0\r\n", "installed 2.0")
-        del first_window
         window.close()
         wait_until(lambda: not launcher.main_windows(), "the new launcher's window to close", 20)
 
@@ -390,7 +402,65 @@ def server_faults(run):
         check(launcher.wait_exit(20) == 0, "closed")
 
 
-SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults)}
+# Where the launcher built for a CDN asks (stonewake_launcher_https in
+# window/CMakeLists.txt): https://localhost:18443/releases/stonewake.
+HTTPS_PORT = 18443
+HTTPS_PATH = "/releases/stonewake"
+
+
+def https_cdn(run):
+    certs = run.work / "certs"
+    certs.mkdir()
+    # An authority made for this run, trusted in the prefix's own root store
+    # for the run only: never the machine's store.
+    subprocess.run(["bash", "-c", 'source "$0" && make_authority "$1" authority && '
+                    'make_server_cert "$1" authority localhost localhost',
+                    run.settings.source / "e2e" / "test_authority.sh", certs], check=True)
+    exe = run.settings.bin / "stonewake_launcher_https" / run.settings.launcher_name
+    new_launcher = run.work / "new launcher.exe"
+    new_launcher.write_bytes(exe.read_bytes() + b"\0" * 512 + b"a newer launcher")
+    game = run.game("game", [300_000, 1_000_000], seed=8)
+    run.publish(game, "1.0")
+    scene = run.scene()
+    with run.desktop() as desktop:
+        def trust(action):
+            return desktop.wine(run.settings.program("trust_root"), action,
+                                windows_path(certs / "authority.der")).wait(60)
+        check(trust("add") == 0, "the run's authority is trusted in the prefix")
+        try:
+            with run.server(port=HTTPS_PORT, cert=certs / "localhost.pem", key=certs / "localhost.key",
+                            path=HTTPS_PATH) as server:
+                launcher = Launcher(desktop, run.settings, run.work / "profile", copy=exe)
+                launcher.start()
+                window = launcher.wait_for_window()
+                window.wait_for(scene.active, "the install offer", timeout=60)
+                run.shot(window, "install-offered")
+                window.click(*scene.button_centre())
+                wait_until(launcher.file("installed.txt").exists, "the install to finish", 120)
+                window.wait_for(scene.active, "Ready after the install", timeout=30)
+                check(game_files(launcher.file("game")) == game_files(game), "the install is identical to 1.0")
+                requests = server.requests()
+                check(requests and all(r.startswith(HTTPS_PATH + "/") for r in requests),
+                      f"every request went under {HTTPS_PATH}")
+                window.close()
+                check(launcher.wait_exit(20) == 0, "closed")
+
+                # A patch that carries a new launcher: it replaces itself.
+                (game / "data" / "part0.pak").write_bytes(b"changed" * 1000)
+                (game / "data" / "part1.pak").unlink()
+                (game / "data" / "new.pak").write_bytes(b"new")
+                run.publish(game, "1.1", launcher=new_launcher)
+                window = patch_replacing_launcher(run, launcher, scene, new_launcher, "the patch offer")
+                check(game_files(launcher.file("game")) == game_files(game), "the install is identical to 1.1")
+                check(launcher.file("installed.txt").read_bytes() == b"1.1\r\n", "installed 1.1")
+                window.close()
+                wait_until(lambda: not launcher.main_windows(), "the new launcher's window to close", 20)
+        finally:
+            trust("remove")
+
+
+SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults,
+                                      https_cdn)}
 
 
 if __name__ == "__main__":
