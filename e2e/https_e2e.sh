@@ -14,23 +14,24 @@ source_dir=$1
 wine_run=$2
 publisher=$3
 bin=$4
-serve=$source_dir/tools/nginx/serve.sh
 key=$source_dir/test_support/keys/test-only-release-key.pem
+source "$source_dir/tools/common.sh"
 source "$source_dir/e2e/test_authority.sh"
 [[ -x $publisher ]] || { echo "https-e2e: no publisher at $publisher (build the host preset)"; exit 1; }
 
-work=$(mktemp -d)
+scratch
+# The run's authority leaves the prefix's store and every server stops,
+# whatever happens; then the scratch folder goes.
 cleanup() {
   "$wine_run" "$bin/trust_root.exe" remove "$work/certs/trusted.der" >/dev/null 2>&1 || true
+  local state
   for state in "$work"/*/; do
-    if [[ -e $state/nginx.pid ]]; then "$serve" stop "$state" || true; fi
+    if [[ -e $state/nginx.pid ]]; then stop_serving "$state"; fi
   done
-  rm -rf "$work"
+  scratch_cleanup
 }
 trap cleanup EXIT
 cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 mkdir certs
 make_authority certs trusted
@@ -41,12 +42,12 @@ make_server_cert certs trusted other-host releases.example.net
 make_server_cert certs trusted expired localhost expired
 "$wine_run" "$bin/trust_root.exe" add "$work/certs/trusted.der"
 
-# serve NAME [VAR=VALUE...]: serves tree/ with nginx under those settings,
-# its state in NAME/; prints the base URL.
-serve() {
+# serve_as NAME [VAR=VALUE...]: serves tree/ with nginx under those
+# settings, its state in NAME/; prints the base URL.
+serve_as() {
   local name=$1
   shift
-  env "$@" "$serve" start tree "$work/$name"
+  env "$@" "$stonewake_source/tools/nginx/serve.sh" start tree "$work/$name"
 }
 tls() { echo "STONEWAKE_NGINX_CERT=certs/$1.pem STONEWAKE_NGINX_KEY=certs/$1.key"; }
 
@@ -83,7 +84,7 @@ printf 'hello' >"game/My Saves/read me.txt"
 publish() { "$publisher" release --game game "$@" --key "$key" --out tree >publish.log 2>&1 || { cat publish.log; exit 1; }; }
 publish --version 1.0
 export STONEWAKE_NGINX_PATH=/releases/stonewake
-base=$(serve cdn $(tls localhost))
+base=$(serve_as cdn $(tls localhost))
 [[ $base == https://localhost:*/releases/stonewake ]] || fail "serve.sh printed $base"
 echo "https-e2e: serving the tree at $base"
 take install "$base" "$work/install" complete
@@ -111,22 +112,18 @@ for _ in $(seq 100); do [[ -e "install/Stonewake Launcher.exe.started" ]] && bre
 # Certificates WinHTTP refuses. Wine says why in its own error code (12045
 # unknown authority, 12038 another host name, 12037 expired); the player
 # reads the one sentence of a server that cannot be reached.
-refused unknown-authority "$(serve unknown-authority $(tls by-unknown))"
-refused other-host "$(serve other-host $(tls other-host))"
-refused expired "$(serve expired $(tls expired))"
+refused unknown-authority "$(serve_as unknown-authority $(tls by-unknown))"
+refused other-host "$(serve_as other-host $(tls other-host))"
+refused expired "$(serve_as expired $(tls expired))"
 
 # A redirect from http to https is followed; one from https to http is not,
 # and the plain server never hears from the launcher.
 mkdir upgraded
-take upgraded "$(STONEWAKE_NGINX_PATH= serve upgrade STONEWAKE_NGINX_REDIRECT="${base%/releases/stonewake}")/releases/stonewake" \
+take upgraded "$(STONEWAKE_NGINX_PATH= serve_as upgrade STONEWAKE_NGINX_REDIRECT="${base%/releases/stonewake}")/releases/stonewake" \
   "$work/upgraded" replaced
 same_as_release upgraded 1.1
-plain=$(serve plain)
-refused downgraded "$(STONEWAKE_NGINX_PATH= serve downgrade $(tls localhost) STONEWAKE_NGINX_REDIRECT="${plain%/releases/stonewake}")/releases/stonewake"
+plain=$(serve_as plain)
+refused downgraded "$(STONEWAKE_NGINX_PATH= serve_as downgrade $(tls localhost) STONEWAKE_NGINX_REDIRECT="${plain%/releases/stonewake}")/releases/stonewake"
 [[ ! -s plain/access.log ]] || fail "the launcher followed https to http: $(cat plain/access.log)"
 
-if ((failures)); then
-  echo "$failures failures"
-  exit 1
-fi
-echo "https-e2e: install, patch and self-update over https under a path; refusals as expected"
+finish "https-e2e: install, patch and self-update over https under a path; refusals as expected"
