@@ -1,9 +1,31 @@
 #include "transfer/http_request.h"
 
+#include <vector>
+
 #include "core/records.h"
 #include "core/text.h"
 
 namespace launcher {
+
+// One request's completions. WinHTTP holds it through the request handle's
+// context (a heap copy of a shared pointer, deleted when the handle
+// closes), so a completion that comes after its waiter gave up, or a read
+// still filling `buffer`, finds it alive.
+struct RequestCompletion {
+  UniqueHandle<HANDLE, &CloseHandle> done{CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
+  bool failed = false;
+  DWORD result = 0;  // bytes available or read; the error code when failed
+  std::vector<std::uint8_t> buffer;
+  // The request looked a server up or opened a connection of its own; when
+  // it did neither, it went out on a kept connection.
+  bool connectedAnew = false;
+
+  void Complete(bool failure, DWORD value) {
+    failed = failure;
+    result = value;
+    SetEvent(done.get());
+  }
+};
 namespace {
 
 constexpr DWORD kHostChars = 256;   // 255 and the terminator
@@ -60,10 +82,48 @@ CrackedUrl CrackUrl(std::wstring_view url) {
 
 namespace {
 
+using CompletionRef = std::shared_ptr<RequestCompletion>;
+
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  if (context == 0) return;  // the session's and connections' own notices
+  auto* ref = reinterpret_cast<CompletionRef*>(context);
+  RequestCompletion& completion = **ref;
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      completion.Complete(false, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      completion.Complete(false, *static_cast<const DWORD*>(info));
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      completion.Complete(false, length);
+      break;
+    case WINHTTP_CALLBACK_STATUS_RESOLVING_NAME:
+    case WINHTTP_CALLBACK_STATUS_CONNECTING_TO_SERVER:
+      // Comes before the send's completion, whose event publishes it.
+      completion.connectedAnew = true;
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      completion.Complete(true, static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError);
+      break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      delete ref;  // the last notice of the handle
+      break;
+    default:
+      break;
+  }
+}
+
 WinHttpHandle OpenSession() {
   WinHttpHandle session(WinHttpOpen(L"StonewakeLauncher/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0));
+                                    WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session) Fail(L"The launcher could not start a web connection.");
+  constexpr DWORD kNotices = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                             WINHTTP_CALLBACK_FLAG_RESOLVE_NAME | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER;
+  if (WinHttpSetStatusCallback(session.get(), OnStatus, kNotices, 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    Fail(L"The launcher could not start a web connection.");
+  }
   // Best effort: without these the platform's own defaults still bound
   // every phase.
   WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
@@ -76,12 +136,26 @@ WinHttpHandle Connect(HINTERNET session, const CrackedUrl& cracked) {
   return connection;
 }
 
-// Opens and sends the request on `connection`. Returns false when it failed
-// on the way (no connection, no response); throws for the rest.
-bool SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& exchange) {
+enum class Sent {
+  Answered,
+  Failed,        // on the way: no connection, no response
+  FailedOnKept,  // before any answer, on a connection kept from an earlier request
+};
+
+// Opens and sends the request on `connection`; throws for what is not a
+// failure on the way.
+Sent SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& exchange) {
   exchange.request.reset(WinHttpOpenRequest(connection, L"GET", cracked.path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!exchange.request) Fail(L"The launcher could not make a request to the release server.");
+  exchange.completion = std::make_shared<RequestCompletion>();
+  auto* ref = new CompletionRef(exchange.completion);
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(ref);
+  if (!exchange.completion->done ||
+      !WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+    delete ref;
+    Fail(L"The launcher could not make a request to the release server.");
+  }
   // Wine's WinHttpSetTimeouts leaves the wait for the response headers
   // unbounded, so a server that takes the request and stays silent would hold
   // a check for ever. Windows already applies the receive time-out there;
@@ -89,9 +163,17 @@ bool SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& excha
   DWORD responseTimeout = kReceiveTimeoutMs;
   WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                    sizeof(responseTimeout));
-  return WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0) &&
-         WinHttpReceiveResponse(exchange.request.get(), nullptr);
+  if (!WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                          context)) {
+    return Sent::Failed;
+  }
+  bool failed = false;
+  AwaitCompletion(exchange, failed);
+  if (!failed && WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
+    AwaitCompletion(exchange, failed);
+    if (!failed) return Sent::Answered;
+  }
+  return exchange.completion->connectedAnew ? Sent::Failed : Sent::FailedOnKept;
 }
 
 // Status 200, and the body's length read, or the sentence for the rest.
@@ -110,6 +192,22 @@ constexpr wchar_t kUnreachable[] = L"Can't reach the update server. Check your i
 
 }  // namespace
 
+DWORD AwaitCompletion(HttpRequest& exchange, bool& failed) {
+  RequestCompletion& completion = *exchange.completion;
+  const HANDLE handles[] = {completion.done.get(), exchange.stop};
+  // WinHTTP's own time-outs bound every call, so the wait needs none.
+  if (WaitForMultipleObjects(exchange.stop ? 2 : 1, handles, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    throw TransferStopped{};
+  }
+  failed = completion.failed;
+  return completion.result;
+}
+
+std::uint8_t* CompletionBuffer(HttpRequest& exchange, DWORD count) {
+  exchange.completion->buffer.resize(count);
+  return exchange.completion->buffer.data();
+}
+
 HttpRequest OpenGet(std::wstring_view url) {
   const CrackedUrl cracked = CrackUrl(url);
   // On any throw below, `exchange` is destroyed member by member in reverse
@@ -117,30 +215,54 @@ HttpRequest OpenGet(std::wstring_view url) {
   HttpRequest exchange;
   exchange.session = OpenSession();
   exchange.connection = Connect(exchange.session.get(), cracked);
-  if (!SendGet(exchange.connection.get(), cracked, exchange)) Fail(kUnreachable);
+  if (SendGet(exchange.connection.get(), cracked, exchange) != Sent::Answered) Fail(kUnreachable);
   TakeResponse(exchange);
   return exchange;
 }
 
+void HttpSession::Drop() {
+  connection_.reset();
+  session_.reset();
+}
+
 HttpRequest HttpSession::Get(std::wstring_view url) {
   const CrackedUrl cracked = CrackUrl(url);
-  if (!session_) session_ = OpenSession();
-  if (!connection_ || cracked.host != host_ || cracked.port != port_) {
-    connection_.reset();
-    connection_ = Connect(session_.get(), cracked);
-    host_ = cracked.host;
-    port_ = cracked.port;
-  }
-  HttpRequest exchange;
-  if (!SendGet(connection_.get(), cracked, exchange)) {
+  if (connection_ && (cracked.host != host_ || cracked.port != port_)) Drop();
+  // A request that failed before any answer on a kept connection is sent
+  // again from a fresh session, whose own connection Windows opens anew.
+  // Wine keeps one pool of connections for the whole process, so there the
+  // next try may again go out on a kept connection (one of another
+  // session); each failure removes a dead one from the pool, and the tries
+  // end at the first failure on a connection of the request's own.
+  constexpr int kMostTries = 16;
+  for (int tries = 1;; ++tries) {
+    if (!session_) session_ = OpenSession();
+    if (!connection_) {
+      connection_ = Connect(session_.get(), cracked);
+      host_ = cracked.host;
+      port_ = cracked.port;
+    }
+    HttpRequest exchange;
+    exchange.stop = stop_;
+    Sent sent = Sent::Failed;
+    try {
+      sent = SendGet(connection_.get(), cracked, exchange);
+    } catch (...) {
+      // Stopped, or the request could not be made: the connection's state
+      // is not known, so the next request starts afresh.
+      exchange.request.reset();
+      Drop();
+      throw;
+    }
+    if (sent == Sent::Answered) {
+      TakeResponse(exchange);
+      return exchange;
+    }
     // The request goes first, then the connection and the session it broke.
     exchange.request.reset();
-    connection_.reset();
-    session_.reset();
-    Fail(kUnreachable);
+    Drop();
+    if (sent != Sent::FailedOnKept || tries == kMostTries) Fail(kUnreachable);
   }
-  TakeResponse(exchange);
-  return exchange;
 }
 
 }  // namespace launcher

@@ -25,9 +25,7 @@ bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
 }
 
 // The body of `exchange` into `path`; DownloadToFile's rules.
-bool WriteBody(const HttpRequest& exchange, const std::wstring& path, std::uint64_t limit,
-               const ByteProgress& progress) {
-  const HINTERNET request = exchange.request.get();
+bool WriteBody(HttpRequest exchange, const std::wstring& path, std::uint64_t limit, const ByteProgress& progress) {
   if (exchange.contentLength > limit) return false;
 
   FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -41,9 +39,9 @@ bool WriteBody(const HttpRequest& exchange, const std::wstring& path, std::uint6
   std::uint64_t written = 0;
   std::vector<std::uint8_t> chunk;
   // WinHTTP reports 0 ready bytes once the body is complete.
-  for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
+  for (DWORD ready = BytesReady(exchange); ready != 0; ready = BytesReady(exchange)) {
     chunk.resize(ready);
-    const DWORD read = ReadBytes(request, chunk.data(), ready);
+    const DWORD read = ReadBytes(exchange, chunk.data(), ready);
     if (read == 0) break;
     // Over plain HTTP anyone on the way can append without end; a body past
     // its signed size can never match, so it is neither stored nor read on.
