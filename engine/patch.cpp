@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <deque>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <set>
@@ -87,33 +89,61 @@ bool AlreadyInPlace(const std::wstring& dest, const ManifestFile& entry) {
 // Thrown inside a download to stop it once another one has failed.
 struct DownloadStopped {};
 
+// One game file to download, and how often the release lists it.
+struct GameFile {
+  const ManifestFile* entry;
+  std::uint64_t listed = 1;
+};
+
 // Downloads the game files of a patch side by side, each worker on an HTTP
 // session of its own (its connection kept from file to file), and moves
 // every verified file into place. The first failure ends it: the downloads
-// still running stop and their ".partial" files go, the files already
-// verified stay in place, and the failure is thrown as it would have been
-// alone.
+// still running stop at once (a worker waiting for a connection, headers or
+// a body gives up its request) and their ".partial" files go, the files
+// already verified stay in place, and the failure is thrown as it would
+// have been alone.
 class GameFileDownloads {
  public:
   GameFileDownloads(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
                     std::wstring_view baseUrl)
       : installFolder_(installFolder), status_(status), progress_(progress), baseUrl_(baseUrl) {
+    // A release may list one file twice, in one spelling or in two that
+    // differ in letter case only (one file to Windows; the manifest then
+    // gives both one digest). Two workers writing one ".partial" would
+    // spoil each other's download, so each file goes to one worker, and
+    // its repeats count as done along with it.
+    std::map<std::string, std::size_t> seen;  // lower-case path -> index into files_
     for (const ManifestFile& entry : status.fetch) {
-      if (!IsLauncherEntry(entry)) files_.push_back(&entry);
+      if (IsLauncherEntry(entry)) continue;
+      const auto [at, added] = seen.emplace(LowerAscii(entry.path), files_.size());
+      if (added) {
+        files_.push_back({&entry});
+      } else {
+        ++files_[at->second].listed;
+      }
     }
   }
 
   // Returns the bytes of every game file now in place.
   std::uint64_t Run() {
-    std::vector<HttpSession> sessions(kSideBySide);
+    std::deque<HttpSession> sessions;
+    for (std::size_t i = 0; i < kSideBySide; ++i) sessions.emplace_back(stop_.get());
     written_.assign(kSideBySide, 0);
-    work_.Run(files_.size(), kSideBySide,
-              [&](std::size_t worker, std::size_t index) { Fetch(sessions[worker], worker, *files_[index]); });
+    work_.Run(files_.size(), kSideBySide, [&](std::size_t worker, std::size_t index) {
+      try {
+        Fetch(sessions[worker], worker, files_[index]);
+      } catch (...) {
+        // Ends the waits of the requests in flight.
+        SetEvent(stop_.get());
+        throw;
+      }
+    });
     return finished_;
   }
 
  private:
-  void Fetch(HttpSession& session, std::size_t worker, const ManifestFile& entry) {
+  void Fetch(HttpSession& session, std::size_t worker, const GameFile& file) {
+    const ManifestFile& entry = *file.entry;
     const std::wstring dest = LocalPathFor(installFolder_, entry);
     if (!AlreadyInPlace(dest, entry)) {
       std::wstring partial;
@@ -125,6 +155,9 @@ class GameFileDownloads {
       } catch (const DownloadStopped&) {
         DeleteFileW((dest + std::wstring(kPartialSuffixWide)).c_str());
         return;
+      } catch (const TransferStopped&) {
+        DeleteFileW((dest + std::wstring(kPartialSuffixWide)).c_str());
+        return;
       }
       // The one place that moves verified files into place. A running game
       // holds its files without delete sharing, so a file it has open
@@ -133,7 +166,7 @@ class GameFileDownloads {
         throw LauncherError{L"Stonewake is still running. Close it, then update again."};
       }
     }
-    Finished(worker, entry.size);
+    Finished(worker, entry.size * file.listed);
   }
 
   void Report(std::size_t worker, std::uint64_t written) {
@@ -162,8 +195,10 @@ class GameFileDownloads {
   const ReleaseStatus& status_;
   const PatchProgress& progress_;
   const std::wstring_view baseUrl_;
-  std::vector<const ManifestFile*> files_;
+  std::vector<GameFile> files_;
   SideBySide work_;
+  // Set by the first failure; every request of the patch watches it.
+  UniqueHandle<HANDLE, &CloseHandle> stop_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   std::mutex mutex_;
   std::vector<std::uint64_t> written_;  // per worker, of the file it downloads
   std::uint64_t finished_ = 0;

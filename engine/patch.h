@@ -13,7 +13,9 @@ namespace launcher {
 
 // Applies `status` to `installFolder` in a fixed order: every game file of
 // `fetch` is downloaded, verified and moved into place (list order), unless
-// it is already in place with the release's content (a retried patch); files
+// it is already in place with the release's content (a retried patch); a
+// file listed more than once (letter case aside) is downloaded once, and its
+// repeats count as done with it; files
 // under "game" that the release does not list are removed, and so is a
 // leftover "Stonewake Launcher.exe.partial"; installed.txt
 // records `status.version`; last, a launcher entry in `fetch` replaces

@@ -567,5 +567,129 @@ TEST_F(ApplyReleaseTest, AFailureStopsTheDownloadsInFlight) {
             static_cast<std::ptrdiff_t>(kSideBySide));
 }
 
+// A release may list one file twice: in one spelling, or in two that differ
+// in letter case only (one file to Windows). Served slowly enough that two
+// downloads of it would overlap, each run of a fresh release installs it
+// from one download, leaves no ".partial", records the version, counts the
+// repeat as done, and a check afterwards has nothing to fetch.
+TEST_F(ApplyReleaseTest, AFileListedTwiceIsDownloadedOnce) {
+  const struct {
+    const char* name;
+    const char* first;
+    const char* second;
+  } kCases[] = {
+      {"the same path twice", "game/d", "game/d"},
+      {"letter case twins", "game/Data/A.pak", "game/data/a.pak"},
+  };
+  unsigned seed = 700;
+  for (const auto& c : kCases) {
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
+      const std::string content = Bytes(600000, seed++);
+      const std::string version = "7." + std::to_string(seed);
+      const TestRelease release =
+          Release(version, {{"game/other.dat", Bytes(5000, seed++)}, {c.first, content}, {c.second, content}});
+      PublishRelease(server, release);
+      const std::string object = "/objects/" + Sha256Hex(content);
+      TestResponse slow = TestResponse::Ok(content);
+      slow.stallAt = 1000;
+      slow.stallInBody = std::chrono::milliseconds(400);
+      server.Set(object, slow);
+      const std::size_t requestsBefore = server.RequestCount(object);
+
+      const ReleaseStatus status = Check();
+      ASSERT_EQ(status.fetch.size(), 3u);
+      EXPECT_EQ(Apply(status), L"");
+      ExpectInstalled(release);
+      EXPECT_EQ(server.RequestCount(object) - requestsBefore, 1u);
+      EXPECT_FALSE(FileExists(Path(c.first) + L".partial"));
+      EXPECT_FALSE(FileExists(Path(c.second) + L".partial"));
+      EXPECT_EQ(Installed(), version + "\r\n");
+      ASSERT_GE(reports.size(), 2u);
+      EXPECT_EQ(reports[reports.size() - 2].percent, 100);
+      EXPECT_EQ(reports.back().percent, 100);
+      EXPECT_TRUE(Check().fetch.empty());
+    }
+  }
+}
+
+// A server (or a middlebox) that drops a kept connection without a word:
+// the request sent on it fails before any answer and goes once more, so the
+// patch completes.
+TEST_F(ApplyReleaseTest, AKeptConnectionDroppedWithoutAWordCostsOneMoreRequest) {
+  const struct {
+    const char* name;
+    testing::Reuse reuse;
+  } kCases[] = {
+      {"closed in order", testing::Reuse::CloseOnce},
+      {"reset", testing::Reuse::ResetOnce},
+  };
+  unsigned seed = 800;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TestRelease release = ManyFiles("8." + std::to_string(seed), 3 * kSideBySide, 20000, seed);
+    seed += 100;
+    PublishRelease(server, release);
+    const ReleaseStatus status = Check();
+    server.SetReuse(c.reuse);
+
+    EXPECT_EQ(Apply(status), L"");
+    server.SetReuse(testing::Reuse::Close);
+    ExpectInstalled(release);
+    EXPECT_EQ(Installed(), "8." + std::to_string(seed - 100) + "\r\n");
+    std::size_t objectRequests = 0;
+    for (const ReleaseFile& file : release.files) {
+      objectRequests += server.RequestCount("/objects/" + Sha256Hex(file.content));
+    }
+    EXPECT_EQ(objectRequests, release.files.size() + 1);
+  }
+}
+
+// One object is missing while another's answer stalls for 20 s, before its
+// headers or inside its body: the missing object's sentence comes at once,
+// not after the stall, and the stopped download leaves no ".partial".
+TEST_F(ApplyReleaseTest, AFailureEndsTheWaitsInFlight) {
+  const struct {
+    const char* name;
+    bool inBody;
+  } kCases[] = {
+      {"headers stall", false},
+      {"body stalls", true},
+  };
+  unsigned seed = 900;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TestRelease before = ManyFiles("1.0", 2, 300000, seed);
+    const TestRelease after = ManyFiles("1.1", 2, 300000, seed + 10);
+    seed += 20;
+    WriteInstall(install.path(), before, "1.0");
+    PublishRelease(server, after);
+    TestResponse stalling = TestResponse::Ok(after.files[0].content);
+    if (c.inBody) {
+      stalling.stallAt = 1000;
+      stalling.stallInBody = std::chrono::seconds(20);
+    } else {
+      stalling.stallBeforeHeaders = std::chrono::seconds(20);
+    }
+    server.Set("/objects/" + Sha256Hex(after.files[0].content), stalling);
+    TestResponse missing = TestResponse::Status(404);
+    missing.stallBeforeHeaders = std::chrono::milliseconds(500);  // the other is under way by then
+    server.Set("/objects/" + Sha256Hex(after.files[1].content), missing);
+    const ReleaseStatus status = Check();
+    ASSERT_EQ(status.fetch.size(), 2u);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Apply(status), kNotThere);
+    // Far below the stall, whatever the machine's load.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    for (const ReleaseFile& file : before.files) {
+      SCOPED_TRACE(file.path);
+      EXPECT_TRUE(ReadFileBytes(Path(file.path)) == file.content);
+      EXPECT_FALSE(FileExists(Path(file.path) + L".partial"));
+    }
+    EXPECT_EQ(Installed(), "1.0\r\n");
+  }
+}
+
 }  // namespace
 }  // namespace launcher
