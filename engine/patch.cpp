@@ -133,7 +133,9 @@ class GameFileDownloads {
       try {
         Fetch(sessions[worker], worker, files_[index]);
       } catch (...) {
-        // Ends the waits of the requests in flight.
+        // Ends the waits of the requests in flight, whose workers then take
+        // no further file.
+        work_.Stop();
         SetEvent(stop_.get());
         throw;
       }

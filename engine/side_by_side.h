@@ -58,8 +58,13 @@ class SideBySide {
     if (failure_) std::rethrow_exception(failure_);
   }
 
-  // True once an item has failed.
+  // True once an item has failed, or Stop() was called.
   bool Stopped() const { return stopped_; }
+
+  // Hands out no further index, as a failure does; for an item that is about
+  // to fail and wakes the others first, so that none of them takes a new
+  // index before the failure is counted.
+  void Stop() { stopped_ = true; }
 
  private:
   template <typename Work>
