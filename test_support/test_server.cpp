@@ -185,6 +185,8 @@ const char* Reason(int status) {
       return "Forbidden";
     case 404:
       return "Not Found";
+    case 416:
+      return "Range Not Satisfiable";
     case 500:
       return "Internal Server Error";
     case 503:
@@ -305,6 +307,12 @@ void TestServer::SetReuse(Reuse reuse) {
   dropped_ = false;
 }
 
+void TestServer::SetForRange(const std::string& path, TestResponse response) {
+  auto shared = std::make_shared<const TestResponse>(std::move(response));
+  std::lock_guard lock(mutex_);
+  rangeResponses_[path] = std::move(shared);
+}
+
 void TestServer::Set(const std::string& path, TestResponse response) {
   auto shared = std::make_shared<const TestResponse>(std::move(response));
   std::lock_guard lock(mutex_);
@@ -411,6 +419,8 @@ bool TestServer::Answer(Link& link, const std::string& head, bool keep) {
     RecordedRequest request = ParseHead(head);
     const auto found = responses_.find(request.path);
     if (found != responses_.end()) response = found->second;
+    const auto forRange = rangeResponses_.find(request.path);
+    if (forRange != rangeResponses_.end() && request.Header("Range")) response = forRange->second;
     index = requests_.size();
     requests_.push_back(std::move(request));
     peakAnswering_ = std::max(peakAnswering_, ++answering_);

@@ -111,6 +111,9 @@ class TestServer {
 
   // Sets the answer for requests whose target is exactly `path`.
   void Set(const std::string& path, TestResponse response);
+  // Sets the answer for requests to `path` that carry a Range header; those
+  // get Set's answer while none is set.
+  void SetForRange(const std::string& path, TestResponse response);
 
   // From the next request on, on every connection (those kept too).
   void SetReuse(Reuse reuse);
@@ -149,6 +152,7 @@ class TestServer {
   mutable std::mutex mutex_;
   std::condition_variable idle_;
   std::map<std::string, std::shared_ptr<const TestResponse>, std::less<>> responses_;
+  std::map<std::string, std::shared_ptr<const TestResponse>, std::less<>> rangeResponses_;
   std::vector<RecordedRequest> requests_;
   Reuse reuse_ = Reuse::Close;
   bool dropped_ = false;  // a kept connection was dropped

@@ -144,7 +144,7 @@ enum class Sent {
 
 // Opens and sends the request on `connection`; throws for what is not a
 // failure on the way.
-Sent SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& exchange) {
+Sent SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& exchange, const std::wstring& headers = {}) {
   exchange.request.reset(WinHttpOpenRequest(connection, L"GET", cracked.path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES, cracked.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!exchange.request) Fail(L"The launcher could not make a request to the release server.");
@@ -163,8 +163,8 @@ Sent SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& excha
   DWORD responseTimeout = kReceiveTimeoutMs;
   WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
                    sizeof(responseTimeout));
-  if (!WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          context)) {
+  if (!WinHttpSendRequest(exchange.request.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
     return Sent::Failed;
   }
   bool failed = false;
@@ -176,13 +176,27 @@ Sent SendGet(HINTERNET connection, const CrackedUrl& cracked, HttpRequest& excha
   return exchange.completion->connectedAnew ? Sent::Failed : Sent::FailedOnKept;
 }
 
-// Status 200, and the body's length read, or the sentence for the rest.
-void TakeResponse(HttpRequest& exchange) {
+// Status 200, and the body's length read, or the sentence for the rest. For
+// a range request (`from` > 0) also a 206 with exactly the rest of an object
+// of `size` bytes; anything else throws RangeRefused.
+void TakeResponse(HttpRequest& exchange, std::uint64_t from = 0, std::uint64_t size = 0) {
   DWORD status = 0;
-  DWORD size = sizeof(status);
-  if (!WinHttpQueryHeaders(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
-      status != 200) {
+  DWORD length = sizeof(status);
+  const bool known = WinHttpQueryHeaders(exchange.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                         WINHTTP_HEADER_NAME_BY_INDEX, &status, &length, WINHTTP_NO_HEADER_INDEX);
+  if (known && from > 0 && status == 206) {
+    wchar_t text[80] = {};
+    DWORD textSize = sizeof(text) - sizeof(wchar_t);
+    const std::wstring expected = L"bytes " + std::to_wstring(from) + L"-" + std::to_wstring(size - 1) + L"/" +
+                                  std::to_wstring(size);
+    if (!WinHttpQueryHeaders(exchange.request.get(), WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                             &textSize, WINHTTP_NO_HEADER_INDEX) ||
+        std::wstring_view(text, textSize / sizeof(wchar_t)) != expected) {
+      throw RangeRefused{};
+    }
+    exchange.rest = true;
+  } else if (!known || status != 200) {
+    if (from > 0) throw RangeRefused{};
     Fail(L"The release server did not have what the launcher asked for.");
   }
   exchange.contentLength = ContentLength(exchange.request.get());
@@ -225,8 +239,15 @@ void HttpSession::Drop() {
   session_.reset();
 }
 
-HttpRequest HttpSession::Get(std::wstring_view url) {
+HttpRequest HttpSession::Get(std::wstring_view url) { return Send(url, 0, 0); }
+
+HttpRequest HttpSession::GetRest(std::wstring_view url, std::uint64_t from, std::uint64_t size) {
+  return Send(url, from, size);
+}
+
+HttpRequest HttpSession::Send(std::wstring_view url, std::uint64_t from, std::uint64_t size) {
   const CrackedUrl cracked = CrackUrl(url);
+  const std::wstring headers = from > 0 ? L"Range: bytes=" + std::to_wstring(from) + L"-" : std::wstring();
   if (connection_ && (cracked.host != host_ || cracked.port != port_)) Drop();
   // A request that failed before any answer on a kept connection is sent
   // again from a fresh session, whose own connection Windows opens anew.
@@ -246,7 +267,7 @@ HttpRequest HttpSession::Get(std::wstring_view url) {
     exchange.stop = stop_;
     Sent sent = Sent::Failed;
     try {
-      sent = SendGet(connection_.get(), cracked, exchange);
+      sent = SendGet(connection_.get(), cracked, exchange, headers);
     } catch (...) {
       // Stopped, or the request could not be made: the connection's state
       // is not known, so the next request starts afresh.
@@ -255,7 +276,7 @@ HttpRequest HttpSession::Get(std::wstring_view url) {
       throw;
     }
     if (sent == Sent::Answered) {
-      TakeResponse(exchange);
+      TakeResponse(exchange, from, size);
       return exchange;
     }
     // The request goes first, then the connection and the session it broke.

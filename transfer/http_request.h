@@ -30,6 +30,10 @@ struct CrackedUrl {
 // gave up on it, no sentence is due.
 struct TransferStopped {};
 
+// Thrown by HttpSession::GetRest when the server answered a range request
+// with anything but the rest asked for or the whole object.
+struct RangeRefused {};
+
 // What WinHTTP's completions hand to the thread waiting for them (defined
 // in the source file).
 struct RequestCompletion;
@@ -50,6 +54,7 @@ struct HttpRequest {
   std::shared_ptr<RequestCompletion> completion;
   std::uint64_t contentLength = 0;  // Content-Length (64-bit), 0 when absent or unreadable
   HANDLE stop = nullptr;            // an event that ends every wait; none when null
+  bool rest = false;                // a 206 with the rest of the object asked for
 
   HttpRequest() = default;
   HttpRequest(HttpRequest&&) noexcept = default;
@@ -62,6 +67,7 @@ struct HttpRequest {
       completion = std::move(other.completion);
       contentLength = other.contentLength;
       stop = other.stop;
+      rest = other.rest;
     }
     return *this;
   }
@@ -114,8 +120,16 @@ class HttpSession {
   // OpenGet on this session's connection, with OpenGet's sentences.
   HttpRequest Get(std::wstring_view url);
 
+  // A GET of an object of `size` bytes from byte `from` on (0 < from <
+  // size), with "Range: bytes=<from>-". Returns a 206 whose Content-Range
+  // is exactly "bytes <from>-<size - 1>/<size>" (`rest` set), or a 200 (the
+  // whole object). Throws RangeRefused for any other answer (a 416, another
+  // range, a missing object), and Get's sentences for the rest.
+  HttpRequest GetRest(std::wstring_view url, std::uint64_t from, std::uint64_t size);
+
  private:
   void Drop();
+  HttpRequest Send(std::wstring_view url, std::uint64_t from, std::uint64_t size);
 
   // Request before connection before session: members close in reverse.
   WinHttpHandle session_;
