@@ -99,7 +99,8 @@ struct GameFile {
 // Downloads of at least this many bytes go on from a ".partial" left by an
 // interrupted attempt; smaller ones start again from their first byte,
 // since a range request answered with anything but the rest costs a
-// second request. Measured with bench/resume.sh.
+// second request. bench/resume.sh, 50 ms round trip at 3 MB/s: one more
+// request took 0.056 s; 128 KiB coming again 0.77 of that, 256 KiB 1.76.
 constexpr std::uint64_t kResumeFromBytes = 256 * 1024;
 
 // The record of what the ".partial" files of an install hold: one line
