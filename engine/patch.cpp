@@ -169,9 +169,9 @@ bool WritePartialRecord(std::wstring_view installFolder, const std::string& text
 // session of its own (its connection kept from file to file), and moves
 // every verified file into place. The first failure ends it: the downloads
 // still running stop at once (a worker waiting for a connection, headers or
-// a body gives up its request) and their ".partial" files go, the files
-// already verified stay in place, and the failure is thrown as it would
-// have been alone.
+// a body gives up its request), their ".partial" files go unless the next
+// attempt may go on from them, the files already verified stay in place,
+// and the failure is thrown as it would have been alone.
 class GameFileDownloads {
  public:
   GameFileDownloads(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,

@@ -40,7 +40,9 @@ namespace launcher {
 //       (the new launcher cannot be moved into place; the previous launcher
 //       is moved back first)
 // A failure undoes nothing else: every file already moved into place stays,
-// so the next check fetches only what is still missing.
+// so the next check fetches only what is still missing, and a cut download
+// of a game file of 256 KiB or more keeps its ".partial" (its object named
+// in "partials.txt"), which the next patch goes on from.
 bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
                   std::wstring_view baseUrl = ReleaseServerBase);
 

@@ -26,6 +26,7 @@ struct RequestCompletion {
     SetEvent(done.get());
   }
 };
+
 namespace {
 
 constexpr DWORD kHostChars = 256;   // 255 and the terminator
