@@ -184,11 +184,13 @@ TEST_F(NginxApplyTest, RunningGameStopsThePatch) {
   }
   const std::wstring r3 = JoinPath(sources, L"r3");
   // The files download side by side: the other one was either finished
-  // and moved into place, or stopped with its download gone.
+  // and moved into place, or stopped, keeping at most its object's
+  // beginning for the next attempt to go on from.
   const std::string firstNew = ReadFileBytes(LocalPathFor(r3, status.fetch[0]));
   const bool firstDone = ReadFileBytes(first) == firstNew;
   EXPECT_TRUE(firstDone || ReadFileBytes(first) == firstBefore);
-  EXPECT_FALSE(FileExists(first + L".partial"));
+  const std::string firstKept = ReadFileBytes(first + L".partial");
+  EXPECT_TRUE(firstNew.starts_with(firstKept));
   EXPECT_TRUE(ReadFileBytes(second) == secondBefore);
   EXPECT_TRUE(ReadFileBytes(second + L".partial") == ReadFileBytes(LocalPathFor(r3, status.fetch[1])));
   EXPECT_EQ(ReadFileBytes(Path(L"installed.txt")), "1.1\r\n");
@@ -198,6 +200,8 @@ TEST_F(NginxApplyTest, RunningGameStopsThePatch) {
 
   EXPECT_EQ(Apply(L"r3", rest), L"");
   ExpectGameOf(L"r3");
+  EXPECT_FALSE(FileExists(first + L".partial"));
+  EXPECT_FALSE(FileExists(second + L".partial"));
   EXPECT_EQ(ReadFileBytes(Path(L"installed.txt")), "1.2\r\n");
 }
 

@@ -13,7 +13,9 @@ namespace launcher {
 
 // Applies `status` to `installFolder` in a fixed order: every game file of
 // `fetch` is downloaded, verified and moved into place (list order), unless
-// it is already in place with the release's content (a retried patch); files
+// it is already in place with the release's content (a retried patch); a
+// file listed more than once (letter case aside) is downloaded once, and its
+// repeats count as done with it; files
 // under "game" that the release does not list are removed, and so is a
 // leftover "Stonewake Launcher.exe.partial"; installed.txt
 // records `status.version`; last, a launcher entry in `fetch` replaces
@@ -38,7 +40,9 @@ namespace launcher {
 //       (the new launcher cannot be moved into place; the previous launcher
 //       is moved back first)
 // A failure undoes nothing else: every file already moved into place stays,
-// so the next check fetches only what is still missing.
+// so the next check fetches only what is still missing, and a cut download
+// of a game file of 256 KiB or more keeps its ".partial" (its object named
+// in "partials.txt"), which the next patch goes on from.
 bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
                   std::wstring_view baseUrl = ReleaseServerBase);
 

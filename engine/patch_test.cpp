@@ -534,37 +534,247 @@ TEST_F(ApplyReleaseTest, GameFilesDownloadSideBySide) {
 }
 
 // The first failure ends the patch with its own sentence; the downloads
-// still running stop and leave no ".partial" file, and the files they were
-// to replace keep their old content.
+// still running stop, and the files they were to replace keep their old
+// content. A stopped download large enough to be resumed keeps the bytes it
+// has (the beginning of its object), and the next attempt asks only for the
+// rest; a smaller one leaves no ".partial" file.
 TEST_F(ApplyReleaseTest, AFailureStopsTheDownloadsInFlight) {
-  const TestRelease before = ManyFiles("1.0", 2 * kSideBySide, 300000, 400);
-  const TestRelease after = ManyFiles("1.1", 2 * kSideBySide, 300000, 500);
-  WriteInstall(install.path(), before, "1.0");
-  PublishRelease(server, after);
-  TestResponse missing = TestResponse::Status(404);
-  missing.stallBeforeHeaders = std::chrono::milliseconds(300);
-  server.Set("/objects/" + Sha256Hex(after.files[0].content), missing);
-  for (std::size_t i = 1; i < after.files.size(); ++i) {
-    TestResponse stalling = TestResponse::Ok(after.files[i].content);
-    stalling.stallAt = 1000;
-    stalling.stallInBody = std::chrono::milliseconds(1500);
-    server.Set("/objects/" + Sha256Hex(after.files[i].content), stalling);
-  }
-  const ReleaseStatus status = Check();
-  ASSERT_EQ(status.fetch.size(), after.files.size());
+  const struct {
+    const char* name;
+    std::size_t size;
+    bool kept;
+  } kCases[] = {
+      {"files resumed", 300000, true},
+      {"files fetched whole", 100000, false},
+  };
+  unsigned seed = 400;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TestRelease before = ManyFiles("1.0", 2 * kSideBySide, c.size, seed);
+    const TestRelease after = ManyFiles("1.1", 2 * kSideBySide, c.size, seed + 100);
+    seed += 200;
+    WriteInstall(install.path(), before, "1.0");
+    PublishRelease(server, after);
+    TestResponse missing = TestResponse::Status(404);
+    missing.stallBeforeHeaders = std::chrono::milliseconds(300);
+    server.Set("/objects/" + Sha256Hex(after.files[0].content), missing);
+    for (std::size_t i = 1; i < after.files.size(); ++i) {
+      TestResponse stalling = TestResponse::Ok(after.files[i].content);
+      stalling.stallAt = 1000;
+      stalling.stallInBody = std::chrono::milliseconds(1500);
+      server.Set("/objects/" + Sha256Hex(after.files[i].content), stalling);
+    }
+    const ReleaseStatus status = Check();
+    ASSERT_EQ(status.fetch.size(), after.files.size());
+    const std::size_t requestsBefore = server.Requests().size();
 
-  EXPECT_EQ(Apply(status), kNotThere);
-  for (const ReleaseFile& file : before.files) {
-    SCOPED_TRACE(file.path);
-    EXPECT_TRUE(ReadFileBytes(Path(file.path)) == file.content);
-    EXPECT_FALSE(FileExists(Path(file.path) + L".partial"));
+    EXPECT_EQ(Apply(status), kNotThere);
+    std::size_t partials = 0;
+    for (std::size_t i = 0; i < before.files.size(); ++i) {
+      SCOPED_TRACE(before.files[i].path);
+      EXPECT_TRUE(ReadFileBytes(Path(before.files[i].path)) == before.files[i].content);
+      const std::wstring partial = Path(before.files[i].path) + L".partial";
+      if (!FileExists(partial)) continue;
+      ++partials;
+      const std::string left = ReadFileBytes(partial);
+      EXPECT_TRUE(left == after.files[i].content.substr(0, left.size()));
+    }
+    EXPECT_EQ(partials > 0, c.kept);
+    EXPECT_EQ(Installed(), "1.0\r\n");
+    // No file was asked for after the failure but those already in flight.
+    auto requests = server.Requests();
+    EXPECT_LE(std::count_if(requests.begin() + static_cast<std::ptrdiff_t>(requestsBefore), requests.end(),
+                            [](const testing::RecordedRequest& r) { return r.path.starts_with("/objects/"); }),
+              static_cast<std::ptrdiff_t>(kSideBySide));
+
+    // The retry, the object back: the kept bytes are not asked for again.
+    PublishRelease(server, after);
+    const std::size_t retryFrom = server.Requests().size();
+    EXPECT_EQ(Apply(Check()), L"");
+    ExpectInstalled(after);
+    EXPECT_EQ(Installed(), "1.1\r\n");
+    std::size_t ranges = 0;
+    requests = server.Requests();
+    for (std::size_t i = retryFrom; i < requests.size(); ++i) ranges += requests[i].Header("Range").has_value();
+    EXPECT_EQ(ranges, partials);
+    for (const ReleaseFile& file : after.files) EXPECT_FALSE(FileExists(Path(file.path) + L".partial"));
+    EXPECT_FALSE(FileExists(install / L"partials.txt"));
   }
-  EXPECT_EQ(Installed(), "1.0\r\n");
-  // No file was asked for after the failure but those already in flight.
-  const auto requests = server.Requests();
-  EXPECT_LE(std::count_if(requests.begin(), requests.end(),
-                          [](const testing::RecordedRequest& r) { return r.path.starts_with("/objects/"); }),
-            static_cast<std::ptrdiff_t>(kSideBySide));
+}
+
+// A ".partial" is resumed only when the record of the attempt that wrote it
+// names the object the release lists now at that path; otherwise it goes
+// and the object is fetched whole. Either way the right file is installed.
+TEST_F(ApplyReleaseTest, OnlyAPartialOfTheListedObjectIsResumed) {
+  const std::string listed = Bytes(400000, 950);
+  const std::string earlier = Bytes(400000, 951);  // the path's object before the release changed
+  const auto lineFor = [](const std::string& content) {
+    return Sha256Hex(content) + " " + std::to_string(content.size()) + " game/data/big.pak\n";
+  };
+  const struct {
+    const char* name;
+    std::string kept;    // the ".partial"'s bytes
+    std::string record;  // partials.txt, none when empty
+    bool resumed;
+  } kCases[] = {
+      {"the listed object's beginning, recorded", listed.substr(0, 150000), lineFor(listed), true},
+      {"recorded in other letter case", listed.substr(0, 150000),
+       Sha256Hex(listed) + " 400000 game/DATA/Big.pak\n", true},
+      {"another object's beginning, recorded as such", earlier.substr(0, 150000), lineFor(earlier), false},
+      {"another object's beginning, recorded as the listed one's size only",
+       earlier.substr(0, 150000), Sha256Hex(earlier) + " 400000 game/data/big.pak\n", false},
+      {"the listed object's beginning, no record", listed.substr(0, 150000), "", false},
+      {"a record cut in its line", listed.substr(0, 150000), lineFor(listed).substr(0, 70), false},
+  };
+  int run = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TestRelease release = Release("9." + std::to_string(run++), {{"game/data/big.pak", listed}});
+    PublishRelease(server, release);
+    WriteFileBytes(Path("game/data/big.pak"), "the installed file");
+    WriteFileBytes(Path("game/data/big.pak.partial"), c.kept);
+    DeleteFileW((install / L"partials.txt").c_str());
+    if (!c.record.empty()) WriteFileBytes(install / L"partials.txt", c.record);
+    TestResponse rest = TestResponse::Ok(listed.substr(150000));
+    rest.status = 206;
+    rest.headers = {"Content-Range: bytes 150000-399999/400000"};
+    server.SetForRange("/objects/" + Sha256Hex(listed), rest);
+    const std::size_t requestsBefore = server.Requests().size();
+
+    EXPECT_EQ(Apply(Check()), L"");
+    ExpectInstalled(release);
+    EXPECT_FALSE(FileExists(Path("game/data/big.pak.partial")));
+    EXPECT_FALSE(FileExists(install / L"partials.txt"));
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size() - requestsBefore, 3u);  // manifest, signature, object
+    EXPECT_EQ(requests.back().Header("Range"), c.resumed ? std::optional<std::string>("bytes=150000-") : std::nullopt);
+    EXPECT_EQ(requests.back().bodyBytesSent, c.resumed ? 250000u : 400000u);
+  }
+}
+
+// A release may list one file twice: in one spelling, or in two that differ
+// in letter case only (one file to Windows). Served slowly enough that two
+// downloads of it would overlap, each run of a fresh release installs it
+// from one download, leaves no ".partial", records the version, counts the
+// repeat as done, and a check afterwards has nothing to fetch.
+TEST_F(ApplyReleaseTest, AFileListedTwiceIsDownloadedOnce) {
+  const struct {
+    const char* name;
+    const char* first;
+    const char* second;
+  } kCases[] = {
+      {"the same path twice", "game/d", "game/d"},
+      {"letter case twins", "game/Data/A.pak", "game/data/a.pak"},
+  };
+  unsigned seed = 700;
+  for (const auto& c : kCases) {
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
+      const std::string content = Bytes(600000, seed++);
+      const std::string version = "7." + std::to_string(seed);
+      const TestRelease release =
+          Release(version, {{"game/other.dat", Bytes(5000, seed++)}, {c.first, content}, {c.second, content}});
+      PublishRelease(server, release);
+      const std::string object = "/objects/" + Sha256Hex(content);
+      TestResponse slow = TestResponse::Ok(content);
+      slow.stallAt = 1000;
+      slow.stallInBody = std::chrono::milliseconds(400);
+      server.Set(object, slow);
+      const std::size_t requestsBefore = server.RequestCount(object);
+
+      const ReleaseStatus status = Check();
+      ASSERT_EQ(status.fetch.size(), 3u);
+      EXPECT_EQ(Apply(status), L"");
+      ExpectInstalled(release);
+      EXPECT_EQ(server.RequestCount(object) - requestsBefore, 1u);
+      EXPECT_FALSE(FileExists(Path(c.first) + L".partial"));
+      EXPECT_FALSE(FileExists(Path(c.second) + L".partial"));
+      EXPECT_EQ(Installed(), version + "\r\n");
+      ASSERT_GE(reports.size(), 2u);
+      EXPECT_EQ(reports[reports.size() - 2].percent, 100);
+      EXPECT_EQ(reports.back().percent, 100);
+      EXPECT_TRUE(Check().fetch.empty());
+    }
+  }
+}
+
+// A server (or a middlebox) that drops a kept connection without a word:
+// the request sent on it fails before any answer and goes once more, so the
+// patch completes.
+TEST_F(ApplyReleaseTest, AKeptConnectionDroppedWithoutAWordCostsOneMoreRequest) {
+  const struct {
+    const char* name;
+    testing::Reuse reuse;
+  } kCases[] = {
+      {"closed in order", testing::Reuse::CloseOnce},
+      {"reset", testing::Reuse::ResetOnce},
+  };
+  unsigned seed = 800;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TestRelease release = ManyFiles("8." + std::to_string(seed), 3 * kSideBySide, 20000, seed);
+    seed += 100;
+    PublishRelease(server, release);
+    const ReleaseStatus status = Check();
+    server.SetReuse(c.reuse);
+
+    EXPECT_EQ(Apply(status), L"");
+    server.SetReuse(testing::Reuse::Close);
+    ExpectInstalled(release);
+    EXPECT_EQ(Installed(), "8." + std::to_string(seed - 100) + "\r\n");
+    std::size_t objectRequests = 0;
+    for (const ReleaseFile& file : release.files) {
+      objectRequests += server.RequestCount("/objects/" + Sha256Hex(file.content));
+    }
+    EXPECT_EQ(objectRequests, release.files.size() + 1);
+  }
+}
+
+// One object is missing while another's answer stalls for 20 s, before its
+// headers or inside its body: the missing object's sentence comes at once,
+// not after the stall, and the stopped download leaves no ".partial".
+TEST_F(ApplyReleaseTest, AFailureEndsTheWaitsInFlight) {
+  const struct {
+    const char* name;
+    bool inBody;
+  } kCases[] = {
+      {"headers stall", false},
+      {"body stalls", true},
+  };
+  unsigned seed = 900;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    // Below the size that is resumed: a stopped download leaves nothing.
+    const TestRelease before = ManyFiles("1.0", 2, 200000, seed);
+    const TestRelease after = ManyFiles("1.1", 2, 200000, seed + 10);
+    seed += 20;
+    WriteInstall(install.path(), before, "1.0");
+    PublishRelease(server, after);
+    TestResponse stalling = TestResponse::Ok(after.files[0].content);
+    if (c.inBody) {
+      stalling.stallAt = 1000;
+      stalling.stallInBody = std::chrono::seconds(20);
+    } else {
+      stalling.stallBeforeHeaders = std::chrono::seconds(20);
+    }
+    server.Set("/objects/" + Sha256Hex(after.files[0].content), stalling);
+    TestResponse missing = TestResponse::Status(404);
+    missing.stallBeforeHeaders = std::chrono::milliseconds(500);  // the other is under way by then
+    server.Set("/objects/" + Sha256Hex(after.files[1].content), missing);
+    const ReleaseStatus status = Check();
+    ASSERT_EQ(status.fetch.size(), 2u);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Apply(status), kNotThere);
+    // Far below the stall, whatever the machine's load.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    for (const ReleaseFile& file : before.files) {
+      SCOPED_TRACE(file.path);
+      EXPECT_TRUE(ReadFileBytes(Path(file.path)) == file.content);
+      EXPECT_FALSE(FileExists(Path(file.path) + L".partial"));
+    }
+    EXPECT_EQ(Installed(), "1.0\r\n");
+  }
 }
 
 }  // namespace

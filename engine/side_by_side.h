@@ -30,12 +30,20 @@ class SideBySide {
   // thread the system refuses only means fewer side by side.
   //
   // Once an item throws, no further index is handed out; the items already
-  // running finish (or watch Stopped() and give up early). When all threads
-  // have ended, the failure of the lowest index is rethrown: every index
-  // below it was handed out and finished, so it is the failure one item
-  // after another would have met first.
+  // running finish, or watch Stopped() and give up early. When all threads
+  // have ended, the failure of the lowest index is rethrown. When every item
+  // runs to its end, every index below it was handed out and finished, so it
+  // is the failure one item after another would have met first; items that
+  // give up early may leave lower indices unfinished without a failure.
+  //
+  // Each Run starts afresh, so one object may run several lists in turn
+  // (never two at once).
   template <typename Work>
   void Run(std::size_t count, std::size_t workers, Work work) {
+    next_ = 0;
+    stopped_ = false;
+    failure_ = nullptr;
+    failedIndex_ = 0;
     workers = std::max<std::size_t>(1, std::min(workers, count));
     std::vector<std::thread> helpers;
     for (std::size_t worker = 1; worker < workers; ++worker) {
@@ -50,8 +58,13 @@ class SideBySide {
     if (failure_) std::rethrow_exception(failure_);
   }
 
-  // True once an item has failed.
+  // True once an item has failed, or Stop() was called.
   bool Stopped() const { return stopped_; }
+
+  // Hands out no further index, as a failure does; for an item that is about
+  // to fail and wakes the others first, so that none of them takes a new
+  // index before the failure is counted.
+  void Stop() { stopped_ = true; }
 
  private:
   template <typename Work>

@@ -58,5 +58,19 @@ TEST(SideBySide, TheFailureOfTheLowestItemIsThrownAndNothingStartsAfterIt) {
   EXPECT_LT(started.load(), 1000u);
 }
 
+// One object, two lists: the second starts from its first item, neither
+// stopped nor failing because the first list failed.
+TEST(SideBySide, ASecondRunStartsAfresh) {
+  SideBySide work;
+  EXPECT_THROW(work.Run(50, 4, [](std::size_t, std::size_t index) {
+    if (index == 2) throw std::runtime_error("first list");
+  }),
+               std::runtime_error);
+  std::vector<std::atomic<int>> runs(20);
+  work.Run(runs.size(), 4, [&](std::size_t, std::size_t index) { ++runs[index]; });
+  EXPECT_FALSE(work.Stopped());
+  for (std::size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(runs[i], 1) << "item " << i;
+}
+
 }  // namespace
 }  // namespace launcher

@@ -74,6 +74,8 @@ bool Wait(SOCKET s, WSAEVENT event, HANDLE stop, DWORD limitMs = kSliceMs) {
   return true;
 }
 
+}  // namespace
+
 // One accepted connection: its non-blocking socket and the event its
 // network events set.
 class Link {
@@ -109,16 +111,19 @@ class Link {
 
   // Reads up to the blank line that ends a request's head and returns the
   // head without it. Empty when the client goes away first, sends an
-  // oversized head, or the server stops.
-  std::string ReadHead() {
+  // oversized head, stays silent for `silence` (when given), or the server
+  // stops.
+  std::string ReadHead(std::optional<std::chrono::steady_clock::duration> silence = std::nullopt) {
     std::string head;
     char buffer[4096];
+    const auto deadline = std::chrono::steady_clock::now() + silence.value_or(std::chrono::hours(1));
     while (head.find("\r\n\r\n") == std::string::npos) {
       if (head.size() > kMaxHeadBytes) return {};
       const int n = recv(socket_, buffer, sizeof(buffer), 0);
       if (n > 0) {
         head.append(buffer, static_cast<std::size_t>(n));
       } else if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        if (silence && head.empty() && std::chrono::steady_clock::now() >= deadline) return {};
         if (!Wait(socket_, event_, stop_)) return {};
       } else {
         return {};
@@ -160,6 +165,8 @@ class Link {
   HANDLE stop_;
 };
 
+namespace {
+
 const char* Reason(int status) {
   switch (status) {
     case 200:
@@ -178,6 +185,8 @@ const char* Reason(int status) {
       return "Forbidden";
     case 404:
       return "Not Found";
+    case 416:
+      return "Range Not Satisfiable";
     case 500:
       return "Internal Server Error";
     case 503:
@@ -292,6 +301,18 @@ std::wstring TestServer::baseUrl() const { return LoopbackUrl(port_); }
 
 std::wstring TestServer::Url(std::string_view path) const { return baseUrl() + std::wstring(path.begin(), path.end()); }
 
+void TestServer::SetReuse(Reuse reuse) {
+  std::lock_guard lock(mutex_);
+  reuse_ = reuse;
+  dropped_ = false;
+}
+
+void TestServer::SetForRange(const std::string& path, TestResponse response) {
+  auto shared = std::make_shared<const TestResponse>(std::move(response));
+  std::lock_guard lock(mutex_);
+  rangeResponses_[path] = std::move(shared);
+}
+
 void TestServer::Set(const std::string& path, TestResponse response) {
   auto shared = std::make_shared<const TestResponse>(std::move(response));
   std::lock_guard lock(mutex_);
@@ -362,9 +383,35 @@ void TestServer::AcceptLoop() {
 
 void TestServer::Serve(std::uintptr_t clientValue) {
   Link link(AsSocket(clientValue), stop_);
-  const std::string head = link.ReadHead();
-  if (head.empty()) return;
+  std::string head = link.ReadHead();
+  for (bool first = true; !head.empty(); first = false) {
+    // The mode of the moment, also for connections kept from before.
+    Reuse reuse;
+    bool drop = false;
+    {
+      std::lock_guard lock(mutex_);
+      reuse = reuse_;
+      if (!first && (reuse == Reuse::CloseOnce || reuse == Reuse::ResetOnce)) {
+        drop = !std::exchange(dropped_, true);
+        if (drop) requests_.push_back(ParseHead(head));
+      }
+    }
+    if (drop) {
+      if (reuse == Reuse::ResetOnce) {
+        link.Reset();
+      } else {
+        link.CloseInOrder();
+      }
+      return;
+    }
+    if (!Answer(link, head, reuse != Reuse::Close)) return;
+    head = link.ReadHead(kLinger);
+  }
+}
 
+// Answers one request; false when the connection is over (closed, reset,
+// or the server stops), true when it is kept for the next request.
+bool TestServer::Answer(Link& link, const std::string& head, bool keep) {
   std::size_t index = 0;
   std::shared_ptr<const TestResponse> response;
   {
@@ -372,6 +419,8 @@ void TestServer::Serve(std::uintptr_t clientValue) {
     RecordedRequest request = ParseHead(head);
     const auto found = responses_.find(request.path);
     if (found != responses_.end()) response = found->second;
+    const auto forRange = rangeResponses_.find(request.path);
+    if (forRange != rangeResponses_.end() && request.Header("Range")) response = forRange->second;
     index = requests_.size();
     requests_.push_back(std::move(request));
     peakAnswering_ = std::max(peakAnswering_, ++answering_);
@@ -387,8 +436,10 @@ void TestServer::Serve(std::uintptr_t clientValue) {
   if (!response) response = std::make_shared<const TestResponse>(TestResponse::Status(404));
 
   Pause(response->stallBeforeHeaders, stop_);
-  if (Stopping(stop_)) return;  // no answer at all
+  if (Stopping(stop_)) return false;  // no answer at all
 
+  // Only an answer that ends in order can leave the connection open.
+  keep = keep && !response->closeAfter && !response->resetAfter && response->length == TestResponse::Length::Exact;
   const std::uint64_t total = response->body.size() + response->fillerBytes;
   std::string out = "HTTP/1.1 " + std::to_string(response->status) + " " + Reason(response->status) + "\r\n";
   if (response->length == TestResponse::Length::Exact) {
@@ -397,7 +448,7 @@ void TestServer::Serve(std::uintptr_t clientValue) {
     out += "Content-Length: " + std::to_string(response->statedLength) + "\r\n";
   }
   for (const std::string& line : response->headers) out += line + "\r\n";
-  out += "Connection: close\r\n\r\n";
+  out += keep ? "\r\n" : "Connection: close\r\n\r\n";
 
   std::uint64_t limit = total;
   if (response->closeAfter) limit = std::min(limit, *response->closeAfter);
@@ -423,11 +474,13 @@ void TestServer::Serve(std::uintptr_t clientValue) {
   }
   answered.reset();
 
+  if (keep && sent == limit && !Stopping(stop_)) return true;
   if (response->resetAfter && *response->resetAfter == limit) {
     link.Reset();
   } else {
     link.CloseInOrder();
   }
+  return false;
 }
 
 RefusingPort::RefusingPort() {

@@ -4,8 +4,10 @@
 // connection dropped after some bytes, a stall, a body far larger than any
 // client wants. Unknown paths answer 404. Every request is recorded.
 //
-// Each connection gets one answer and is then closed ("Connection: close"),
-// so a fault never leaks into the next request.
+// By default each connection gets one answer and is then closed
+// ("Connection: close"), so a fault never leaks into the next request; a
+// test can have connections kept instead, and have a kept connection fail
+// the way a server or a middlebox that dropped it makes it fail.
 #pragma once
 
 #include <atomic>
@@ -78,6 +80,19 @@ struct RecordedRequest {
   std::optional<std::string> Header(std::string_view name) const;
 };
 
+class Link;
+
+// What the server does with a connection after an orderly answer.
+enum class Reuse {
+  Close,  // "Connection: close", then closed (the default)
+  Keep,   // kept for the next request, for up to 10 s of silence
+  // Kept, but the first request the server gets on a kept connection is
+  // read and then met without a word, as when a middlebox dropped that
+  // connection; every later one is answered:
+  CloseOnce,  // closed in order
+  ResetOnce,  // reset
+};
+
 class TestServer {
  public:
   // Listens on 127.0.0.1 at a port the system chooses.
@@ -96,6 +111,12 @@ class TestServer {
 
   // Sets the answer for requests whose target is exactly `path`.
   void Set(const std::string& path, TestResponse response);
+  // Sets the answer for requests to `path` that carry a Range header; those
+  // get Set's answer while none is set.
+  void SetForRange(const std::string& path, TestResponse response);
+
+  // From the next request on, on every connection (those kept too).
+  void SetReuse(Reuse reuse);
 
   std::vector<RecordedRequest> Requests() const;
   // The most requests the server was answering at once, each counted from
@@ -117,6 +138,8 @@ class TestServer {
 
   void AcceptLoop();
   void Serve(std::uintptr_t client);
+  // Answers one request; false when the connection is over.
+  bool Answer(Link& link, const std::string& head, bool keep);
   void ReapFinished();
 
   // Platform handles kept out of this header: the listening SOCKET and a
@@ -129,7 +152,10 @@ class TestServer {
   mutable std::mutex mutex_;
   std::condition_variable idle_;
   std::map<std::string, std::shared_ptr<const TestResponse>, std::less<>> responses_;
+  std::map<std::string, std::shared_ptr<const TestResponse>, std::less<>> rangeResponses_;
   std::vector<RecordedRequest> requests_;
+  Reuse reuse_ = Reuse::Close;
+  bool dropped_ = false;  // a kept connection was dropped
   int openConnections_ = 0;
   int answering_ = 0;
   int peakAnswering_ = 0;

@@ -1,5 +1,7 @@
 #include "transfer/body_chunks.h"
 
+#include <cstring>
+
 #include "core/records.h"
 
 namespace launcher {
@@ -11,15 +13,22 @@ namespace {
 
 }  // namespace
 
-DWORD BytesReady(HINTERNET request) {
-  DWORD ready = 0;
-  if (!WinHttpQueryDataAvailable(request, &ready)) Interrupted();
+DWORD BytesReady(HttpRequest& exchange) {
+  // Asynchronous calls report their counts through the completion only.
+  if (!WinHttpQueryDataAvailable(exchange.request.get(), nullptr)) Interrupted();
+  bool failed = false;
+  const DWORD ready = AwaitCompletion(exchange, failed);
+  if (failed) Interrupted();
   return ready;
 }
 
-DWORD ReadBytes(HINTERNET request, void* buffer, DWORD count) {
-  DWORD read = 0;
-  if (!WinHttpReadData(request, buffer, count, &read)) Interrupted();
+DWORD ReadBytes(HttpRequest& exchange, void* buffer, DWORD count) {
+  std::uint8_t* landing = CompletionBuffer(exchange, count);
+  if (!WinHttpReadData(exchange.request.get(), landing, count, nullptr)) Interrupted();
+  bool failed = false;
+  const DWORD read = AwaitCompletion(exchange, failed);
+  if (failed) Interrupted();
+  std::memcpy(buffer, landing, read);
   return read;
 }
 

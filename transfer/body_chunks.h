@@ -4,16 +4,17 @@
 
 #include <windows.h>
 
-#include <winhttp.h>
+#include "transfer/http_request.h"
 
 namespace launcher {
 
 // Bytes ready to read now; 0 once the body is complete. Throws
 // "The download was interrupted. Check your internet connection and try again."
-DWORD BytesReady(HINTERNET request);
+// and TransferStopped (the exchange's stop event).
+DWORD BytesReady(HttpRequest& exchange);
 
 // Reads up to `count` bytes into `buffer` and returns how many arrived; 0
-// means the body is complete. Throws the same "interrupted" message.
-DWORD ReadBytes(HINTERNET request, void* buffer, DWORD count);
+// means the body is complete. Throws the same as BytesReady.
+DWORD ReadBytes(HttpRequest& exchange, void* buffer, DWORD count);
 
 }  // namespace launcher

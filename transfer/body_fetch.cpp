@@ -7,15 +7,14 @@
 namespace launcher {
 
 std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
-  const HttpRequest exchange = OpenGet(url);
-  const HINTERNET request = exchange.request.get();
+  HttpRequest exchange = OpenGet(url);
 
   std::vector<std::uint8_t> body;
   std::vector<std::uint8_t> chunk;
   // WinHTTP reports 0 ready bytes once the body is complete.
-  for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
+  for (DWORD ready = BytesReady(exchange); ready != 0; ready = BytesReady(exchange)) {
     chunk.resize(ready);
-    const DWORD read = ReadBytes(request, chunk.data(), ready);
+    const DWORD read = ReadBytes(exchange, chunk.data(), ready);
     if (read == 0) break;
     chunk.resize(read);
     body.insert(body.end(), chunk.begin(), chunk.end());

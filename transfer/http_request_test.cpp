@@ -259,5 +259,31 @@ TEST_F(OpenGetTest, ASessionServesRequestAfterRequestAndOutlivesFailures) {
   EXPECT_EQ(server.RequestCount("/objects/b"), 2u);
 }
 
+// A kept connection dropped without a word (closed or reset once the next
+// request arrived): that request is sent once more and answered; the
+// requests after it go on as before.
+TEST_F(OpenGetTest, ARequestOnADroppedKeptConnectionIsSentOnceMore) {
+  for (const testing::Reuse reuse : {testing::Reuse::CloseOnce, testing::Reuse::ResetOnce}) {
+    SCOPED_TRACE(reuse == testing::Reuse::CloseOnce ? "closed" : "reset");
+    TestServer kept;
+    kept.SetReuse(reuse);
+    kept.Set("/objects/a", TestResponse::Ok("first"));
+    kept.Set("/objects/b", TestResponse::Ok("second"));
+    kept.Set("/objects/c", TestResponse::Ok("third"));
+    HttpSession session;
+    for (const char* path : {"/objects/a", "/objects/b", "/objects/c"}) {
+      SCOPED_TRACE(path);
+      testing::TempFolder folder;
+      EXPECT_EQ(ErrorOf([&] {
+                  DownloadToFile(session, kept.Url(path), folder / L"x.partial", 100, [](std::uint64_t, std::uint64_t) {});
+                }),
+                L"");
+    }
+    EXPECT_EQ(kept.RequestCount("/objects/a"), 1u);
+    EXPECT_EQ(kept.RequestCount("/objects/b"), 2u);
+    EXPECT_EQ(kept.RequestCount("/objects/c"), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace launcher

@@ -11,6 +11,7 @@
 #include "core/release_layout.h"
 #include "core/text.h"
 #include "files/file_handle.h"
+#include "files/folder_walk.h"
 #include "release/file_digest.h"
 #include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
@@ -25,15 +26,29 @@ bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
-// The body of `exchange` into `path`; DownloadToFile's rules.
-bool WriteBody(const HttpRequest& exchange, const std::wstring& path, std::uint64_t limit,
+// The body of `exchange` into `path`; DownloadToFile's rules. With `kept`
+// bytes of the object already in `path` and a 206 carrying the rest, the
+// body is appended after them, and progress counts them; `limit` is the
+// whole object's.
+bool WriteBody(HttpRequest exchange, const std::wstring& path, std::uint64_t kept, std::uint64_t limit,
                const ByteProgress& progress) {
-  const HINTERNET request = exchange.request.get();
+  if (!exchange.rest) kept = 0;
+  limit -= std::min(kept, limit);
   if (exchange.contentLength > limit) return false;
 
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, kept > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) throw LauncherError{L"Could not write " + LastPathComponent(path) + L"."};
+  if (kept > 0) {
+    // The rest goes right after the kept bytes, whatever followed them.
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(kept);
+    if (!SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+      file.reset();
+      DeleteFileW(path.c_str());
+      throw LauncherError{L"Could not write " + LastPathComponent(path) + L"."};
+    }
+  }
 
   // After a failed write (a full disk) the body is still read to its end and
   // reported, and the failure is reported once the body is complete. Nothing
@@ -42,9 +57,9 @@ bool WriteBody(const HttpRequest& exchange, const std::wstring& path, std::uint6
   std::uint64_t written = 0;
   std::vector<std::uint8_t> chunk;
   // WinHTTP reports 0 ready bytes once the body is complete.
-  for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
+  for (DWORD ready = BytesReady(exchange); ready != 0; ready = BytesReady(exchange)) {
     chunk.resize(ready);
-    const DWORD read = ReadBytes(request, chunk.data(), ready);
+    const DWORD read = ReadBytes(exchange, chunk.data(), ready);
     if (read == 0) break;
     // Over plain HTTP anyone on the way can append without end; a body past
     // its signed size can never match, so it is neither stored nor read on.
@@ -55,11 +70,15 @@ bool WriteBody(const HttpRequest& exchange, const std::wstring& path, std::uint6
     if (exchange.contentLength != 0 && read > exchange.contentLength - written) return false;
     if (!writeFailed && !WriteAll(file.get(), chunk.data(), read)) writeFailed = true;
     written += read;
-    progress(written, exchange.contentLength);
+    progress(kept + written, exchange.contentLength);
   }
 
   // Closing can report a write that the cache held back (a full disk).
   if (!CloseHandle(file.release())) writeFailed = true;
+  // What a failed write left is not known to be the object's beginning; a
+  // body cut short left only the object's own bytes, which a later attempt
+  // goes on from.
+  if (writeFailed) DeleteFileW(path.c_str());
   if (writeFailed || (exchange.contentLength != 0 && written != exchange.contentLength)) {
     throw LauncherError{L"The download was cut short. Check your internet connection and try again."};
   }
@@ -79,16 +98,16 @@ void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress
 // missing object never truncates an earlier ".partial" file.
 bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit,
                     const ByteProgress& progress) {
-  return WriteBody(OpenGet(url), path, limit, progress);
+  return WriteBody(OpenGet(url), path, 0, limit, progress);
 }
 
 bool DownloadToFile(HttpSession& session, std::wstring_view url, const std::wstring& path, std::uint64_t limit,
                     const ByteProgress& progress) {
-  return WriteBody(session.Get(url), path, limit, progress);
+  return WriteBody(session.Get(url), path, 0, limit, progress);
 }
 
 std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
-                          const std::wstring& destination, const ByteProgress& progress) {
+                          const std::wstring& destination, const ByteProgress& progress, bool resume) {
   const std::wstring partial = destination + std::wstring(kPartialSuffixWide);
 
   // A folder that cannot be made shows up as a file that cannot be written.
@@ -96,11 +115,40 @@ std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const
   std::filesystem::create_directories(std::filesystem::path(destination).parent_path(), ignored);
 
   const std::wstring url = std::wstring(baseUrl) + L"/" + std::wstring(ObjectPathPrefixWide) + WidenAscii(file.sha256);
+  const std::wstring kMismatch = L"A downloaded file did not match the release, so it was thrown away. Try again.";
+
+  std::uint64_t kept = 0;
+  if (!resume || !FileSizeOf(partial, kept) || kept > file.size) kept = 0;
+  if (kept > 0 && kept == file.size) {
+    // All there already: nothing to ask for.
+    if (FileSha256(partial) == file.sha256) {
+      progress(kept, 0);
+      return partial;
+    }
+    DeleteFileW(partial.c_str());
+    kept = 0;
+  }
+
+  bool complete = false;
+  if (kept > 0) {
+    progress(kept, 0);
+    HttpRequest exchange;
+    try {
+      exchange = session.GetRest(url, kept, file.size);
+    } catch (const RangeRefused&) {
+      // Not the rest of this object: what is kept cannot be built on.
+      DeleteFileW(partial.c_str());
+      kept = 0;
+    }
+    if (kept > 0) complete = WriteBody(std::move(exchange), partial, kept, file.size, progress);
+  }
+  if (kept == 0) complete = WriteBody(session.Get(url), partial, 0, file.size, progress);
+
   // The digest is taken from the file as it lies on disk, not from the bytes
   // as they arrived, so what gets moved into place is what was verified.
-  if (!DownloadToFile(session, url, partial, file.size, progress) || FileSha256(partial) != file.sha256) {
+  if (!complete || FileSha256(partial) != file.sha256) {
     DeleteFileW(partial.c_str());
-    throw LauncherError{L"A downloaded file did not match the release, so it was thrown away. Try again."};
+    throw LauncherError{kMismatch};
   }
   return partial;
 }

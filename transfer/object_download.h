@@ -50,7 +50,17 @@ std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, c
 // FetchChecked on `session`'s connection, reporting the file's own bytes
 // written through `progress` instead of the patch's text: for downloads that
 // run side by side and share one report.
+//
+// With `resume`, the caller vouches that an existing ".partial" holds the
+// beginning of this very object (at most its signed size). Its N bytes then
+// count as done from the start; at the full size it is verified and, when
+// it matches, returned without a request (else fetched whole); below it
+// only the rest is asked for ("Range: bytes=N-"): a 206 with exactly that
+// rest is appended, a 200 replaces the file, any other answer deletes it
+// and the whole object is fetched. Without `resume` an existing ".partial"
+// is replaced. A download cut short or stopped keeps what it wrote; a
+// failed write, a body past the signed size and a mismatch delete it.
 std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
-                          const std::wstring& destination, const ByteProgress& progress);
+                          const std::wstring& destination, const ByteProgress& progress, bool resume = false);
 
 }  // namespace launcher

@@ -1,0 +1,284 @@
+#!/usr/bin/env bash
+# Interrupted downloads: bytes served over release bytes when a patch is
+# killed part-way and started again until it finishes, and when the server
+# drops every connection after 64 MiB.
+#
+# Two releases published with the publisher and served by nginx on loopback
+# (its access log gives the bytes sent): one file of MIB mebibytes, and 300
+# files of about MIB mebibytes in all. patch_install.exe (the launcher's own
+# release check and ApplyRelease) runs under Wine into an empty install
+# folder and is killed (SIGKILL) once the install holds about 25, 50 or 90 %
+# of the release, then run again to its end. "after" is the launcher as
+# built; "before" is the same run with every .partial file and partials.txt
+# removed before the restart, which is what a launcher without resume did
+# (it started every unfinished file again from its first byte).
+#
+# Then a relay in front of nginx that drops each connection after 64 MiB
+# sent: the patch is started again after each failure, at most 40 times.
+#
+# Last, the size below which a download is fetched whole: over a link of
+# 50 ms round trip at about 25 Mbit/s (bench/latency_proxy.py and a pacing
+# relay), the time of one more request (a 1-byte object) against the time
+# the bytes of a kept .partial take to come again.
+#
+#   bench/resume.sh [MIB]     default 1024
+#
+# Reports, never fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+mib=${1:-1024}
+
+source bench/setup.sh
+windows_build patch_install
+patch_install=$build/bin/patch_install.exe
+release_publisher
+
+# One lasting wineserver: the drop runs start the patch dozens of times.
+"$wine_run" --start >/dev/null 2>&1
+work=$(mktemp -d)
+cleanup() {
+  "$wine_run" --stop >/dev/null 2>&1
+  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" >/dev/null 2>&1 || true
+  [[ -n ${proxy_pid:-} ]] && kill "$proxy_pid" 2>/dev/null
+  [[ -n ${pace_pid:-} ]] && kill "$pace_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+echo "making two releases of $mib MiB..."
+python3 - "$mib" <<'PY'
+import os, random, sys
+mib = int(sys.argv[1])
+rng = random.Random(5)
+def write(path, size):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        for _ in range(size >> 20):
+            f.write(os.urandom(1 << 20))
+        f.write(os.urandom(size & ((1 << 20) - 1)))
+write("one/game/data/world.pak", mib << 20)
+total = mib << 20
+sizes = [rng.randint(1, 2 * total // 300) for _ in range(300)]
+scale = total / sum(sizes)
+for i, size in enumerate(sizes):
+    write(f"many/game/data/part{i:03}.pak", max(1, int(size * scale)))
+os.makedirs("tiny/game", exist_ok=True)
+for size in (1, 65536, 131072, 262144, 524288, 1048576):
+    write(f"tiny/game/s{size}.dat", size)
+PY
+for name in one many tiny; do
+  "$publisher" release --game "$name/game" --version 1.0 --key "$key" --out "root/$name" >/dev/null 2>&1
+done
+base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+
+python3 - "$wine_run" "$patch_install" "$base" "$work" <<'PY'
+import os, re, signal, socket, subprocess, sys, threading, time
+
+wine_run, patch_install, base, work = sys.argv[1:5]
+text = open(wine_run).read()
+values = dict(re.findall(r"^export (\w+)='([^']*)'", text, re.M))
+env = dict(os.environ, WINEPREFIX=values["WINEPREFIX"], HOME=values["STONEWAKE_WINE_HOME"], WINEARCH="win64",
+           WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
+env.pop("DISPLAY", None)
+install = os.path.join(work, "install")
+access_log = os.path.join(work, "nginx", "access.log")
+
+
+def served():
+    total = 0
+    with open(access_log, errors="replace") as f:
+        for line in f:
+            m = re.search(r'"[A-Z]+ (\S+) [^"]*" \d{3} (\d+)', line)
+            if m and "/objects/" in m.group(1):
+                total += int(m.group(2))
+    return total
+
+
+def on_disk():
+    total = 0
+    for folder, _, files in os.walk(install):
+        for name in files:
+            try:
+                total += os.path.getsize(os.path.join(folder, name))
+            except OSError:
+                pass
+    return total
+
+
+def start(url):
+    # /usr/bin/wine execs the loader, so SIGKILL ends the Windows program itself.
+    return subprocess.Popen(["wine", patch_install, url, "Z:" + install.replace("/", "\\")], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+
+def finished(process):
+    out = process.communicate()[0].decode(errors="replace").strip()
+    return process.returncode == 0 and out in ("complete", "replaced")
+
+
+def forget_partials():
+    for folder, _, files in os.walk(install):
+        for name in files:
+            if name.endswith(".partial") or name == "partials.txt":
+                os.remove(os.path.join(folder, name))
+
+
+def release_bytes(name):
+    total = 0
+    for line in open(os.path.join(work, "root", name, "latest", "manifest.txt")):
+        if line.startswith("file "):
+            total += int(line.split(" ", 3)[2])
+    return total
+
+
+def cut(name, fraction, before):
+    subprocess.run(["rm", "-rf", install])
+    os.makedirs(install)
+    size = release_bytes(name)
+    start_bytes = served()
+    process = start(f"{base}/{name}")
+    while process.poll() is None and on_disk() < fraction * size:
+        time.sleep(0.02)
+    process.kill()
+    process.wait()
+    if before:
+        forget_partials()
+    if not finished(start(f"{base}/{name}")):
+        return None
+    return (served() - start_bytes) / size
+
+
+print()
+print(f"bytes served / release bytes, killed at about the share shown, then run to the end")
+print(f"  {'release':<22}{'cut':>6}{'before':>10}{'after':>10}   (goal after <= 1.02)")
+for name, label in (("one", "one file"), ("many", "300 files")):
+    for fraction in (0.25, 0.50, 0.90):
+        figures = [cut(name, fraction, before) for before in (True, False)]
+        shown = ["failed" if f is None else f"{f:.3f}" for f in figures]
+        print(f"  {label:<22}{int(fraction * 100):>5}%{shown[0]:>10}{shown[1]:>10}", flush=True)
+
+
+class DroppingRelay:
+    """Relays loopback connections to nginx and drops each after 64 MiB sent."""
+
+    def __init__(self, upstream_port):
+        self.upstream = upstream_port
+        self.sent = 0
+        self.lock = threading.Lock()
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(64)
+        self.port = self.listener.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            client, _ = self.listener.accept()
+            threading.Thread(target=self.serve, args=(client,), daemon=True).start()
+
+    def serve(self, client):
+        upstream = socket.create_connection(("127.0.0.1", self.upstream))
+        def requests():
+            try:
+                while data := client.recv(65536):
+                    upstream.sendall(data)
+            except OSError:
+                pass
+        threading.Thread(target=requests, daemon=True).start()
+        budget = 64 << 20
+        try:
+            while budget > 0 and (data := upstream.recv(min(65536, budget))):
+                client.sendall(data)
+                budget -= len(data)
+                with self.lock:
+                    self.sent += len(data)
+        except OSError:
+            pass
+        # Shut down first: a close alone would wait for the reading thread.
+        for s in (client, upstream):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+
+relay = DroppingRelay(int(base.rsplit(":", 1)[1]))
+print()
+print("a server that drops every connection after 64 MiB: attempts until the patch finished (at most 40)")
+print(f"  {'release':<22}{'before':>22}{'after':>22}")
+for name, label in (("one", "one file"), ("many", "300 files")):
+    shown = []
+    for before in (True, False):
+        subprocess.run(["rm", "-rf", install])
+        os.makedirs(install)
+        relay.sent = 0
+        attempts, done = 0, False
+        while attempts < 40 and not done:
+            attempts += 1
+            done = finished(start(f"http://127.0.0.1:{relay.port}/{name}"))
+            if not done and before:
+                forget_partials()
+        ratio = relay.sent / release_bytes(name)
+        shown.append(f"{attempts} ({ratio:.2f}x)" if done else f"unfinished ({ratio:.2f}x)")
+    print(f"  {label:<22}{shown[0]:>22}{shown[1]:>22}", flush=True)
+PY
+
+echo
+echo "the size below which a download is fetched whole: 50 ms round trip, 3 MB/s (about 25 Mbit/s)"
+# nginx's limit_rate lets an object that fits the loopback socket buffer
+# through at once, so a relay paces the answers instead.
+python3 - "${base##*:}" "$work/pace.state" <<'PY' &
+import socket, sys, threading, time
+upstream_port, state = int(sys.argv[1]), sys.argv[2]
+RATE = 3_000_000
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(16)
+open(state, "w").write(f"{listener.getsockname()[1]}\n")
+def serve(client):
+    upstream = socket.create_connection(("127.0.0.1", upstream_port))
+    def requests():
+        try:
+            while data := client.recv(65536):
+                upstream.sendall(data)
+        except OSError:
+            pass
+    threading.Thread(target=requests, daemon=True).start()
+    try:
+        while data := upstream.recv(16384):
+            client.sendall(data)
+            time.sleep(len(data) / RATE)
+    except OSError:
+        pass
+    for s in (client, upstream):
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        s.close()
+while True:
+    client, _ = listener.accept()
+    threading.Thread(target=serve, args=(client,), daemon=True).start()
+PY
+pace_pid=$!
+for _ in $(seq 100); do [[ -s $work/pace.state ]] && break; sleep 0.05; done
+python3 "$source_dir/bench/latency_proxy.py" "$(cat "$work/pace.state")" 50 "$work/proxy.state" &
+proxy_pid=$!
+for _ in $(seq 100); do [[ -s $work/proxy.state ]] && break; sleep 0.05; done
+proxy_port=$(awk '{print $1}' "$work/proxy.state")
+digest_of() { awk -v p="game/$1" '$1 == "file" && $4 == p {print $2}' root/tiny/latest/manifest.txt; }
+fetch_s() {  # median seconds of 5 fetches of object $1
+  for _ in 1 2 3 4 5; do
+    curl -s -o /dev/null -w '%{time_total}\n' "http://127.0.0.1:$proxy_port/tiny/objects/$1"
+  done | median
+}
+request=$(fetch_s "$(digest_of s1.dat)")
+printf '  one more request (a 1-byte object): %.3f s\n' "$request"
+for size in 65536 131072 262144 524288 1048576; do
+  whole=$(fetch_s "$(digest_of "s$size.dat")")
+  bytes_s=$(awk -v w="$whole" -v r="$request" 'BEGIN {printf "%.3f", w - r}')
+  printf '  %7d bytes again: %.3f s, %s x one more request\n' "$size" "$bytes_s" "$(ratio "$bytes_s" "$request")"
+done
