@@ -51,21 +51,23 @@ TEST_F(FetchVerifiedManifestTest, ReturnsTheVerifiedManifest) {
       {"lower case, LF", SignatureFile(kSignatureA)},
       {"upper case, CR LF", "ecdsa-p256-sha256 " + Upper(kSignatureA) + "\r\n"},
       {"exactly 146 bytes", "ecdsa-p256-sha256 " + kSignatureA},
+      {"trailing bytes up to the signature's ceiling",
+       SignatureFile(kSignatureA) + std::string(kMaxSignatureFileBytes - 147, 'x')},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Serve(TestResponse::Ok(kManifestA), TestResponse::Ok(c.signatureFile));
-    const Manifest manifest = FetchVerifiedManifest(server.baseUrl(), kProbeFailure);
+    const Manifest manifest = *FetchVerifiedManifest(server.baseUrl(), kProbeFailure);
     EXPECT_EQ(manifest.version, "1.4.2");
     EXPECT_EQ(manifest.commit, "9f3c2e1");
     ASSERT_EQ(manifest.files.size(), 2u);
     EXPECT_EQ(manifest.files[1].path, "Stonewake Launcher.exe");
   }
-  // Each call fetches both files afresh, manifest first.
+  // With nothing remembered each call fetches both files, signature first.
   const std::vector<testing::RecordedRequest> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 6u);
+  ASSERT_EQ(requests.size(), 8u);
   for (std::size_t i = 0; i < requests.size(); ++i) {
-    EXPECT_EQ(requests[i].path, i % 2 == 0 ? "/latest/manifest.txt" : "/latest/manifest.sig");
+    EXPECT_EQ(requests[i].path, i % 2 == 0 ? "/latest/manifest.sig" : "/latest/manifest.txt");
   }
 }
 
@@ -74,6 +76,8 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   cutShort.closeAfter = kManifestA.size() - 4;
   TestResponse oversized;
   oversized.fillerBytes = 1048577;
+  TestResponse oversizedSignature = TestResponse::Ok(SignatureFile(kSignatureA));
+  oversizedSignature.fillerBytes = kMaxSignatureFileBytes + 1 - oversizedSignature.body.size();
   struct Case {
     const char* name;
     TestResponse manifest;
@@ -85,9 +89,12 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
        L"The release server did not have what the launcher asked for."},
       {"manifest over 1 MiB", oversized, TestResponse::Ok(SignatureFile(kSignatureA)),
        L"The release server sent more than expected."},
-      // Both files are fetched before either is examined.
       {"signature missing, manifest malformed", TestResponse::Ok(kMalformed), TestResponse::Status(404),
        L"The release server did not have what the launcher asked for."},
+      // A request every open launcher repeats cannot be made to pull a large
+      // body: a valid signature followed by more bytes than the ceiling.
+      {"signature one byte over its ceiling", TestResponse::Ok(kManifestA), oversizedSignature,
+       L"The release server sent more than expected."},
       // The signature file is read before any cryptography runs.
       {"signature of 145 bytes, manifest changed", TestResponse::Ok(WithCrLf(kManifestA)),
        TestResponse::Ok("ecdsa-p256-sha256 " + kSignatureA.substr(1)), L"The release signature could not be read."},
@@ -119,11 +126,19 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   }
 }
 
-TEST_F(FetchVerifiedManifestTest, FailedManifestFetchLeavesTheSignatureAlone) {
-  Serve(TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA)));
-  EXPECT_EQ(ErrorOf(), L"The release server did not have what the launcher asked for.");
-  EXPECT_EQ(server.RequestCount("/latest/manifest.txt"), 1u);
-  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 0u);
+// The signature is fetched and read first; a manifest is asked for only
+// when there is a readable signature to verify it with.
+TEST_F(FetchVerifiedManifestTest, NoManifestRequestWithoutAReadableSignature) {
+  TestResponse oversized = TestResponse::Ok(SignatureFile(kSignatureA));
+  oversized.fillerBytes = kMaxSignatureFileBytes;
+  const TestResponse kSignatures[] = {TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA).substr(1)),
+                                      oversized};
+  for (const TestResponse& signature : kSignatures) {
+    Serve(TestResponse::Ok(kManifestA), signature);
+    EXPECT_NE(ErrorOf(), L"");
+  }
+  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 3u);
+  EXPECT_EQ(server.RequestCount("/latest/manifest.txt"), 0u);
 }
 
 TEST_F(FetchVerifiedManifestTest, ThrowsTheCallersMessage) {

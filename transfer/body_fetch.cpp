@@ -6,7 +6,7 @@
 
 namespace launcher {
 
-std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
+std::vector<std::uint8_t> FetchBody(std::wstring_view url, std::size_t ceiling) {
   const HttpRequest exchange = OpenGet(url);
   const HINTERNET request = exchange.request.get();
 
@@ -21,7 +21,7 @@ std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
     body.insert(body.end(), chunk.begin(), chunk.end());
     // Stop at the first chunk over the ceiling rather than draining the
     // rest: a server that sends too much may send without end.
-    if (body.size() > kMaxBodyBytes) throw LauncherError{L"The release server sent more than expected."};
+    if (body.size() > ceiling) throw LauncherError{L"The release server sent more than expected."};
   }
   return body;
 }

@@ -54,9 +54,9 @@ bool StartThread(Body body) {
   }
 }
 
-void CheckWorker(const WindowPost& post, const std::wstring& folder) {
+void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
   RunWorker(post, &LauncherUi::CheckFailed, [&] {
-    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder));
+    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory));
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
@@ -65,14 +65,16 @@ void CheckWorker(const WindowPost& post, const std::wstring& folder) {
   });
 }
 
-void ProbeWorker(const WindowPost& post, const std::wstring& folder) {
-  RunWorker(post, &LauncherUi::ProbeFailed,
-            [&] { post([version = ProbeReleaseVersion(folder)](LauncherUi& ui) { ui.ProbeSucceeded(version); }); });
+void ProbeWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
+  RunWorker(post, &LauncherUi::ProbeFailed, [&] {
+    post([version = ProbeReleaseVersion(folder, memory)](LauncherUi& ui) { ui.ProbeSucceeded(version); });
+  });
 }
 
-void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, const std::wstring& captured) {
+void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory,
+                     const std::wstring& captured) {
   RunWorker(post, &LauncherUi::PlayCheckFailed, [&] {
-    post([version = ProbeReleaseVersion(folder), captured](LauncherUi& ui) {
+    post([version = ProbeReleaseVersion(folder, memory), captured](LauncherUi& ui) {
       ui.PlayCheckSucceeded(version, captured);
     });
   });
@@ -104,17 +106,22 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 
 }  // namespace
 
-bool StartCheckWorker(WindowPost post, std::wstring installFolder) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
+bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+    CheckWorker(post, folder, *memory);
+  });
 }
 
-bool StartProbeWorker(WindowPost post, std::wstring installFolder) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
+bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+    ProbeWorker(post, folder, *memory);
+  });
 }
 
-bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::wstring capturedVersion) {
-  return StartThread([post = std::move(post), folder = std::move(installFolder),
-                      captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, captured); });
+bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                          std::wstring capturedVersion) {
+  return StartThread([post = std::move(post), folder = std::move(installFolder), memory = std::move(memory),
+                      captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, *memory, captured); });
 }
 
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release) {
