@@ -40,7 +40,7 @@ std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl,
   // manifest is parsed only once its signature holds, so the parser never
   // sees unsigned bytes.
   const std::vector<std::uint8_t> signature = ParseSignatureFile(signatureFile);
-  const std::vector<std::uint8_t> manifest = FetchBody(base + L"/latest/manifest.txt");
+  const std::vector<std::uint8_t> manifest = FetchBody(base + L"/latest/manifest.txt", kMaxManifestBytes);
   if (!VerifyManifestSignature(manifest, signature)) throw LauncherError{std::wstring(failureMessage)};
   auto pair = std::make_shared<const VerifiedManifestMemory::Pair>(
       VerifiedManifestMemory::Pair{base, std::move(signatureFile), ParseManifest(manifest)});

@@ -11,14 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "core/manifest.h"
 #include "core/records.h"
 
 namespace launcher {
-
-// The signature file is 146 bytes; a few KiB is room for any line end or
-// trailing bytes a server may add, and keeps the request that every open
-// launcher repeats from being made to pull a large body.
-inline constexpr std::size_t kMaxSignatureFileBytes = 4096;
 
 // The last signature file whose manifest verified, and that manifest,
 // remembered in the process only (never on disk). Shared by the check, the
@@ -42,6 +38,7 @@ class VerifiedManifestMemory {
 };
 
 // Fetches baseUrl + "/latest/manifest.sig" (at most kMaxSignatureFileBytes).
+// The manifest is fetched with kMaxManifestBytes as its ceiling.
 // When its bytes equal those of `memory`'s pair for the same base URL, the
 // remembered manifest is the answer: no manifest request, no parse, no
 // cryptography. Otherwise parses the signature file, fetches

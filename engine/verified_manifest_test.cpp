@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "test_support/error_message.h"
 #include "test_support/signed_manifests.h"
+#include "test_support/test_release.h"
 #include "test_support/test_server.h"
 
 namespace launcher {
@@ -75,7 +78,7 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   TestResponse cutShort = TestResponse::Ok(kManifestA);
   cutShort.closeAfter = kManifestA.size() - 4;
   TestResponse oversized;
-  oversized.fillerBytes = 1048577;
+  oversized.fillerBytes = kMaxManifestBytes + 1;
   TestResponse oversizedSignature = TestResponse::Ok(SignatureFile(kSignatureA));
   oversizedSignature.fillerBytes = kMaxSignatureFileBytes + 1 - oversizedSignature.body.size();
   struct Case {
@@ -87,7 +90,7 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   const Case kCases[] = {
       {"manifest missing", TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA)),
        L"The release server did not have what the launcher asked for."},
-      {"manifest over 1 MiB", oversized, TestResponse::Ok(SignatureFile(kSignatureA)),
+      {"manifest one byte over its ceiling", oversized, TestResponse::Ok(SignatureFile(kSignatureA)),
        L"The release server sent more than expected."},
       {"signature missing, manifest malformed", TestResponse::Ok(kMalformed), TestResponse::Status(404),
        L"The release server did not have what the launcher asked for."},
@@ -139,6 +142,44 @@ TEST_F(FetchVerifiedManifestTest, NoManifestRequestWithoutAReadableSignature) {
   }
   EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 3u);
   EXPECT_EQ(server.RequestCount("/latest/manifest.txt"), 0u);
+}
+
+// A signed manifest of exactly `size` bytes whose text after "end" is
+// `trailer` (which the parser ignores): long file lines, all in one deep
+// folder chain, the last path made to fit.
+std::string SignedManifestOfSize(std::size_t size, const std::string& trailer = "") {
+  std::string chain = "game";
+  for (int i = 0; i < 14; ++i) chain += "/" + std::string(200, static_cast<char>('a' + i));
+  const std::string head = "stonewake-manifest 1\nversion 9.0\n";
+  const std::string end = "end\n" + trailer;
+  const auto Line = [](const std::string& path) { return "file " + std::string(64, 'c') + " 7 " + path + "\n"; };
+  std::string text = head;
+  const std::size_t line = Line(chain + "/000000").size();
+  for (int i = 0; text.size() + end.size() + 2 * line <= size; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%06d", i);
+    text += Line(chain + "/" + number);
+  }
+  std::size_t rest = size - text.size() - end.size() - Line("").size() - 4;
+  std::string last = "game";
+  for (; rest > 240; rest -= 200) last += "/" + std::string(199, 'z');
+  text += Line(last + "/zz" + std::string(rest - 3, 'l')) + end;
+  return text;
+}
+
+TEST_F(FetchVerifiedManifestTest, AManifestUpToItsCeilingAndNotOneByteMore) {
+  const std::string atCeiling = SignedManifestOfSize(kMaxManifestBytes);
+  ASSERT_EQ(atCeiling.size(), kMaxManifestBytes);
+  Serve(TestResponse::Ok(atCeiling), TestResponse::Ok(testing::SignatureText(atCeiling)));
+  const std::shared_ptr<const Manifest> manifest = FetchVerifiedManifest(server.baseUrl(), kCheckFailure);
+  EXPECT_EQ(manifest->version, "9.0");
+  EXPECT_GT(manifest->files.size(), 10000u);
+
+  // One byte more, after "end": the same release, refused for its size
+  // before anything else is looked at.
+  const std::string over = SignedManifestOfSize(kMaxManifestBytes + 1, "x");
+  Serve(TestResponse::Ok(over), TestResponse::Ok(testing::SignatureText(over)));
+  EXPECT_EQ(ErrorOf(), L"The release server sent more than expected.");
 }
 
 TEST_F(FetchVerifiedManifestTest, ThrowsTheCallersMessage) {
