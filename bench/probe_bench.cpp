@@ -1,6 +1,8 @@
 // probe_bench probes BASE_URL INSTALL SECONDS MODE
 // probe_bench burst BASE_URL INSTALL COUNT MODE
 // probe_bench check BASE_URL INSTALL RUNS
+// probe_bench once BASE_URL INSTALL
+// probe_bench size INSTALL
 //
 // The launcher's own probe and check code against a served release
 // (bench/probe.sh).
@@ -19,7 +21,13 @@
 //   CheckRelease right after a probe through the same memory (what the
 //   window's check does after a probe saw a change): "check_fresh_seconds",
 //   "check_after_probe_seconds" (medians) and "files".
+// once: one probe in a fresh process, as at a launcher's start: "seconds",
+//   "result" (the answer) and "peak_working_set" (bytes, the whole process).
+// size: InstallSizeText of INSTALL: "seconds", "result" (the text) and
+//   "peak_working_set".
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +37,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/install_size.h"
 #include "engine/release_check.h"
 #include "engine/verified_manifest.h"
 #include "engine/version_probe.h"
@@ -107,6 +116,22 @@ int Checks(const std::wstring& base, const std::wstring& install, int runs) {
   return 0;
 }
 
+unsigned long long PeakWorkingSet() {
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof(memory);
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+  return memory.PeakWorkingSetSize;
+}
+
+template <typename Call>
+int Once(Call call) {
+  const auto start = Clock::now();
+  const std::wstring result = call();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("seconds %.6f\nresult %ls\npeak_working_set %llu\n", seconds, result.c_str(), PeakWorkingSet());
+  return 0;
+}
+
 }  // namespace
 }  // namespace launcher
 
@@ -119,6 +144,10 @@ int wmain(int argc, wchar_t** argv) {
     if (what == L"burst" && argc == 6) {
       return launcher::Burst(argv[2], argv[3], _wtoi(argv[4]), std::wstring(argv[5]) == L"remembered");
     }
+    if (what == L"once" && argc == 4) {
+      return launcher::Once([&] { return launcher::ProbeReleaseVersion(argv[3], argv[2]); });
+    }
+    if (what == L"size" && argc == 3) return launcher::Once([&] { return launcher::InstallSizeText(argv[2]); });
     if (what == L"check" && argc == 5) return launcher::Checks(argv[2], argv[3], _wtoi(argv[4]));
   } catch (const launcher::LauncherError& error) {
     std::printf("error: %ls\n", error.message.c_str());
@@ -126,7 +155,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::fputs("usage: probe_bench probes BASE_URL INSTALL SECONDS fresh|remembered\n"
              "       probe_bench burst BASE_URL INSTALL COUNT fresh|remembered\n"
-             "       probe_bench check BASE_URL INSTALL RUNS\n",
+             "       probe_bench check BASE_URL INSTALL RUNS\n"
+             "       probe_bench once BASE_URL INSTALL\n"
+             "       probe_bench size INSTALL\n",
              stderr);
   return 2;
 }
