@@ -15,8 +15,10 @@
 # first size. The first install and the check also beside curl (one
 # connection) plus sha256sum of the same files, and the first install beside
 # bench/winhttp_read_loop.exe with the launcher's 8 threads writing and
-# hashing every object: Wine's own floor for the same transfers.
-# One run per size (the largest takes a while); warm page cache.
+# hashing every object: Wine's own floor for the same transfers (up to
+# STONEWAKE_SCALE_LOOP_MAX files, default 10,000: it takes longer than the
+# launcher itself). One run per size, each size's figures printed as soon as
+# they are in; warm page cache.
 #
 #   bench/scale.sh [SIZES...]     default 1000 10000 100000
 #
@@ -26,6 +28,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 sizes=("$@")
+loop_max=${STONEWAKE_SCALE_LOOP_MAX:-10000}
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(1000 10000 100000)
 
 source bench/setup.sh
@@ -74,6 +77,34 @@ curl_fetch() {  # URL FOLDER: every object of the release, then sha256sum of the
   curl -s --fail -K curl.cfg
   find "$2" -type f -print0 | xargs -0 sha256sum >/dev/null
   since "$start"
+}
+
+first=${sizes[0]}
+per_file() { awk -v s="$1" -v n="$2" 'BEGIN {printf "%8.3f ms", s * 1000 / n}'; }
+mib() { awk -v b="$1" 'BEGIN {printf "%7.1f MiB", b / 1048576}'; }
+report() {  # N: the figures of one size, as soon as they are in
+  local n=$1 op
+  echo
+  echo "$n files, $(mib "${fig[$n,bytes]}") of game data, manifest ${fig[$n,manifest]} bytes" \
+    "(time per file; ratio to the time per file at $first files)"
+  for op in "${ops[@]}"; do
+    printf '  %-9s %8.2f s  %s per file  x%-5s  peak %s\n' "$op" "${fig[$n,$op,s]}" \
+      "$(per_file "${fig[$n,$op,s]}" "$n")" \
+      "$(ratio "$(awk -v s="${fig[$n,$op,s]}" -v n="$n" 'BEGIN {print s / n}')" \
+        "$(awk -v s="${fig[$first,$op,s]}" -v n="$first" 'BEGIN {print s / n}')")" \
+      "$(mib "${fig[$n,$op,m]}")"
+  done
+  echo "  first install / (curl + sha256sum): $(ratio "${fig[$n,install,s]}" "${fig[$n,curl,s]}")" \
+    "(curl + sha256sum ${fig[$n,curl,s]} s)"
+  if [[ -n ${fig[$n,loop,s]:-} ]]; then
+    echo "  first install / WinHTTP loop with $side_by_side threads: $(ratio "${fig[$n,install,s]}" "${fig[$n,loop,s]}")" \
+      "(loop ${fig[$n,loop,s]} s)"
+  else
+    echo "  WinHTTP loop: not run at this size (STONEWAKE_SCALE_LOOP_MAX=$loop_max)"
+  fi
+  echo "  check / sha256sum: $(ratio "${fig[$n,check,s]}" "${fig[$n,sum,s]}")   (sha256sum ${fig[$n,sum,s]} s)"
+  echo "  launcher peak working set above its own at $first files: install" \
+    "$(mib $((fig[$n,install,m] - fig[$first,install,m]))), check $(mib $((fig[$n,check,m] - fig[$first,check,m])))"
 }
 
 declare -A fig
@@ -133,32 +164,13 @@ PY
   start=$(now)
   find install/game -type f -print0 | xargs -0 sha256sum >/dev/null
   fig[$n,sum,s]=$(since "$start")
-  fresh floor
-  fig[$n,loop,s]=$("$wine_run" "$read_loop" --threads "$side_by_side" "$base/v1" "$(windows "$work/floor")" --verify |
-    field seconds)
-  rm -rf floor
+  if ((n <= loop_max)); then
+    fresh floor
+    fig[$n,loop,s]=$("$wine_run" "$read_loop" --threads "$side_by_side" "$base/v1" "$(windows "$work/floor")" \
+      --verify | field seconds || true)
+    rm -rf floor
+  fi
   fig[$n,bytes]=$bytes fig[$n,manifest]=$manifest_bytes
+  report "$n"
 done
 
-first=${sizes[0]}
-per_file() { awk -v s="$1" -v n="$2" 'BEGIN {printf "%8.3f ms", s * 1000 / n}'; }
-mib() { awk -v b="$1" 'BEGIN {printf "%7.1f MiB", b / 1048576}'; }
-echo
-echo "per-file cost by release size (one run each; ratio: this size's time per file / at $first files)"
-for n in "${sizes[@]}"; do
-  echo
-  echo "$n files, $(mib "${fig[$n,bytes]}") of game data, manifest ${fig[$n,manifest]} bytes"
-  for op in "${ops[@]}"; do
-    printf '  %-9s %8.2f s  %s per file  x%-5s  peak %s\n' "$op" "${fig[$n,$op,s]}" \
-      "$(per_file "${fig[$n,$op,s]}" "$n")" \
-      "$(ratio "$(awk -v s="${fig[$n,$op,s]}" -v n="$n" 'BEGIN {print s / n}')" \
-        "$(awk -v s="${fig[$first,$op,s]}" -v n="$first" 'BEGIN {print s / n}')")" \
-      "$(mib "${fig[$n,$op,m]}")"
-  done
-  echo "  first install / (curl + sha256sum): $(ratio "${fig[$n,install,s]}" "${fig[$n,curl,s]}")" \
-    "  / WinHTTP loop with $side_by_side threads: $(ratio "${fig[$n,install,s]}" "${fig[$n,loop,s]}")" \
-    "  (curl ${fig[$n,curl,s]} s, loop ${fig[$n,loop,s]} s)"
-  echo "  check / sha256sum: $(ratio "${fig[$n,check,s]}" "${fig[$n,sum,s]}")   (sha256sum ${fig[$n,sum,s]} s)"
-  echo "  launcher peak working set above its own at $first files: install" \
-    "$(mib $((fig[$n,install,m] - fig[$first,install,m]))), check $(mib $((fig[$n,check,m] - fig[$first,check,m])))"
-done

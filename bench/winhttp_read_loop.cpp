@@ -5,7 +5,8 @@
 // signature check, no parsing beyond the "file" lines) and GETs every
 // object one after the other on one connection, with the same
 // ready-count/read loop as the launcher. Without FOLDER the bytes are
-// dropped; with FOLDER each object is also written to a file there, which
+// dropped; with FOLDER each object is also written to a file there (in a
+// folder named by the digest's first two characters), which
 // is the least a patch has to do; with --verify each written file is then
 // read back through CNG SHA-256 in 65,536-byte chunks and compared with its
 // digest, the least a verified patch has to do. With --threads N, N threads
@@ -146,7 +147,12 @@ int wmain(int argc, wchar_t** argv) {
     for (std::size_t i = next++; i < digests.size(); i = next++) {
       const std::string& digest = digests[i];
       const std::wstring name(digest.begin(), digest.end());
-      const std::wstring path = folder + L"\\" + name;
+      // Two levels of folders by the digest's first characters: Wine looks
+      // a new file's name up in its whole folder (letter case is ignored),
+      // so 100,000 files in one folder would make each create cost more.
+      const std::wstring sub = folder.empty() ? L"" : folder + L"\\" + name.substr(0, 2);
+      if (!folder.empty()) CreateDirectoryW(sub.c_str(), nullptr);
+      const std::wstring path = sub + L"\\" + name;
       HANDLE file = INVALID_HANDLE_VALUE;
       if (!folder.empty()) {
         file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
