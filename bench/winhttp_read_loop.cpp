@@ -1,25 +1,31 @@
-// winhttp_read_loop BASE_URL [FOLDER [--verify]]
+// winhttp_read_loop [--threads N] BASE_URL [FOLDER [--verify]]
 //
 // The anchor of the download benchmark: the least a program can do to take
 // a release's objects over WinHTTP. Reads the release's manifest (no
 // signature check, no parsing beyond the "file" lines) and GETs every
 // object one after the other on one connection, with the same
 // ready-count/read loop as the launcher. Without FOLDER the bytes are
-// dropped; with FOLDER each object is also written to a file there, which
+// dropped; with FOLDER each object is also written to a file there (in a
+// folder named by the digest's first two characters), which
 // is the least a patch has to do; with --verify each written file is then
 // read back through CNG SHA-256 in 65,536-byte chunks and compared with its
-// digest, the least a verified patch has to do. Prints "bytes N" and
-// "seconds S" (the object transfers only).
+// digest, the least a verified patch has to do. With --threads N, N threads
+// take the objects in turn, each on its own session and connection, as the
+// launcher's download workers do. Prints "bytes N" and "seconds S" (the
+// object transfers only).
 #include <windows.h>
 
 #include <bcrypt.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -83,12 +89,33 @@ std::string FileDigest(const std::wstring& path) {
   return hex;
 }
 
+Connection Open(const wchar_t* host, INTERNET_PORT port) {
+  Connection c;
+  c.session = WinHttpOpen(L"StonewakeBench/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+  if (!c.session) Fail("session");
+  c.connection = WinHttpConnect(c.session, host, port, 0);
+  if (!c.connection) Fail("connect");
+  return c;
+}
+
+void Close(const Connection& c) {
+  WinHttpCloseHandle(c.connection);
+  WinHttpCloseHandle(c.session);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  int threads = 1;
+  if (argc >= 3 && std::wstring(argv[1]) == L"--threads") {
+    threads = std::max(1, _wtoi(argv[2]));
+    argc -= 2;
+    argv += 2;
+  }
   const bool verify = argc == 4 && std::wstring(argv[3]) == L"--verify";
   if (argc != 2 && argc != 3 && !verify) {
-    std::fputs("usage: winhttp_read_loop BASE_URL [FOLDER [--verify]]\n", stderr);
+    std::fputs("usage: winhttp_read_loop [--threads N] BASE_URL [FOLDER [--verify]]\n", stderr);
     return 2;
   }
   const std::wstring base = argv[1];
@@ -104,15 +131,9 @@ int wmain(int argc, wchar_t** argv) {
   parts.dwUrlPathLength = 2048;
   if (!WinHttpCrackUrl(base.c_str(), static_cast<DWORD>(base.size()), 0, &parts)) Fail("crack");
 
-  Connection c;
-  c.session = WinHttpOpen(L"StonewakeBench/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, 0);
-  if (!c.session) Fail("session");
-  c.connection = WinHttpConnect(c.session, host, parts.nPort, 0);
-  if (!c.connection) Fail("connect");
-
+  const Connection first = Open(host, parts.nPort);
   std::string manifest;
-  Get(c, std::wstring(basePath) + L"/latest/manifest.txt",
+  Get(first, std::wstring(basePath) + L"/latest/manifest.txt",
       [&](const char* bytes, DWORD n) { manifest.append(bytes, n); });
   std::vector<std::string> digests;
   std::istringstream lines(manifest);
@@ -120,27 +141,45 @@ int wmain(int argc, wchar_t** argv) {
     if (line.rfind("file ", 0) == 0) digests.push_back(line.substr(5, 64));
   }
 
-  unsigned long long total = 0;
-  const auto start = std::chrono::steady_clock::now();
-  for (const std::string& digest : digests) {
-    const std::wstring name(digest.begin(), digest.end());
-    const std::wstring path = folder + L"\\" + name;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    if (!folder.empty()) {
-      file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file == INVALID_HANDLE_VALUE) Fail("create file");
+  std::atomic<unsigned long long> total{0};
+  std::atomic<std::size_t> next{0};
+  const auto work = [&](const Connection& c) {
+    for (std::size_t i = next++; i < digests.size(); i = next++) {
+      const std::string& digest = digests[i];
+      const std::wstring name(digest.begin(), digest.end());
+      // Two levels of folders by the digest's first characters: Wine looks
+      // a new file's name up in its whole folder (letter case is ignored),
+      // so 100,000 files in one folder would make each create cost more.
+      const std::wstring sub = folder.empty() ? L"" : folder + L"\\" + name.substr(0, 2);
+      if (!folder.empty()) CreateDirectoryW(sub.c_str(), nullptr);
+      const std::wstring path = sub + L"\\" + name;
+      HANDLE file = INVALID_HANDLE_VALUE;
+      if (!folder.empty()) {
+        file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) Fail("create file");
+      }
+      Get(c, std::wstring(basePath) + L"/objects/" + name, [&](const char* bytes, DWORD n) {
+        total += n;
+        DWORD written = 0;
+        if (file != INVALID_HANDLE_VALUE && !WriteFile(file, bytes, n, &written, nullptr)) Fail("write");
+      });
+      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+      if (verify && FileDigest(path) != digest) Fail("digest mismatch");
     }
-    Get(c, std::wstring(basePath) + L"/objects/" + name, [&](const char* bytes, DWORD n) {
-      total += n;
-      DWORD written = 0;
-      if (file != INVALID_HANDLE_VALUE && !WriteFile(file, bytes, n, &written, nullptr)) Fail("write");
+  };
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> others;
+  for (int t = 1; t < threads; ++t) {
+    others.emplace_back([&] {
+      const Connection c = Open(host, parts.nPort);
+      work(c);
+      Close(c);
     });
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (verify && FileDigest(path) != digest) Fail("digest mismatch");
   }
+  work(first);
+  for (std::thread& thread : others) thread.join();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  std::printf("bytes %llu\nseconds %.6f\n", total, took.count());
-  WinHttpCloseHandle(c.connection);
-  WinHttpCloseHandle(c.session);
+  std::printf("bytes %llu\nseconds %.6f\n", total.load(), took.count());
+  Close(first);
   return 0;
 }

@@ -21,9 +21,16 @@ namespace launcher {
 
 inline constexpr std::wstring_view kManifestUnreadable = L"The release information could not be read.";
 
-// The most bytes the launcher fetches for a manifest or its signature file;
-// the publisher refuses to write a larger manifest.
-inline constexpr std::size_t kMaxManifestBytes = 1048576;
+// The most bytes the launcher fetches for a manifest; the publisher refuses
+// to write a larger one. A file line takes about 105 bytes with the paths
+// games use (75 bytes and the path), so 32 MiB holds some 300,000 files, or
+// 100,000 with paths of 250 characters. It bounds what a response can make
+// the launcher hold: the body, then about 260 bytes per parsed file.
+inline constexpr std::size_t kMaxManifestBytes = 32 * 1048576;
+
+// The most bytes the launcher fetches for the signature file (146 bytes and
+// a line end). Small on purpose: every open launcher repeats that request.
+inline constexpr std::size_t kMaxSignatureFileBytes = 4096;
 
 // The text of `manifest` in the grammar above: header, version, commit and
 // rollback lines when set, one file line per file in order, "end", every

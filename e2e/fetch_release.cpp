@@ -19,7 +19,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   try {
     const std::wstring base = argv[1];
-    const launcher::Manifest manifest = launcher::FetchVerifiedManifest(base, L"The release could not be verified.");
+    const auto verified = launcher::FetchVerifiedManifest(base, L"The release could not be verified.");
+    const launcher::Manifest& manifest = *verified;
     std::printf("version %s\n", manifest.version.c_str());
     if (!manifest.commit.empty()) std::printf("commit %s\n", manifest.commit.c_str());
     if (manifest.rollback) std::printf("rollback\n");

@@ -14,8 +14,10 @@
 
 namespace launcher {
 
-ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view baseUrl) {
-  const Manifest manifest = FetchVerifiedManifest(baseUrl, L"The release could not be verified, so nothing was changed.");
+ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemory& memory, std::wstring_view baseUrl) {
+  const std::shared_ptr<const Manifest> verified =
+      FetchVerifiedManifest(baseUrl, L"The release could not be verified, so nothing was changed.", memory);
+  const Manifest& manifest = *verified;
   std::wstring installed = ReadInstalledVersion(installFolder);
 
   ReleaseStatus status;
@@ -49,6 +51,11 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view ba
   std::stable_partition(status.fetch.begin(), status.fetch.end(),
                         [](const ManifestFile& file) { return !IsLauncherEntry(file); });
   return status;
+}
+
+ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view baseUrl) {
+  VerifiedManifestMemory fresh;
+  return CheckRelease(installFolder, fresh, baseUrl);
 }
 
 }  // namespace launcher

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/records.h"
+#include "engine/verified_manifest.h"
 #include "release/release_config.h"
 
 namespace launcher {
@@ -20,6 +21,13 @@ namespace launcher {
 // ("The release could not be verified, so nothing was changed."), the
 // manifest parser and FileSha256 ("Could not read <name>." for a listed path
 // that exists but cannot be opened).
+//
+// The manifest comes through `memory` (FetchVerifiedManifest): a release
+// the probe has just verified is not fetched again. Every listed file is
+// hashed all the same; no digest is remembered.
+ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemory& memory,
+                           std::wstring_view baseUrl = ReleaseServerBase);
+// The same with nothing remembered.
 ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view baseUrl = ReleaseServerBase);
 
 }  // namespace launcher

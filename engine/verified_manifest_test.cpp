@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "test_support/error_message.h"
 #include "test_support/signed_manifests.h"
+#include "test_support/test_release.h"
 #include "test_support/test_server.h"
 
 namespace launcher {
@@ -51,21 +54,23 @@ TEST_F(FetchVerifiedManifestTest, ReturnsTheVerifiedManifest) {
       {"lower case, LF", SignatureFile(kSignatureA)},
       {"upper case, CR LF", "ecdsa-p256-sha256 " + Upper(kSignatureA) + "\r\n"},
       {"exactly 146 bytes", "ecdsa-p256-sha256 " + kSignatureA},
+      {"trailing bytes up to the signature's ceiling",
+       SignatureFile(kSignatureA) + std::string(kMaxSignatureFileBytes - 147, 'x')},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Serve(TestResponse::Ok(kManifestA), TestResponse::Ok(c.signatureFile));
-    const Manifest manifest = FetchVerifiedManifest(server.baseUrl(), kProbeFailure);
+    const Manifest manifest = *FetchVerifiedManifest(server.baseUrl(), kProbeFailure);
     EXPECT_EQ(manifest.version, "1.4.2");
     EXPECT_EQ(manifest.commit, "9f3c2e1");
     ASSERT_EQ(manifest.files.size(), 2u);
     EXPECT_EQ(manifest.files[1].path, "Stonewake Launcher.exe");
   }
-  // Each call fetches both files afresh, manifest first.
+  // With nothing remembered each call fetches both files, signature first.
   const std::vector<testing::RecordedRequest> requests = server.Requests();
-  ASSERT_EQ(requests.size(), 6u);
+  ASSERT_EQ(requests.size(), 8u);
   for (std::size_t i = 0; i < requests.size(); ++i) {
-    EXPECT_EQ(requests[i].path, i % 2 == 0 ? "/latest/manifest.txt" : "/latest/manifest.sig");
+    EXPECT_EQ(requests[i].path, i % 2 == 0 ? "/latest/manifest.sig" : "/latest/manifest.txt");
   }
 }
 
@@ -73,7 +78,9 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   TestResponse cutShort = TestResponse::Ok(kManifestA);
   cutShort.closeAfter = kManifestA.size() - 4;
   TestResponse oversized;
-  oversized.fillerBytes = 1048577;
+  oversized.fillerBytes = kMaxManifestBytes + 1;
+  TestResponse oversizedSignature = TestResponse::Ok(SignatureFile(kSignatureA));
+  oversizedSignature.fillerBytes = kMaxSignatureFileBytes + 1 - oversizedSignature.body.size();
   struct Case {
     const char* name;
     TestResponse manifest;
@@ -83,11 +90,14 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   const Case kCases[] = {
       {"manifest missing", TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA)),
        L"The release server did not have what the launcher asked for."},
-      {"manifest over 1 MiB", oversized, TestResponse::Ok(SignatureFile(kSignatureA)),
+      {"manifest one byte over its ceiling", oversized, TestResponse::Ok(SignatureFile(kSignatureA)),
        L"The release server sent more than expected."},
-      // Both files are fetched before either is examined.
       {"signature missing, manifest malformed", TestResponse::Ok(kMalformed), TestResponse::Status(404),
        L"The release server did not have what the launcher asked for."},
+      // A request every open launcher repeats cannot be made to pull a large
+      // body: a valid signature followed by more bytes than the ceiling.
+      {"signature one byte over its ceiling", TestResponse::Ok(kManifestA), oversizedSignature,
+       L"The release server sent more than expected."},
       // The signature file is read before any cryptography runs.
       {"signature of 145 bytes, manifest changed", TestResponse::Ok(WithCrLf(kManifestA)),
        TestResponse::Ok("ecdsa-p256-sha256 " + kSignatureA.substr(1)), L"The release signature could not be read."},
@@ -119,11 +129,57 @@ TEST_F(FetchVerifiedManifestTest, FailsWithTheSentenceOfTheFirstFailingStep) {
   }
 }
 
-TEST_F(FetchVerifiedManifestTest, FailedManifestFetchLeavesTheSignatureAlone) {
-  Serve(TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA)));
-  EXPECT_EQ(ErrorOf(), L"The release server did not have what the launcher asked for.");
-  EXPECT_EQ(server.RequestCount("/latest/manifest.txt"), 1u);
-  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 0u);
+// The signature is fetched and read first; a manifest is asked for only
+// when there is a readable signature to verify it with.
+TEST_F(FetchVerifiedManifestTest, NoManifestRequestWithoutAReadableSignature) {
+  TestResponse oversized = TestResponse::Ok(SignatureFile(kSignatureA));
+  oversized.fillerBytes = kMaxSignatureFileBytes;
+  const TestResponse kSignatures[] = {TestResponse::Status(404), TestResponse::Ok(SignatureFile(kSignatureA).substr(1)),
+                                      oversized};
+  for (const TestResponse& signature : kSignatures) {
+    Serve(TestResponse::Ok(kManifestA), signature);
+    EXPECT_NE(ErrorOf(), L"");
+  }
+  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 3u);
+  EXPECT_EQ(server.RequestCount("/latest/manifest.txt"), 0u);
+}
+
+// A signed manifest of exactly `size` bytes whose text after "end" is
+// `trailer` (which the parser ignores): long file lines, all in one deep
+// folder chain, the last path made to fit.
+std::string SignedManifestOfSize(std::size_t size, const std::string& trailer = "") {
+  std::string chain = "game";
+  for (int i = 0; i < 14; ++i) chain += "/" + std::string(200, static_cast<char>('a' + i));
+  const std::string head = "stonewake-manifest 1\nversion 9.0\n";
+  const std::string end = "end\n" + trailer;
+  const auto Line = [](const std::string& path) { return "file " + std::string(64, 'c') + " 7 " + path + "\n"; };
+  std::string text = head;
+  const std::size_t line = Line(chain + "/000000").size();
+  for (int i = 0; text.size() + end.size() + 2 * line <= size; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%06d", i);
+    text += Line(chain + "/" + number);
+  }
+  std::size_t rest = size - text.size() - end.size() - Line("").size() - 4;
+  std::string last = "game";
+  for (; rest > 240; rest -= 200) last += "/" + std::string(199, 'z');
+  text += Line(last + "/zz" + std::string(rest - 3, 'l')) + end;
+  return text;
+}
+
+TEST_F(FetchVerifiedManifestTest, AManifestUpToItsCeilingAndNotOneByteMore) {
+  const std::string atCeiling = SignedManifestOfSize(kMaxManifestBytes);
+  ASSERT_EQ(atCeiling.size(), kMaxManifestBytes);
+  Serve(TestResponse::Ok(atCeiling), TestResponse::Ok(testing::SignatureText(atCeiling)));
+  const std::shared_ptr<const Manifest> manifest = FetchVerifiedManifest(server.baseUrl(), kCheckFailure);
+  EXPECT_EQ(manifest->version, "9.0");
+  EXPECT_GT(manifest->files.size(), 10000u);
+
+  // One byte more, after "end": the same release, refused for its size
+  // before anything else is looked at.
+  const std::string over = SignedManifestOfSize(kMaxManifestBytes + 1, "x");
+  Serve(TestResponse::Ok(over), TestResponse::Ok(testing::SignatureText(over)));
+  EXPECT_EQ(ErrorOf(), L"The release server sent more than expected.");
 }
 
 TEST_F(FetchVerifiedManifestTest, ThrowsTheCallersMessage) {

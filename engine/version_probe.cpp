@@ -15,11 +15,20 @@ bool TakesRelease(const Manifest& manifest, std::wstring_view installedVersion) 
          !IsOlderVersion(WidenAscii(manifest.version), installedVersion);
 }
 
-std::wstring ProbeReleaseVersion(std::wstring_view installFolder, std::wstring_view baseUrl) {
-  const Manifest manifest = FetchVerifiedManifest(baseUrl, L"The release could not be verified.");
+std::wstring ProbeReleaseVersion(std::wstring_view installFolder, VerifiedManifestMemory& memory,
+                                 std::wstring_view baseUrl) {
+  const std::shared_ptr<const Manifest> manifest =
+      FetchVerifiedManifest(baseUrl, L"The release could not be verified.", memory);
+  // Read afresh every time, remembered release or not: another process
+  // (a second launcher's patch, an uninstall) may have changed it.
   std::wstring installed = ReadInstalledVersion(installFolder);
-  if (TakesRelease(manifest, installed)) return WidenAscii(manifest.version);
+  if (TakesRelease(*manifest, installed)) return WidenAscii(manifest->version);
   return installed;
+}
+
+std::wstring ProbeReleaseVersion(std::wstring_view installFolder, std::wstring_view baseUrl) {
+  VerifiedManifestMemory fresh;
+  return ProbeReleaseVersion(installFolder, fresh, baseUrl);
 }
 
 }  // namespace launcher

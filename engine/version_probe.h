@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/records.h"
+#include "engine/verified_manifest.h"
 #include "release/release_config.h"
 
 namespace launcher {
@@ -18,9 +19,13 @@ bool TakesRelease(const Manifest& manifest, std::wstring_view installedVersion);
 
 // The text a full release check run now would put into its `version`: the
 // release's version when it is taken, the installed version otherwise.
-// Fetches and verifies the manifest and reads installed.txt only. Throws the
-// release check's messages, except that a signature that does not verify
-// gives "The release could not be verified.".
+// Obtains the verified manifest through `memory` (an unchanged signature
+// costs one small request and nothing else) and reads installed.txt afresh;
+// reads no game file. Throws the release check's messages, except that a
+// signature that does not verify gives "The release could not be verified.".
+std::wstring ProbeReleaseVersion(std::wstring_view installFolder, VerifiedManifestMemory& memory,
+                                 std::wstring_view baseUrl = ReleaseServerBase);
+// The same with nothing remembered.
 std::wstring ProbeReleaseVersion(std::wstring_view installFolder, std::wstring_view baseUrl = ReleaseServerBase);
 
 }  // namespace launcher

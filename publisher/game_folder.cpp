@@ -114,7 +114,12 @@ FileDigest ReadOpenFile(const Descriptor& in, const PlannedFile& file,
   struct stat before {};
   ::fstat(in.get(), &before);
   Sha256 hash;
-  std::vector<std::uint8_t> buffer(kChunkBytes);
+  // Sized by the file as the walk saw it (a file that grew meanwhile is
+  // still read whole, in more reads): a buffer of the whole chunk, zeroed
+  // for every small file, was most of the publisher's work on a game of
+  // many small files.
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(std::clamp<std::uint64_t>(file.size + 1, 4096, kChunkBytes)));
   std::string head;  // the first bytes, to check the launcher's
   FileDigest digest;
   for (;;) {

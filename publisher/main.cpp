@@ -89,7 +89,7 @@ release
   to X.partial, links (copy what they point to in their place) and special
   files, an empty game folder, the
   launcher's own file inside the game folder, a manifest larger than the
-  1,048,576 bytes the launcher fetches, a version older than the published
+  33,554,432 bytes (32 MiB) the launcher fetches, a version older than the published
   one without --rollback, and a tree whose release another key signed
   without --new-key. Progress goes to standard error on large trees.
 

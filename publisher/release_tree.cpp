@@ -66,16 +66,6 @@ std::string CheckedManifestText(const launcher::Manifest& manifest) {
   return text;
 }
 
-std::optional<std::string> ReadWholeFile(const fs::path& file, std::size_t limit) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(limit + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) return std::nullopt;
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return bytes;
-}
-
 // What the players' launchers will make of this release next to the one
 // already in the tree: they ignore an older version unless it is a
 // rollback, and they trust only the key that signed what they have.
@@ -85,7 +75,7 @@ std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput&
   const fs::path manifestFile = tree / launcher::ManifestPath;
   std::error_code error;
   if (!fs::exists(fs::symlink_status(manifestFile, error))) return std::nullopt;
-  const std::optional<std::string> text = ReadWholeFile(manifestFile, kMaxManifestBytes);
+  const std::optional<std::string> text = ReadAtMost(manifestFile, kMaxManifestBytes);
   std::optional<launcher::Manifest> current;
   try {
     if (text) current = launcher::ParseManifest(Bytes(*text));
@@ -104,7 +94,7 @@ std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput&
         " would ignore it. Choose a later version, or pass --rollback to take them back; nothing was written");
   }
 
-  const std::optional<std::string> signature = ReadWholeFile(tree / launcher::SignaturePath, kMaxManifestBytes);
+  const std::optional<std::string> signature = ReadAtMost(tree / launcher::SignaturePath, kMaxSignatureFileBytes);
   bool signedByKey = false;
   try {
     if (signature) {
@@ -147,6 +137,22 @@ void RemoveStaleTemps(const fs::path& folder) {
 }
 
 }  // namespace
+
+std::optional<std::string> ReadAtMost(const fs::path& file, std::size_t limit) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes;
+  constexpr std::size_t kStep = 1 << 20;
+  while (bytes.size() <= limit) {
+    const std::size_t size = bytes.size();
+    bytes.resize(size + std::min(kStep, limit + 1 - size));
+    in.read(bytes.data() + size, static_cast<std::streamsize>(bytes.size() - size));
+    bytes.resize(size + static_cast<std::size_t>(in.gcount()));
+    if (in.bad()) return std::nullopt;
+    if (!in) break;
+  }
+  return bytes;
+}
 
 std::string WordProblem(std::string_view word) {
   if (word.empty()) return "is empty";

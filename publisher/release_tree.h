@@ -27,9 +27,16 @@
 
 namespace publisher {
 
-// The manifest's size limit and writer are the launcher's own.
+// The manifest's and signature's size limits and the writer are the
+// launcher's own.
 using launcher::kMaxManifestBytes;
+using launcher::kMaxSignatureFileBytes;
 using launcher::ManifestText;
+
+// The file's bytes, at most limit + 1 of them (enough to tell a file over
+// the limit); nothing when it cannot be opened or read. Read in steps, so a
+// small file costs a small buffer whatever the limit.
+std::optional<std::string> ReadAtMost(const std::filesystem::path& file, std::size_t limit);
 
 struct ReleaseInput {
   std::filesystem::path gameFolder;   // its files become "game/<relative path>"

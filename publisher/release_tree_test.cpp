@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -344,13 +345,52 @@ TEST_F(PublishTest, RefusesAFileSwappedAfterTheWalk) {
   }
 }
 
-TEST_F(PublishTest, RefusesAManifestTooLargeForTheLauncher) {
-  // About 320 bytes per file line: 3,500 lines pass 1,048,576 bytes.
-  const std::string name(240, 'n');
-  for (int i = 0; i < 3500; ++i) Game(std::to_string(i) + name, "");
+// A game whose manifest takes exactly the launcher's ceiling is published;
+// one character more in one file name and it is refused, naming the limit.
+// The files sit in one deep folder chain, so a few thousand long lines reach
+// 32 MiB without a hundred thousand files.
+TEST_F(PublishTest, AManifestUpToTheLaunchersCeilingAndNotOneByteMore) {
+  std::string chain = "game";
+  for (int i = 0; i < 14; ++i) chain += "/" + std::string(200, static_cast<char>('a' + i));
+  const std::string filler(150, 'n');
+  const std::string emptyDigest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  const auto textSize = [&](const std::vector<std::string>& paths) {
+    launcher::Manifest manifest{"1.0", "", false, {}};
+    for (const std::string& path : paths) manifest.files.push_back({path, emptyDigest, 0});
+    return ManifestText(manifest).size();
+  };
+  // As many long lines as fit, then the bytes left over spread as longer
+  // names over the last files (a name may hold 247 characters).
+  std::vector<std::string> paths;
+  const std::size_t line = textSize({chain + "/000000" + filler}) - textSize({});
+  const std::size_t count = (kMaxManifestBytes - textSize({})) / line;
+  for (std::size_t i = 0; i < count; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%06zu", i);
+    paths.push_back(chain + "/" + number + filler);
+  }
+  for (std::size_t left = kMaxManifestBytes - textSize(paths), i = count - 1; left > 0; --i) {
+    const std::size_t more = std::min<std::size_t>(left, 80);
+    paths[i] += std::string(more, 'm');
+    left -= more;
+  }
+  ASSERT_EQ(textSize(paths), kMaxManifestBytes);
+  const std::string last = paths.back();
+
+  for (const std::string& path : paths) Game(path.substr(5), "");
+  const fs::path lastFile = game_ / last.substr(5);
+  fs::rename(lastFile, lastFile.string() + "l");
   const std::string message = Refusal(Input());
-  EXPECT_NE(message.find("the launcher reads at most 1048576"), std::string::npos) << message;
+  EXPECT_NE(message.find("would take " + std::to_string(kMaxManifestBytes + 1) +
+                         " bytes, but the launcher reads at most " + std::to_string(kMaxManifestBytes)),
+            std::string::npos)
+      << message;
   EXPECT_FALSE(fs::exists(tree_));
+
+  fs::rename(lastFile.string() + "l", lastFile);
+  EXPECT_EQ(Publish(Input()).manifest.files.size(), paths.size());
+  EXPECT_EQ(fs::file_size(tree_ / "latest/manifest.txt"), kMaxManifestBytes);
+  EXPECT_EQ(CheckMessage(PublicKeyOf(key_)), "(valid)");
 }
 
 TEST_F(PublishTest, RefusesATreeInsideTheGameFolder) {

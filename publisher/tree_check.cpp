@@ -28,23 +28,14 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
 
 // The whole file, or nothing when it cannot be read or is larger than the
 // launcher fetches.
-std::optional<std::string> ReadFetchable(const fs::path& file, std::vector<std::string>& problems,
+std::optional<std::string> ReadFetchable(const fs::path& file, std::size_t limit, std::vector<std::string>& problems,
                                          const std::string& name) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  std::optional<std::string> bytes = ReadAtMost(file, limit);
+  if (!bytes) {
     problems.push_back(name + ": missing or unreadable");
-    return std::nullopt;
-  }
-  std::string bytes(kMaxManifestBytes + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) {
-    problems.push_back(name + ": unreadable");
-    return std::nullopt;
-  }
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (bytes.size() > kMaxManifestBytes) {
-    problems.push_back(name + ": larger than the " + std::to_string(kMaxManifestBytes) + " bytes the launcher fetches");
-    return std::nullopt;
+  } else if (bytes->size() > limit) {
+    problems.push_back(name + ": larger than the " + std::to_string(limit) + " bytes the launcher fetches");
+    bytes.reset();
   }
   return bytes;
 }
@@ -117,9 +108,9 @@ std::vector<std::string> ManifestFaults(std::string_view text) {
 TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeCheckOptions& options) {
   std::vector<std::string> problems;
   const std::optional<std::string> manifestText =
-      ReadFetchable(tree / launcher::ManifestPath, problems, std::string(launcher::ManifestPath));
-  const std::optional<std::string> signatureText =
-      ReadFetchable(tree / launcher::SignaturePath, problems, std::string(launcher::SignaturePath));
+      ReadFetchable(tree / launcher::ManifestPath, kMaxManifestBytes, problems, std::string(launcher::ManifestPath));
+  const std::optional<std::string> signatureText = ReadFetchable(tree / launcher::SignaturePath, kMaxSignatureFileBytes,
+                                                                 problems, std::string(launcher::SignaturePath));
   if (!manifestText || !signatureText) Fail(tree, problems);
 
   // The launcher's own order: the signature file is read, the signature

@@ -1,26 +1,38 @@
 #include "transfer/body_fetch.h"
 
+#include <algorithm>
+
 #include "core/records.h"
 #include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
 
 namespace launcher {
 
-std::vector<std::uint8_t> FetchBody(std::wstring_view url) {
+std::vector<std::uint8_t> FetchBody(std::wstring_view url, std::size_t ceiling) {
   HttpRequest exchange = OpenGet(url);
 
   std::vector<std::uint8_t> body;
-  std::vector<std::uint8_t> chunk;
-  // WinHTTP reports 0 ready bytes once the body is complete.
+  // A stated length sizes the buffer once, so a manifest of many MiB is not
+  // copied again at every doubling; it is only a hint (the body may end
+  // early or run on), and never more than the ceiling allows.
+  if (exchange.contentLength > 0) {
+    body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(exchange.contentLength, ceiling + 1)));
+  }
+  // WinHTTP reports 0 ready bytes once the body is complete. Each read goes
+  // straight into the body's tail, without a chunk to copy from.
   for (DWORD ready = BytesReady(exchange); ready != 0; ready = BytesReady(exchange)) {
-    chunk.resize(ready);
-    const DWORD read = ReadBytes(exchange, chunk.data(), ready);
+    const std::size_t size = body.size();
+    // Never asks for more than one byte past the ceiling: that byte is
+    // enough to refuse the body.
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(ready, ceiling + 1 - size));
+    if (body.capacity() < size + want) body.reserve(std::max(size + want, std::min(2 * size, ceiling + 1)));
+    body.resize(size + want);
+    const DWORD read = ReadBytes(exchange, body.data() + size, want);
+    body.resize(size + read);
     if (read == 0) break;
-    chunk.resize(read);
-    body.insert(body.end(), chunk.begin(), chunk.end());
-    // Stop at the first chunk over the ceiling rather than draining the
+    // Stop at the first read over the ceiling rather than draining the
     // rest: a server that sends too much may send without end.
-    if (body.size() > kMaxBodyBytes) throw LauncherError{L"The release server sent more than expected."};
+    if (body.size() > ceiling) throw LauncherError{L"The release server sent more than expected."};
   }
   return body;
 }

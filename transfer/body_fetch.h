@@ -7,12 +7,11 @@
 
 namespace launcher {
 
-inline constexpr std::size_t kMaxBodyBytes = 1048576;
-
 // Returns the body exactly as received (a body shorter than its
 // Content-Length is returned as it came). Throws OpenGet's messages,
 //   "The download was interrupted. Check your internet connection and try again."
-//   "The release server sent more than expected."  (over 1,048,576 bytes)
-std::vector<std::uint8_t> FetchBody(std::wstring_view url);
+//   "The release server sent more than expected."  (over `ceiling` bytes)
+// Holds at most `ceiling` bytes and one read's worth more.
+std::vector<std::uint8_t> FetchBody(std::wstring_view url, std::size_t ceiling);
 
 }  // namespace launcher

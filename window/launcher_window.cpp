@@ -63,7 +63,9 @@ class PaintScope {
 }  // namespace
 
 LauncherWindow::LauncherWindow(std::wstring installFolder)
-    : installFolder_(std::move(installFolder)), ui_(*this), closures_(std::make_shared<ClosureQueue>()) {}
+    : installFolder_(std::move(installFolder)), ui_(*this),
+      closures_(std::make_shared<ClosureQueue>()),
+      releaseMemory_(std::make_shared<VerifiedManifestMemory>()) {}
 
 LauncherWindow::~LauncherWindow() {
   if (window_) DestroyWindow(window_);
@@ -319,16 +321,18 @@ void LauncherWindow::Repaint() {
   if (window_) InvalidateRect(window_, nullptr, FALSE);
 }
 
-bool LauncherWindow::StartCheckWorker() { return launcher::StartCheckWorker(Post(), installFolder_); }
+bool LauncherWindow::StartCheckWorker() {
+  return launcher::StartCheckWorker(Post(), installFolder_, releaseMemory_);
+}
 
-bool LauncherWindow::StartProbe() { return StartProbeWorker(Post(), installFolder_); }
+bool LauncherWindow::StartProbe() { return StartProbeWorker(Post(), installFolder_, releaseMemory_); }
 
 bool LauncherWindow::StartPatchWorker(std::shared_ptr<const ReleaseStatus> release) {
   return launcher::StartPatchWorker(Post(), installFolder_, std::move(release));
 }
 
 bool LauncherWindow::StartPlayCheck(const std::wstring& capturedVersion) {
-  return StartPlayCheckWorker(Post(), installFolder_, capturedVersion);
+  return StartPlayCheckWorker(Post(), installFolder_, releaseMemory_, capturedVersion);
 }
 
 void LauncherWindow::StartGame(const std::wstring& version) {

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/verified_manifest.h"
 #include "render/frame_buffer.h"
 #include "ui/pointer.h"
 #include "ui/ui_transitions.h"
@@ -83,6 +84,10 @@ class LauncherWindow : private ShellEffects {
   LauncherUi ui_;
   PointerState pointer_;
   std::shared_ptr<ClosureQueue> closures_;
+  // The last release that verified, shared by the check and both probes
+  // (each worker holds its own reference: workers are never joined and may
+  // outlive the window).
+  std::shared_ptr<VerifiedManifestMemory> releaseMemory_;
   bool closeQuestionOpen_ = false;
   std::optional<std::chrono::steady_clock::time_point> clockOrigin_;
   // The off-screen frame, kept between paints.

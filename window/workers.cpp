@@ -64,9 +64,9 @@ bool StartThread(const wchar_t* name, Body body) {
   }
 }
 
-void CheckWorker(const WindowPost& post, const std::wstring& folder) {
+void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
-    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder));
+    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory));
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
@@ -75,14 +75,16 @@ void CheckWorker(const WindowPost& post, const std::wstring& folder) {
   });
 }
 
-void ProbeWorker(const WindowPost& post, const std::wstring& folder) {
-  RunWorker(post, &LauncherUi::ProbeFailed, L"the version probe",
-            [&] { post([version = ProbeReleaseVersion(folder)](LauncherUi& ui) { ui.ProbeSucceeded(version); }); });
+void ProbeWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
+  RunWorker(post, &LauncherUi::ProbeFailed, L"the version probe", [&] {
+    post([version = ProbeReleaseVersion(folder, memory)](LauncherUi& ui) { ui.ProbeSucceeded(version); });
+  });
 }
 
-void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, const std::wstring& captured) {
+void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory,
+                     const std::wstring& captured) {
   RunWorker(post, &LauncherUi::PlayCheckFailed, L"the check before Play", [&] {
-    post([version = ProbeReleaseVersion(folder), captured](LauncherUi& ui) {
+    post([version = ProbeReleaseVersion(folder, memory), captured](LauncherUi& ui) {
       ui.PlayCheckSucceeded(version, captured);
     });
   });
@@ -114,20 +116,25 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 
 }  // namespace
 
-bool StartCheckWorker(WindowPost post, std::wstring installFolder) {
+bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
   return StartThread(L"Stonewake release check",
-                     [post = std::move(post), folder = std::move(installFolder)] { CheckWorker(post, folder); });
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+                       CheckWorker(post, folder, *memory);
+                     });
 }
 
-bool StartProbeWorker(WindowPost post, std::wstring installFolder) {
+bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
   return StartThread(L"Stonewake version probe",
-                     [post = std::move(post), folder = std::move(installFolder)] { ProbeWorker(post, folder); });
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+                       ProbeWorker(post, folder, *memory);
+                     });
 }
 
-bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::wstring capturedVersion) {
+bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                          std::wstring capturedVersion) {
   return StartThread(L"Stonewake check before Play",
-                     [post = std::move(post), folder = std::move(installFolder),
-                      captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, captured); });
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory),
+                      captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, *memory, captured); });
 }
 
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/records.h"
+#include "engine/verified_manifest.h"
 #include "window/post_to_window.h"
 
 namespace launcher {
@@ -15,13 +16,17 @@ namespace launcher {
 // Every worker posts exactly one closing closure, success or failure, so the
 // window's `busy` or `probeInFlight` is always cleared.
 
+// The check and both probes obtain the release through `memory`, the last
+// verified release of this process.
+
 // Full release check, then the installed version and size text.
-bool StartCheckWorker(WindowPost post, std::wstring installFolder);
+bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory);
 // The cheap version probe of the timer and of activation.
-bool StartProbeWorker(WindowPost post, std::wstring installFolder);
+bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory);
 // The probe before Play; the result says whether the release is still
 // `capturedVersion`.
-bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::wstring capturedVersion);
+bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                          std::wstring capturedVersion);
 // Applies `release`, posting each distinct progress report.
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release);
 

@@ -80,7 +80,11 @@ write_config() {  # ROOT STATE PORT DAEMON
     cat <<CONF
 events { worker_connections 256; }
 http {
-  access_log $state/access.log;
+  # The combined format plus every byte sent for the request, headers
+  # included (what a launcher receives), for the benchmarks' figures.
+  log_format counted '\$remote_addr - \$remote_user [\$time_local] "\$request" \$status \$body_bytes_sent '
+                     '"\$http_referer" "\$http_user_agent" \$bytes_sent';
+  access_log $state/access.log counted;
   client_body_temp_path $state/tmp/body;
   proxy_temp_path $state/tmp/proxy;
   fastcgi_temp_path $state/tmp/fastcgi;

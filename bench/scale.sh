@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# What a release costs per file as it grows: generated releases of 1,000,
+# 10,000 and 100,000 files (most of 1-16 KiB, one in 500 of 2-6 MiB,
+# folders up to 6 deep) and a patch of each that changes 1% of the files and
+# removes 1%, published by the optimised publisher and served by nginx on
+# loopback. For each size, the time and peak memory of:
+#   publish, verify           the publisher (Linux; peak resident set)
+#   first install, patch      the launcher's own code under Wine
+#                             (patch_install.exe: CheckRelease, then
+#                             ApplyRelease; peak working set)
+#   check                     CheckRelease of the complete install
+#   size text                 InstallSizeText of the complete install
+#   probe                     ProbeReleaseVersion in a fresh process
+# printed as time per file and as a ratio to the same operation at the
+# first size. The first install and the check also beside curl (one
+# connection) plus sha256sum of the same files, and the first install beside
+# bench/winhttp_read_loop.exe with the launcher's 8 threads writing and
+# hashing every object: Wine's own floor for the same transfers (up to
+# STONEWAKE_SCALE_LOOP_MAX files, default 10,000: it takes longer than the
+# launcher itself). One run per size, each size's figures printed as soon as
+# they are in; warm page cache.
+#
+#   bench/scale.sh [SIZES...]     default 1000 10000 100000
+#
+# Windows programs come from build/windows (configured and built when
+# needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+sizes=("$@")
+loop_max=${STONEWAKE_SCALE_LOOP_MAX:-10000}
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(1000 10000 100000)
+
+source bench/setup.sh
+windows_build patch_install probe_bench winhttp_read_loop
+patch_install=$build/bin/patch_install.exe
+probe_bench=$build/bin/probe_bench.exe
+read_loop=$build/bin/winhttp_read_loop.exe
+release_publisher
+public_key=$source_dir/test_support/keys/test-only-release-key.pub.hex
+side_by_side=$(sed -n 's/.*kSideBySide = \([0-9]*\);.*/\1/p' "$source_dir/engine/side_by_side.h")
+
+work=$(mktemp -d)
+cleanup() {
+  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+windows() { echo "Z:${1//\//\\}"; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN {print b - a}'; }
+
+# Seconds and peak resident set (KiB) of a Linux command.
+measure() {
+  /usr/bin/time -f '%e %M' -o time.out "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; cat time.out >&2; exit 1; }
+  cat time.out
+}
+# patch_install URL FOLDER: "check_seconds apply_seconds peak_bytes".
+launcher_run() {
+  local out
+  out=$("$wine_run" "$patch_install" "$1" "$(windows "$2")" --stats | tr -d '\r')
+  [[ $(echo "$out" | head -1) == complete ]] || { echo "patch failed: $out" >&2; exit 1; }
+  echo "$(echo "$out" | field check_seconds) $(echo "$out" | field seconds) $(echo "$out" | field peak_working_set)"
+}
+# probe_bench MODE ARGS...: "seconds peak_bytes".
+bench_once() {
+  local out
+  out=$("$wine_run" "$probe_bench" "$@" | tr -d '\r')
+  echo "$(echo "$out" | field seconds) $(echo "$out" | field peak_working_set)"
+}
+curl_fetch() {  # URL FOLDER: every object of the release, then sha256sum of them; seconds
+  local start
+  fresh "$2"
+  awk -v u="$1" -v f="$2" '/^file /{printf "url = \"%s/objects/%s\"\noutput = \"%s/%s\"\n", u, $2, f, $2}' \
+    "root/$(basename "$1")/latest/manifest.txt" >curl.cfg
+  start=$(now)
+  curl -s --fail -K curl.cfg
+  find "$2" -type f -print0 | xargs -0 sha256sum >/dev/null
+  since "$start"
+}
+
+first=${sizes[0]}
+per_file() { awk -v s="$1" -v n="$2" 'BEGIN {printf "%8.3f ms", s * 1000 / n}'; }
+mib() { awk -v b="$1" 'BEGIN {printf "%7.1f MiB", b / 1048576}'; }
+report() {  # N: the figures of one size, as soon as they are in
+  local n=$1 op
+  echo
+  echo "$n files, $(mib "${fig[$n,bytes]}") of game data, manifest ${fig[$n,manifest]} bytes" \
+    "(time per file; ratio to the time per file at $first files)"
+  for op in "${ops[@]}"; do
+    printf '  %-9s %8.2f s  %s per file  x%-5s  peak %s\n' "$op" "${fig[$n,$op,s]}" \
+      "$(per_file "${fig[$n,$op,s]}" "$n")" \
+      "$(ratio "$(awk -v s="${fig[$n,$op,s]}" -v n="$n" 'BEGIN {print s / n}')" \
+        "$(awk -v s="${fig[$first,$op,s]}" -v n="$first" 'BEGIN {print s / n}')")" \
+      "$(mib "${fig[$n,$op,m]}")"
+  done
+  echo "  first install / (curl + sha256sum): $(ratio "${fig[$n,install,s]}" "${fig[$n,curl,s]}")" \
+    "(curl + sha256sum ${fig[$n,curl,s]} s)"
+  if [[ -n ${fig[$n,loop,s]:-} ]]; then
+    echo "  first install / WinHTTP loop with $side_by_side threads: $(ratio "${fig[$n,install,s]}" "${fig[$n,loop,s]}")" \
+      "(loop ${fig[$n,loop,s]} s)"
+  else
+    echo "  WinHTTP loop: not run at this size (STONEWAKE_SCALE_LOOP_MAX=$loop_max)"
+  fi
+  echo "  check / sha256sum: $(ratio "${fig[$n,check,s]}" "${fig[$n,sum,s]}")   (sha256sum ${fig[$n,sum,s]} s)"
+  echo "  launcher peak working set above its own at $first files: install" \
+    "$(mib $((fig[$n,install,m] - fig[$first,install,m]))), check $(mib $((fig[$n,check,m] - fig[$first,check,m])))"
+}
+
+declare -A fig
+ops=(publish verify install check patch size probe)
+for n in "${sizes[@]}"; do
+  echo "size $n: making the releases..."
+  rm -rf v1 v2 root install floor
+  python3 - "$n" <<'PY'
+import os, random, shutil, sys
+n = int(sys.argv[1])
+rng = random.Random(n)
+def folder(i):
+    depth = 1 + i % 6
+    return "/".join(f"d{(i // 7 ** k) % 7}" for k in range(depth))
+def size():
+    return rng.randint(2 << 20, 6 << 20) if rng.random() < 0.002 else rng.randint(1 << 10, 16 << 10)
+paths = [f"v1/game/{folder(i)}/file{i:06}.dat" for i in range(n)]
+for p in paths:
+    os.makedirs(os.path.dirname(p), exist_ok=True)
+    with open(p, "wb") as f:
+        f.write(rng.randbytes(size()))
+# The patch: 1% changed, 1% removed, the rest the same files (hard links).
+picked = rng.sample(range(n), max(2, n // 50))
+changed, removed = set(picked[: len(picked) // 2]), set(picked[len(picked) // 2 :])
+for i, p in enumerate(paths):
+    if i in removed:
+        continue
+    q = "v2" + p[2:]
+    os.makedirs(os.path.dirname(q), exist_ok=True)
+    if i in changed:
+        with open(q, "wb") as f:
+            f.write(rng.randbytes(rng.randint(1 << 10, 16 << 10)))
+    else:
+        os.link(p, q)
+PY
+  sync
+  bytes=$(du -sb v1/game | cut -f1)
+  read -r fig[$n,publish,s] fig[$n,publish,m] < <(measure "$publisher" release --game v1/game --version 1.0 --key "$key" --out root/v1)
+  read -r fig[$n,verify,s] fig[$n,verify,m] < <(measure "$publisher" verify --tree root/v1 --public-key-file "$public_key")
+  fig[$n,publish,m]=$((fig[$n,publish,m] * 1024)) fig[$n,verify,m]=$((fig[$n,verify,m] * 1024))
+  "$publisher" release --game v2/game --version 1.1 --key "$key" --out root/v2 >/dev/null 2>&1
+  manifest_bytes=$(stat -c %s root/v1/latest/manifest.txt)
+  "$source_dir/tools/nginx/serve.sh" stop nginx >/dev/null 2>&1 || true
+  base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+
+  echo "size $n: first install, check, size text, probe, patch..."
+  fresh install
+  read -r c a fig[$n,install,m] < <(launcher_run "$base/v1" "$work/install")
+  fig[$n,install,s]=$(awk -v a="$c" -v b="$a" 'BEGIN {print a + b}')
+  read -r fig[$n,check,s] a fig[$n,check,m] < <(launcher_run "$base/v1" "$work/install")
+  read -r fig[$n,size,s] fig[$n,size,m] < <(bench_once size "$(windows "$work/install")")
+  read -r fig[$n,probe,s] fig[$n,probe,m] < <(bench_once once "$base/v1" "$(windows "$work/install")")
+  read -r c fig[$n,patch,s] fig[$n,patch,m] < <(launcher_run "$base/v2" "$work/install")
+
+  echo "size $n: floors..."
+  fig[$n,curl,s]=$(curl_fetch "$base/v1" "$work/floor")
+  start=$(now)
+  find install/game -type f -print0 | xargs -0 sha256sum >/dev/null
+  fig[$n,sum,s]=$(since "$start")
+  if ((n <= loop_max)); then
+    fresh floor
+    fig[$n,loop,s]=$("$wine_run" "$read_loop" --threads "$side_by_side" "$base/v1" "$(windows "$work/floor")" \
+      --verify | field seconds || true)
+    rm -rf floor
+  fi
+  fig[$n,bytes]=$bytes fig[$n,manifest]=$manifest_bytes
+  report "$n"
+done
+
