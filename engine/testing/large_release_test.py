@@ -10,42 +10,46 @@ files, the install must then equal the release byte for byte with the
 unlisted files gone and every imgui.ini kept, and a second run must find
 nothing to fetch.
 
-  large_release_test.py --source DIR --wine-run WINE_RUN --patch-install EXE
-                        --publisher PUBLISHER [--files N]
+  large_release_test.py --build BUILD_DIR [--files N]
+
+Programs, the publisher and the test key come from the build's
+test_settings.json; the release is served on any free loopback port.
 """
 import argparse
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
+from test_support import releases, settings
+from test_support.release_server import ReleaseServer
+from test_support.wine import windows_path
 
-def windows(path):
-    return "Z:" + str(path).replace("/", "\\")
+# A repair of the whole release takes a few minutes under Wine; far longer
+# means it hangs.
+PATCH_TIMEOUT = 1200
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--wine-run", required=True)
-    parser.add_argument("--patch-install", required=True)
-    parser.add_argument("--publisher", required=True)
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", required=True, help="the Windows build folder (its test_settings.json)")
     parser.add_argument("--files", type=int, default=100_000)
     args = parser.parse_args()
-    source = Path(args.source)
-    serve = source / "tools/nginx/serve.sh"
-    key = source / "test_support/keys/test-only-release-key.pem"
-    public_key = source / "test_support/keys/test-only-release-key.pub.hex"
-    if not os.access(args.publisher, os.X_OK):
-        subprocess.run("cmake --preset host >/dev/null && cmake --build --preset host --target publisher >/dev/null",
-                       shell=True, check=True, cwd=source)
+    build = settings.load(args.build)
+    public_key = build.source / "test_support/keys/test-only-release-key.pub.hex"
+    prefix = build.wine_prefix()
+    patch_install = build.program("patch_install")
+    # A first run creates the Wine prefix when it is missing, so that what
+    # that prints does not come before the repair's own first line.
+    prefix.run(patch_install, timeout=300)
 
     failures = []
 
     def check(condition, what):
+        # Every check runs and reports, so that one run of several minutes
+        # shows all that is wrong, not only the first.
         print(("ok: " if condition else "FAILED: ") + what, flush=True)
         if not condition:
             failures.append(what)
@@ -61,21 +65,17 @@ def main():
             depth = 1 + i % 6
             folder = "/".join(f"d{(i // 7 ** k) % 7}" for k in range(depth))
             paths.append(f"{folder}/f{i:06}.dat")
-        for i, path in enumerate(paths):
-            target = game / path
-            target.parent.mkdir(parents=True, exist_ok=True)
-            target.write_bytes(b"file %d\n" % i)
+        releases.write_files(game, {path: b"file %d\n" % i for i, path in enumerate(paths)})
 
         tree = work / "tree"
-        subprocess.run([args.publisher, "release", "--game", str(game), "--version", "1.0", "--key", str(key),
-                        "--out", str(tree)], check=True, stdout=subprocess.DEVNULL)
-        verified = subprocess.run([args.publisher, "verify", "--tree", str(tree), "--public-key-file",
+        releases.publish(build.publisher, build.test_key, game, "1.0", tree)
+        verified = subprocess.run([str(build.publisher), "verify", "--tree", str(tree), "--public-key-file",
                                    str(public_key)], capture_output=True, text=True)
         check(verified.returncode == 0, f"the publisher verifies its {n}-file tree ({verified.stderr.strip()[-200:]})")
-        manifest = (tree / "latest/manifest.txt").read_bytes()
-        listed = [line.split(b" ", 3) for line in manifest.split(b"\n") if line.startswith(b"file ")]
-        check(len(listed) == n, f"the manifest lists {n} files ({len(manifest)} bytes)")
-        digest_of = {p.decode()[len("game/"):]: d.decode() for _, d, _, p in listed}
+        listed = releases.read_manifest(tree)
+        manifest_bytes = (tree / "latest/manifest.txt").stat().st_size
+        check(len(listed) == n, f"the manifest lists {n} files ({manifest_bytes} bytes)")
+        digest_of = {path[len("game/"):]: digest for path, digest in listed.items()}
 
         # The install: the release's files, then the faults, spread from the
         # first file to the last.
@@ -102,21 +102,26 @@ def main():
             target.parent.mkdir(parents=True, exist_ok=True)
             target.write_bytes(b"not the release's " + path.encode())
 
-        state = work / "nginx"
-        base = subprocess.run([str(serve), "start", str(tree), str(state)], check=True, capture_output=True,
-                              text=True).stdout.strip()
+        # Any free port: patch_install is told the address.
+        with ReleaseServer(build, tree, work / "nginx", port=0) as server:
 
-        def patch():
-            log = state / "access.log"
-            log.write_bytes(b"")
-            run = subprocess.run([args.wine_run, args.patch_install, base, windows(install), "--stats"],
-                                 capture_output=True, text=True)
-            out = run.stdout.replace("\r", "")
-            print(out.strip(), flush=True)
-            fetched = set(re.findall(r'"GET /objects/([0-9a-f]{64}) HTTP', log.read_text()))
-            return out.startswith("complete"), fetched
+            def patch():
+                server.clear_log()
+                output = work / "patch.out"
+                # Wine's output goes to a file, never a pipe (wine-run.sh).
+                with open(output, "wb") as out:
+                    process = prefix.popen(patch_install, server.base_url, windows_path(install), "--stats",
+                                           stdout=out)
+                    try:
+                        process.wait(timeout=PATCH_TIMEOUT)
+                    except subprocess.TimeoutExpired:
+                        process.kill()
+                        process.wait()
+                text = output.read_text(errors="replace").replace("\r", "")
+                print(text.strip(), flush=True)
+                fetched = {path[len("/objects/"):] for path in server.object_requests()}
+                return text.startswith("complete"), fetched
 
-        try:
             done, fetched = patch()
             check(done, "the repair completes")
             wanted = {digest_of[p] for p in missing + damaged}
@@ -136,8 +141,6 @@ def main():
 
             done, fetched = patch()
             check(done and not fetched, "a second check of the whole install finds nothing to fetch")
-        finally:
-            subprocess.run([str(serve), "stop", str(state)])
     finally:
         shutil.rmtree(work, ignore_errors=True)
     if failures:
