@@ -25,53 +25,45 @@
 # needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 count=${1:-4000}
 seconds=${2:-60}
 bursts=${3:-2000}
 
-source bench/setup.sh
+source tools/common.sh
 windows_build probe_bench
 probe_bench=$build/bin/probe_bench.exe
 release_publisher
 
 "$wine_run" --start
 # The prefix's own Wine server, whose CPU time the burst reads as well.
-prefix=$(sed -n "s/^export WINEPREFIX='\(.*\)'$/\1/p" "$wine_run")
+prefix=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["wine_prefix"])' \
+  "$build/test_settings.json")
 wineserver_pid=
 for pid in $(pgrep '^wineserver' || true); do
   if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix"; then wineserver_pid=$pid; fi
 done
 
-work=$(mktemp -d)
-publish_pid=
+scratch
 cleanup() {
   "$wine_run" --stop || true
-  [[ -n $publish_pid ]] && kill "$publish_pid" 2>/dev/null || true
-  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
-  rm -rf "$work"
+  scratch_cleanup
 }
 trap cleanup EXIT
 cd "$work"
-windows() { echo "Z:${1//\//\\}"; }
 
 echo "making a release of $count files..."
-python3 - "$count" <<'PY'
-import os, random, shutil, sys
-count = int(sys.argv[1])
-rng = random.Random(11)
-for i in range(count):
-    path = f"v1/game/data/d{i % 97:02}/asset_{i:05}.bin"
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(rng.randbytes(rng.randint(100, 4000)))
-shutil.copytree("v1", "v2")
-for i in rng.sample(range(count), 40):
-    with open(f"v2/game/data/d{i % 97:02}/asset_{i:05}.bin", "wb") as f:
-        f.write(rng.randbytes(2000))
-PY
+# Files of 100 to 4,000 bytes in 97 folders; version 1.1 changes 40 of
+# them. The same plan every run.
+plan=$(awk -v count="$count" 'BEGIN {
+  srand(11)
+  for (i = 0; i < count; i++) printf "%d data/d%02d/asset_%05d.bin\n", 100 + int(rand() * 3901), i % 97, i
+}')
+sed 's# # v1/game/#' <<<"$plan" | random_files . 11
+cp -r v1 v2
+shuf -n "$((count < 40 ? count : 40))" --random-source=<(yes) <<<"$plan" |
+  awk '{print 2000, "v2/game/" $2}' | random_files . 12
 "$publisher" release --game v1/game --version 1.0 --key "$key" --out root >/dev/null 2>&1
-base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+base=$(serve root nginx)
 log=nginx/access.log
 manifest_bytes=$(stat -c %s root/latest/manifest.txt)
 signature_bytes=$(stat -c %s root/latest/manifest.sig)
@@ -100,10 +92,11 @@ echo "probing once a second for $seconds s, remembering the release; a new one i
   "$publisher" release --game v2/game --version 1.1 --key "$key" --out root >/dev/null 2>&1
   date +%s.%N >published
 ) &
-publish_pid=$!
+scratch_pids+=($!)
 run_probes remembered
-wait "$publish_pid" || true
-publish_pid=
+wait "${scratch_pids[-1]}" || true
+# Ended and reaped: its id may be another process's by the cleanup.
+unset 'scratch_pids[-1]'
 remembered_manifests=$(grep -c 'GET /latest/manifest.txt' "$log" || true)
 # An idle probe is one signature request: its bytes, headers included.
 idle_bytes=$(awk '/GET \/latest\/manifest.sig/ {n++; b += $NF} END {printf "%.0f", b / n}' "$log")
