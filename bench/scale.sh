@@ -26,29 +26,21 @@
 # needed), or from the build folder named by STONEWAKE_WINDOWS_BUILD.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 sizes=("$@")
 loop_max=${STONEWAKE_SCALE_LOOP_MAX:-10000}
 [[ ${#sizes[@]} -gt 0 ]] || sizes=(1000 10000 100000)
 
-source bench/setup.sh
+source tools/common.sh
 windows_build patch_install probe_bench winhttp_read_loop
 patch_install=$build/bin/patch_install.exe
 probe_bench=$build/bin/probe_bench.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
-public_key=$source_dir/test_support/keys/test-only-release-key.pub.hex
-side_by_side=$(sed -n 's/.*kSideBySide = \([0-9]*\);.*/\1/p' "$source_dir/engine/side_by_side.h")
+public_key=$stonewake_source/test_support/keys/test-only-release-key.pub.hex
+side_by_side=$(sed -n 's/.*kSideBySide = \([0-9]*\);.*/\1/p' "$stonewake_source/engine/side_by_side.h")
 
-work=$(mktemp -d)
-cleanup() {
-  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+scratch
 cd "$work"
-windows() { echo "Z:${1//\//\\}"; }
-since() { awk -v a="$1" -v b="$(now)" 'BEGIN {print b - a}'; }
 
 # Seconds and peak resident set (KiB) of a Linux command.
 measure() {
@@ -112,34 +104,25 @@ ops=(publish verify install check patch size probe)
 for n in "${sizes[@]}"; do
   echo "size $n: making the releases..."
   rm -rf v1 v2 root install floor
-  python3 - "$n" <<'PY'
-import os, random, shutil, sys
-n = int(sys.argv[1])
-rng = random.Random(n)
-def folder(i):
-    depth = 1 + i % 6
-    return "/".join(f"d{(i // 7 ** k) % 7}" for k in range(depth))
-def size():
-    return rng.randint(2 << 20, 6 << 20) if rng.random() < 0.002 else rng.randint(1 << 10, 16 << 10)
-paths = [f"v1/game/{folder(i)}/file{i:06}.dat" for i in range(n)]
-for p in paths:
-    os.makedirs(os.path.dirname(p), exist_ok=True)
-    with open(p, "wb") as f:
-        f.write(rng.randbytes(size()))
-# The patch: 1% changed, 1% removed, the rest the same files (hard links).
-picked = rng.sample(range(n), max(2, n // 50))
-changed, removed = set(picked[: len(picked) // 2]), set(picked[len(picked) // 2 :])
-for i, p in enumerate(paths):
-    if i in removed:
-        continue
-    q = "v2" + p[2:]
-    os.makedirs(os.path.dirname(q), exist_ok=True)
-    if i in changed:
-        with open(q, "wb") as f:
-            f.write(rng.randbytes(rng.randint(1 << 10, 16 << 10)))
-    else:
-        os.link(p, q)
-PY
+  # The same plan every run of a size.
+  plan=$(awk -v n="$n" 'BEGIN {
+    srand(n)
+    for (i = 0; i < n; i++) {
+      folder = "d" i % 7
+      for (k = 1; k <= i % 6; k++) folder = folder "/d" int(i / 7 ^ k) % 7
+      size = rand() < 0.002 ? 2 * 2 ^ 20 + int(rand() * (4 * 2 ^ 20 + 1)) : 1024 + int(rand() * (15 * 1024 + 1))
+      printf "%d %s/file%06d.dat\n", size, folder, i
+    }
+  }')
+  sed 's# # v1/game/#' <<<"$plan" | random_files . "$n"
+  # The patch: 1% changed, 1% removed, the rest the same files (hard links;
+  # a changed file is unlinked first, so v1's stays as it was).
+  cp -al v1 v2
+  picked=$(shuf -n "$((n / 50 > 2 ? n / 50 : 2))" --random-source=<(yes) <<<"$plan" | cut -d' ' -f2-)
+  sed 's#^#v2/game/#' <<<"$picked" | xargs rm --
+  head -n "$(($(wc -l <<<"$picked") / 2))" <<<"$picked" |
+    awk -v n="$n" 'BEGIN {srand(n + 1)} {print 1024 + int(rand() * (15 * 1024 + 1)), "v2/game/" $0}' |
+    random_files . "$((n + 1))"
   sync
   bytes=$(du -sb v1/game | cut -f1)
   read -r fig[$n,publish,s] fig[$n,publish,m] < <(measure "$publisher" release --game v1/game --version 1.0 --key "$key" --out root/v1)
@@ -147,8 +130,8 @@ PY
   fig[$n,publish,m]=$((fig[$n,publish,m] * 1024)) fig[$n,verify,m]=$((fig[$n,verify,m] * 1024))
   "$publisher" release --game v2/game --version 1.1 --key "$key" --out root/v2 >/dev/null 2>&1
   manifest_bytes=$(stat -c %s root/v1/latest/manifest.txt)
-  "$source_dir/tools/nginx/serve.sh" stop nginx >/dev/null 2>&1 || true
-  base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+  stop_serving nginx >/dev/null 2>&1
+  base=$(serve root nginx)
 
   echo "size $n: first install, check, size text, probe, patch..."
   fresh install
