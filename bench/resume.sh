@@ -26,62 +26,47 @@
 # Reports, never fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 mib=${1:-1024}
 
-source bench/setup.sh
+source tools/common.sh
 windows_build patch_install
 patch_install=$build/bin/patch_install.exe
 release_publisher
 
-# One lasting wineserver: the drop runs start the patch dozens of times.
+scratch
+# One lasting wineserver: the drop runs start the patch dozens of times. It
+# goes at exit with the scratch folder, nginx and the relays.
 "$wine_run" --start >/dev/null 2>&1
-work=$(mktemp -d)
-cleanup() {
-  "$wine_run" --stop >/dev/null 2>&1
-  "$source_dir/tools/nginx/serve.sh" stop "$work/nginx" >/dev/null 2>&1 || true
-  [[ -n ${proxy_pid:-} ]] && kill "$proxy_pid" 2>/dev/null
-  [[ -n ${pace_pid:-} ]] && kill "$pace_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '"$wine_run" --stop >/dev/null 2>&1; scratch_cleanup' EXIT
 cd "$work"
 
 echo "making two releases of $mib MiB..."
-python3 - "$mib" <<'PY'
-import os, random, sys
+# One file of MIB MiB; 300 files of sizes drawn the same every run, scaled
+# to MIB MiB in all; the small objects of the last measure.
+python3 - "$mib" <<'PY' | random_files .
+import random, sys
 mib = int(sys.argv[1])
 rng = random.Random(5)
-def write(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        for _ in range(size >> 20):
-            f.write(os.urandom(1 << 20))
-        f.write(os.urandom(size & ((1 << 20) - 1)))
-write("one/game/data/world.pak", mib << 20)
 total = mib << 20
+print(total, "one/game/data/world.pak")
 sizes = [rng.randint(1, 2 * total // 300) for _ in range(300)]
 scale = total / sum(sizes)
 for i, size in enumerate(sizes):
-    write(f"many/game/data/part{i:03}.pak", max(1, int(size * scale)))
-os.makedirs("tiny/game", exist_ok=True)
+    print(max(1, int(size * scale)), f"many/game/data/part{i:03}.pak")
 for size in (1, 65536, 131072, 262144, 524288, 1048576):
-    write(f"tiny/game/s{size}.dat", size)
+    print(size, f"tiny/game/s{size}.dat")
 PY
 for name in one many tiny; do
   "$publisher" release --game "$name/game" --version 1.0 --key "$key" --out "root/$name" >/dev/null 2>&1
 done
-base=$("$source_dir/tools/nginx/serve.sh" start root nginx)
+base=$(serve root nginx)
 
 python3 - "$wine_run" "$patch_install" "$base" "$work" <<'PY'
 import os, re, signal, socket, subprocess, sys, threading, time
 
 wine_run, patch_install, base, work = sys.argv[1:5]
-text = open(wine_run).read()
-values = dict(re.findall(r"^export (\w+)='([^']*)'", text, re.M))
-env = dict(os.environ, WINEPREFIX=values["WINEPREFIX"], HOME=values["STONEWAKE_WINE_HOME"], WINEARCH="win64",
-           WINEDEBUG="-all", WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml=")
-env.pop("DISPLAY", None)
+# A console program: without a display Wine starts no X11 driver.
+env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
 install = os.path.join(work, "install")
 access_log = os.path.join(work, "nginx", "access.log")
 
@@ -108,13 +93,21 @@ def on_disk():
 
 
 def start(url):
-    # /usr/bin/wine execs the loader, so SIGKILL ends the Windows program itself.
-    return subprocess.Popen(["wine", patch_install, url, "Z:" + install.replace("/", "\\")], env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    # wine-run --exec becomes wine, which execs its loader, so SIGKILL ends
+    # the Windows program itself. The output goes to a file: Wine's services
+    # may inherit the handle, and a pipe would stay open with them.
+    out = open(os.path.join(work, "patch.out"), "w+b")
+    process = subprocess.Popen([wine_run, "--exec", patch_install, url, "Z:" + install.replace("/", "\\")], env=env,
+                               stdout=out, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    process.output = out
+    return process
 
 
 def finished(process):
-    out = process.communicate()[0].decode(errors="replace").strip()
+    process.wait()
+    process.output.seek(0)
+    out = process.output.read().decode(errors="replace").strip()
+    process.output.close()
     return process.returncode == 0 and out in ("complete", "replaced")
 
 
@@ -143,6 +136,7 @@ def cut(name, fraction, before):
         time.sleep(0.02)
     process.kill()
     process.wait()
+    process.output.close()
     if before:
         forget_partials()
     if not finished(start(f"{base}/{name}")):
@@ -263,10 +257,12 @@ while True:
     client, _ = listener.accept()
     threading.Thread(target=serve, args=(client,), daemon=True).start()
 PY
-pace_pid=$!
+scratch_pids+=($!)
+disown $!  # its end by the clean-up is no news
 for _ in $(seq 100); do [[ -s $work/pace.state ]] && break; sleep 0.05; done
-python3 "$source_dir/bench/latency_proxy.py" "$(cat "$work/pace.state")" 50 "$work/proxy.state" &
-proxy_pid=$!
+python3 "$stonewake_source/bench/latency_proxy.py" "$(cat "$work/pace.state")" 50 "$work/proxy.state" &
+scratch_pids+=($!)
+disown $!
 for _ in $(seq 100); do [[ -s $work/proxy.state ]] && break; sleep 0.05; done
 proxy_port=$(awk '{print $1}' "$work/proxy.state")
 digest_of() { awk -v p="game/$1" '$1 == "file" && $4 == p {print $2}' root/tiny/latest/manifest.txt; }

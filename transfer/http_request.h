@@ -46,7 +46,9 @@ struct RequestCompletion;
 // Every call on the request is asynchronous underneath, and its caller
 // waits for the completion or for `stop`: a blocked synchronous call can be
 // ended from another thread on Windows by closing its handle, but not under
-// Wine, where it runs on until its own time-out.
+// Wine, where it runs on until its own time-out. An exchange is used on the
+// thread that sent it: a completion WinHTTP runs on that thread inside the
+// call is taken without a wait.
 struct HttpRequest {
   WinHttpHandle session;
   WinHttpHandle connection;
@@ -75,7 +77,8 @@ struct HttpRequest {
 
 // Waits for the completion of the call just started on `exchange`. Returns
 // its result (a byte count, or 0) and sets `failed` when it failed. Throws
-// TransferStopped when the exchange's stop event is set first.
+// TransferStopped once the exchange's stop event is set: the event is looked
+// at every 50 ms of waiting, and as often while completions keep coming.
 DWORD AwaitCompletion(HttpRequest& exchange, bool& failed);
 
 // The completion's buffer for an asynchronous read of `count` bytes: WinHTTP
