@@ -18,18 +18,29 @@ if(STONEWAKE_BUILD_TESTS)
   include(GoogleTest)
 endif()
 
+# stonewake_wine_prefix(<fixture> <folder> <wrapper> [<program>...])
+# A Wine prefix in <folder>/prefix (HOME in <folder>/home) and the wrapper
+# script <wrapper> that runs programs in it; the tests <fixture>_start
+# (which creates the prefix when needed and starts its lasting wineserver,
+# copying each <program> into its system32) and <fixture>_stop set up and
+# clean up the CTest fixture <fixture>.
+function(stonewake_wine_prefix fixture folder wrapper)
+  set(STONEWAKE_WINE_PREFIX ${folder}/prefix)
+  set(STONEWAKE_WINE_HOME ${folder}/home)
+  configure_file(${CMAKE_SOURCE_DIR}/tools/wine/wine-run.in ${wrapper}
+                 @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                 WORLD_READ WORLD_EXECUTE)
+  add_test(NAME ${fixture}_start COMMAND ${wrapper} --start ${ARGN})
+  add_test(NAME ${fixture}_stop COMMAND ${wrapper} --stop)
+  set_tests_properties(${fixture}_start PROPERTIES FIXTURES_SETUP ${fixture})
+  set_tests_properties(${fixture}_stop PROPERTIES FIXTURES_CLEANUP ${fixture})
+endfunction()
+
 if(WIN32 AND STONEWAKE_BUILD_TESTS)
   set(STONEWAKE_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine/prefix)
   set(STONEWAKE_WINE_HOME ${CMAKE_BINARY_DIR}/wine/home)
-  configure_file(${CMAKE_SOURCE_DIR}/tools/wine/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
-                 @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                 WORLD_READ WORLD_EXECUTE)
+  stonewake_wine_prefix(wine_prefix ${CMAKE_BINARY_DIR}/wine ${CMAKE_BINARY_DIR}/wine-run)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
-
-  add_test(NAME wine_prefix_start COMMAND ${CMAKE_BINARY_DIR}/wine-run --start)
-  add_test(NAME wine_prefix_stop COMMAND ${CMAKE_BINARY_DIR}/wine-run --stop)
-  set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix)
-  set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix)
 
   # Tests that publish real releases run the host build's publisher (the
   # host preset's, unless STONEWAKE_PUBLISHER names another). The
