@@ -278,17 +278,30 @@ std::uint8_t* CompletionBuffer(HttpRequest& exchange, DWORD count) {
   return exchange.completion->buffer.data();
 }
 
+// Wine keeps one pool of connections for the whole process, so a request
+// sent from a session of its own may still go out on a connection kept from
+// an earlier one (the probe's request of 15 seconds before, which a server
+// may have closed meanwhile). Such a failure is tried again, as HttpSession
+// does; on Windows a fresh session never finds a kept connection.
+constexpr int kMostTriesOnKept = 16;
+
 HttpRequest OpenGet(std::wstring_view url) {
   const CrackedUrl cracked = CrackUrl(url);
-  // On any throw below, `exchange` is destroyed member by member in reverse
-  // order, closing the request, then the connection, then the session.
-  HttpRequest exchange;
-  exchange.session = OpenSession();
-  exchange.connection = Connect(exchange.session.get(), cracked);
-  DWORD error = 0;
-  if (SendGet(exchange.connection.get(), cracked, exchange, error) != Sent::Answered) FailUnreachable(error);
-  TakeResponse(exchange);
-  return exchange;
+  for (int tries = 1;; ++tries) {
+    // On any throw below, `exchange` is destroyed member by member in
+    // reverse order, closing the request, then the connection, then the
+    // session.
+    HttpRequest exchange;
+    exchange.session = OpenSession();
+    exchange.connection = Connect(exchange.session.get(), cracked);
+    DWORD error = 0;
+    const Sent sent = SendGet(exchange.connection.get(), cracked, exchange, error);
+    if (sent == Sent::Answered) {
+      TakeResponse(exchange);
+      return exchange;
+    }
+    if (sent != Sent::FailedOnKept || tries == kMostTriesOnKept) FailUnreachable(error);
+  }
 }
 
 void HttpSession::Drop() {
@@ -312,7 +325,6 @@ HttpRequest HttpSession::Send(std::wstring_view url, std::uint64_t from, std::ui
   // next try may again go out on a kept connection (one of another
   // session); each failure removes a dead one from the pool, and the tries
   // end at the first failure on a connection of the request's own.
-  constexpr int kMostTries = 16;
   for (int tries = 1;; ++tries) {
     if (!session_) session_ = OpenSession();
     if (!connection_) {
@@ -340,7 +352,7 @@ HttpRequest HttpSession::Send(std::wstring_view url, std::uint64_t from, std::ui
     // The request goes first, then the connection and the session it broke.
     exchange.request.reset();
     Drop();
-    if (sent != Sent::FailedOnKept || tries == kMostTries) FailUnreachable(error);
+    if (sent != Sent::FailedOnKept || tries == kMostTriesOnKept) FailUnreachable(error);
   }
 }
 

@@ -89,8 +89,11 @@ std::uint8_t* CompletionBuffer(HttpRequest& exchange, DWORD count);
 // Throws "The release address is not valid.".
 CrackedUrl CrackUrl(std::wstring_view url);
 
-// Sends a GET and waits for the response headers. On return the status is
-// 200 and no body byte has been read. Throws, with every handle closed:
+// Sends a GET from a session of its own and waits for the response headers.
+// A request that failed before any answer on a connection kept from an
+// earlier request (Wine pools connections across sessions) is sent again.
+// On return the status is 200 and no body byte has been read. Throws, with
+// every handle closed:
 //   "The release address is not valid."
 //   "The launcher could not start a web connection."
 //   "The launcher could not reach the release server."

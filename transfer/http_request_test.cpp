@@ -261,27 +261,39 @@ TEST_F(OpenGetTest, ASessionServesRequestAfterRequestAndOutlivesFailures) {
 
 // A kept connection dropped without a word (closed or reset once the next
 // request arrived): that request is sent once more and answered; the
-// requests after it go on as before.
+// requests after it go on as before. Requests of one session reuse their
+// connection everywhere. One-off requests (the probe's) each have a session
+// of their own, which on Windows never finds a kept connection; Wine's pool
+// spans the process, so there they meet the dropped one too.
 TEST_F(OpenGetTest, ARequestOnADroppedKeptConnectionIsSentOnceMore) {
-  for (const testing::Reuse reuse : {testing::Reuse::CloseOnce, testing::Reuse::ResetOnce}) {
-    SCOPED_TRACE(reuse == testing::Reuse::CloseOnce ? "closed" : "reset");
-    TestServer kept;
-    kept.SetReuse(reuse);
-    kept.Set("/objects/a", TestResponse::Ok("first"));
-    kept.Set("/objects/b", TestResponse::Ok("second"));
-    kept.Set("/objects/c", TestResponse::Ok("third"));
-    HttpSession session;
-    for (const char* path : {"/objects/a", "/objects/b", "/objects/c"}) {
-      SCOPED_TRACE(path);
-      testing::TempFolder folder;
-      EXPECT_EQ(ErrorOf([&] {
-                  DownloadToFile(session, kept.Url(path), folder / L"x.partial", 100, [](std::uint64_t, std::uint64_t) {});
-                }),
-                L"");
+  for (const bool oneOff : {false, true}) {
+    for (const testing::Reuse reuse : {testing::Reuse::CloseOnce, testing::Reuse::ResetOnce}) {
+      SCOPED_TRACE(reuse == testing::Reuse::CloseOnce ? "closed" : "reset");
+      SCOPED_TRACE(oneOff ? "one-off requests" : "one session");
+      TestServer kept;
+      kept.SetReuse(reuse);
+      kept.Set("/objects/a", TestResponse::Ok("first"));
+      kept.Set("/objects/b", TestResponse::Ok("second"));
+      kept.Set("/objects/c", TestResponse::Ok("third"));
+      HttpSession session;
+      for (const char* path : {"/objects/a", "/objects/b", "/objects/c"}) {
+        SCOPED_TRACE(path);
+        testing::TempFolder folder;
+        EXPECT_EQ(ErrorOf([&] {
+                    const auto progress = [](std::uint64_t, std::uint64_t) {};
+                    if (oneOff) {
+                      DownloadToFile(kept.Url(path), folder / L"x.partial", 100, progress);
+                    } else {
+                      DownloadToFile(session, kept.Url(path), folder / L"x.partial", 100, progress);
+                    }
+                  }),
+                  L"");
+      }
+      EXPECT_EQ(kept.RequestCount("/objects/a"), 1u);
+      EXPECT_GE(kept.RequestCount("/objects/b"), 1u);
+      if (!oneOff) EXPECT_EQ(kept.RequestCount("/objects/b"), 2u);
+      EXPECT_EQ(kept.RequestCount("/objects/c"), 1u);
     }
-    EXPECT_EQ(kept.RequestCount("/objects/a"), 1u);
-    EXPECT_EQ(kept.RequestCount("/objects/b"), 2u);
-    EXPECT_EQ(kept.RequestCount("/objects/c"), 1u);
   }
 }
 
