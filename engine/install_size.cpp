@@ -15,10 +15,7 @@ std::wstring InstallSizeText(std::wstring_view installFolder) {
   if (!IsExistingFolder(gameFolder)) return {};
 
   std::uint64_t total = 0;
-  WalkRegularFiles(gameFolder, [&](const WalkedFile& file) {
-    std::uint64_t size = 0;
-    if (FileSizeOf(file.path, size)) total += size;
-  });
+  WalkRegularFiles(gameFolder, [&](const WalkedFile& file) { total += file.listedSize; });
   std::uint64_t launcherSize = 0;
   if (FileSizeOf(JoinPath(installFolder, LauncherFileNameWide), launcherSize)) total += launcherSize;
 

@@ -13,6 +13,10 @@ namespace launcher {
 struct WalkedFile {
   const std::wstring& path;  // the walked folder's path with the relative path joined on
   const std::wstring& name;  // last component
+  // The size the folder's listing gives, with no call of its own (a file
+  // being written may be listed with a size a little behind); a link's is
+  // its target's, 0 when that cannot be read.
+  std::uint64_t listedSize;
 };
 
 // True when `path`'s status can be read, following links: something is
