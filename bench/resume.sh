@@ -61,10 +61,12 @@ for name in one many tiny; do
 done
 base=$(serve root nginx)
 
-python3 - "$wine_run" "$patch_install" "$base" "$work" <<'PY'
-import os, re, signal, socket, subprocess, sys, threading, time
+python3 - "$wine_run" "$patch_install" "$base" "$work" "$stonewake_source/bench" <<'PY'
+import os, re, subprocess, sys, time
 
-wine_run, patch_install, base, work = sys.argv[1:5]
+wine_run, patch_install, base, work, bench = sys.argv[1:6]
+sys.path.insert(0, bench)
+from shaping_relay import ShapingRelay
 # A console program: without a display Wine starts no X11 driver.
 env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
 install = os.path.join(work, "install")
@@ -154,52 +156,7 @@ for name, label in (("one", "one file"), ("many", "300 files")):
         print(f"  {label:<22}{int(fraction * 100):>5}%{shown[0]:>10}{shown[1]:>10}", flush=True)
 
 
-class DroppingRelay:
-    """Relays loopback connections to nginx and drops each after 64 MiB sent."""
-
-    def __init__(self, upstream_port):
-        self.upstream = upstream_port
-        self.sent = 0
-        self.lock = threading.Lock()
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(64)
-        self.port = self.listener.getsockname()[1]
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        while True:
-            client, _ = self.listener.accept()
-            threading.Thread(target=self.serve, args=(client,), daemon=True).start()
-
-    def serve(self, client):
-        upstream = socket.create_connection(("127.0.0.1", self.upstream))
-        def requests():
-            try:
-                while data := client.recv(65536):
-                    upstream.sendall(data)
-            except OSError:
-                pass
-        threading.Thread(target=requests, daemon=True).start()
-        budget = 64 << 20
-        try:
-            while budget > 0 and (data := upstream.recv(min(65536, budget))):
-                client.sendall(data)
-                budget -= len(data)
-                with self.lock:
-                    self.sent += len(data)
-        except OSError:
-            pass
-        # Shut down first: a close alone would wait for the reading thread.
-        for s in (client, upstream):
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            s.close()
-
-
-relay = DroppingRelay(int(base.rsplit(":", 1)[1]))
+relay = ShapingRelay(int(base.rsplit(":", 1)[1]), drop_after=64 << 20)
 print()
 print("a server that drops every connection after 64 MiB: attempts until the patch finished (at most 40)")
 print(f"  {'release':<22}{'before':>22}{'after':>22}")
@@ -224,39 +181,7 @@ echo
 echo "the size below which a download is fetched whole: 50 ms round trip, 3 MB/s (about 25 Mbit/s)"
 # nginx's limit_rate lets an object that fits the loopback socket buffer
 # through at once, so a relay paces the answers instead.
-python3 - "${base##*:}" "$work/pace.state" <<'PY' &
-import socket, sys, threading, time
-upstream_port, state = int(sys.argv[1]), sys.argv[2]
-RATE = 3_000_000
-listener = socket.socket()
-listener.bind(("127.0.0.1", 0))
-listener.listen(16)
-open(state, "w").write(f"{listener.getsockname()[1]}\n")
-def serve(client):
-    upstream = socket.create_connection(("127.0.0.1", upstream_port))
-    def requests():
-        try:
-            while data := client.recv(65536):
-                upstream.sendall(data)
-        except OSError:
-            pass
-    threading.Thread(target=requests, daemon=True).start()
-    try:
-        while data := upstream.recv(16384):
-            client.sendall(data)
-            time.sleep(len(data) / RATE)
-    except OSError:
-        pass
-    for s in (client, upstream):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        s.close()
-while True:
-    client, _ = listener.accept()
-    threading.Thread(target=serve, args=(client,), daemon=True).start()
-PY
+python3 "$stonewake_source/bench/shaping_relay.py" "${base##*:}" "$work/pace.state" --rate 3000000 &
 scratch_pids+=($!)
 disown $!  # its end by the clean-up is no news
 for _ in $(seq 100); do [[ -s $work/pace.state ]] && break; sleep 0.05; done
