@@ -18,8 +18,8 @@ std::vector<std::uint8_t> FetchBody(std::wstring_view url, std::size_t ceiling) 
   if (exchange.contentLength > 0) {
     body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(exchange.contentLength, ceiling + 1)));
   }
-  // WinHTTP reports 0 ready bytes once the body is complete. Each read goes
-  // straight into the body's tail, without a chunk to copy from.
+  // WinHTTP reports 0 ready bytes once the body is complete. Each read is
+  // copied from the completion's buffer straight into the body's tail.
   for (DWORD ready = BytesReady(exchange); ready != 0; ready = BytesReady(exchange)) {
     const std::size_t size = body.size();
     // Never asks for more than one byte past the ceiling: that byte is
