@@ -4,7 +4,7 @@
 # `publisher verify`, beside what the same files cost sha256sum and cp
 # followed by sync (the publisher flushes what it writes).
 # Medians of RUNS runs, warm page cache, pending writes flushed before each.
-# Uses the optimised publisher without sanitizers that the README builds
+# Uses the optimised publisher without sanitizers that docs/publishing.md builds
 # (the publisher preset, build/publisher).
 #
 #   bench/publisher.sh [FILES] [KIB_PER_FILE] [RUNS]     defaults 10000 8 3

@@ -102,7 +102,7 @@ trust=$work/players/generated/release_trust/release_trust.txt
 # nothing given goes unused (a toolchain given twice would).
 configure players 0 windows-release -DSTONEWAKE_LAUNCHER_VERSION=2.5.2
 
-# The publisher's own build, as the README builds it.
+# The publisher's own build, as docs/publishing.md builds it.
 configure publisher 0 publisher
 
 finish configure
