@@ -78,8 +78,10 @@ release
   prints what players on the published release will download: how many
   files, the size as their launcher shows it ("229 MB") and exactly, how
   many are new, changed and removed, and the size of the manifest, which
-  every open launcher fetches every 15 seconds. A first install does not
-  count the launcher players start, which installs itself.
+  each launcher fetches once (an open launcher asks for the signature
+  alone every 15 seconds, and for the manifest only when the signature
+  changed). A first install does not count the launcher players start,
+  which installs itself.
   Refused, naming each file, before anything is written: paths the launcher
   does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
   cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
