@@ -248,16 +248,20 @@ int Release(const Arguments& args) {
     }
     std::cout << "\n";
   }
-  const launcher::Manifest published = plan.published.value_or(launcher::Manifest{});
   const bool listFiles = args.Has("list-changes");
 
   if (args.Has("dry-run")) {
     const launcher::Manifest next = DigestRelease(plan);
-    std::cout << PatchSummaryText(SummarisePatch(published, next, ManifestText(next).size()), listFiles)
+    std::cout << PatchSummaryText(
+                     SummarisePatch(plan.published.value_or(launcher::Manifest{}), next, ManifestText(next).size()),
+                     listFiles)
               << "dry run: nothing was written to " << tree.string() << "\n";
     return 0;
   }
-  report.beforeManifest = [&](const launcher::Manifest& next, std::size_t manifestBytes) {
+  // Another run may publish between the plan and the tree lock: the release
+  // players are on is the one the lock found.
+  report.beforeManifest = [&](const launcher::Manifest& published, const launcher::Manifest& next,
+                              std::size_t manifestBytes) {
     std::cout << PatchSummaryText(SummarisePatch(published, next, manifestBytes), listFiles) << std::flush;
   };
   const PublishResult result = WriteRelease(plan, key, tree, report);

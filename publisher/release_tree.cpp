@@ -276,7 +276,7 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   SyncFileSystem(objects);
 
   const std::string text = CheckedManifestText(manifest);
-  if (report.beforeManifest) report.beforeManifest(manifest, text.size());
+  if (report.beforeManifest) report.beforeManifest(current.value_or(launcher::Manifest{}), manifest, text.size());
   const RawSignature signature = Sign(key, launcher::AsBytes(text));
   if (!Verify(publicKey, launcher::AsBytes(text), signature))
     throw PublishError("The new signature does not verify; nothing was published");

@@ -566,6 +566,29 @@ TEST_F(PublishTest, WeighsTheReleaseAgainThePublishedOneWhenWriting) {
   }
 }
 
+// The same race when the release goes out: players are on what the tree
+// held under the lock, so that is the release the summary weighs.
+TEST_F(PublishTest, ReportsTheReleaseTheLockFoundBeforeTheManifest) {
+  Game("a", "x");
+  Publish(Input("1.3"));
+  Game("a", "y");
+  const ReleasePlan plan = PlanRelease(Input("1.6"), key_, tree_, {});
+  ASSERT_EQ(plan.published->version, "1.3");
+  Game("b", "new in 1.5");
+  Publish(Input("1.5"));
+
+  std::string weighed = "(not reported)";
+  std::string next;
+  PublishReport report;
+  report.beforeManifest = [&](const launcher::Manifest& published, const launcher::Manifest& manifest, std::size_t) {
+    weighed = published.version;
+    next = manifest.version;
+  };
+  WriteRelease(plan, key_, tree_, report);
+  EXPECT_EQ(weighed, "1.5");
+  EXPECT_EQ(next, "1.6");
+}
+
 TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
   struct Case {
     const char* name;
