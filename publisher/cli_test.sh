@@ -116,6 +116,15 @@ for server in "https://cdn.example.net/stonewake?live" "https://cdn.example.net/
   run 2 release --game game --launcher cdn.exe --server "$server" --version 1.4 --key key.pem --out tree
   contains err "--server takes the release server's base URL as the launcher build names it"
 done
+# A path too long for WinHTTP or a bracketed host that is no IPv6 address
+# is no server a launcher can fetch from.
+run 2 release --game game --launcher cdn.exe --server "https://cdn.example.net/$(printf 'p%.0s' {1..1974})" \
+  --version 1.4 --key key.pem --out tree
+contains err "--server has a path of 1975 characters: WinHTTP sends a URL path of at most 2047 characters"
+contains err "at most 1974 characters"
+run 2 release --game game --launcher cdn.exe --server "https://[cdn.example.net]/stonewake" --version 1.4 \
+  --key key.pem --out tree
+contains err "a bracketed host being an IPv6 address"
 
 # Key rotation: the launcher with the new key, signed with the old one; then
 # releases signed with the new key.

@@ -204,10 +204,23 @@ std::string ServerArgument(const Arguments& args) {
   std::string server = args.Get("server");
   if (!args.Has("server")) return server;
   while (server.ends_with('/')) server.pop_back();
-  if (!launcher::IsReleaseServerBase(server)) {
+  const std::optional<launcher::ServerBase> base = launcher::ParseServerBase(server);
+  if (!base) {
     throw UsageError{
         "--server takes the release server's base URL as the launcher build names it, "
-        "https://host[:port][/path] or http://host[:port][/path]"};
+        "https://host[:port][/path] or http://host[:port][/path] (a bracketed host being an IPv6 address)"};
+  }
+  if (base->host.size() > launcher::kMaxHostChars) {
+    throw UsageError{"--server has a host of " + std::to_string(base->host.size()) +
+                     " characters: WinHTTP takes a host name of at most " + std::to_string(launcher::kMaxHostChars) +
+                     " characters, so every request to it would fail"};
+  }
+  if (!launcher::IsReleaseServerBase(server)) {
+    throw UsageError{"--server has a path of " + std::to_string(base->path.size()) +
+                     " characters: WinHTTP sends a URL path of at most " + std::to_string(launcher::kMaxUrlPathChars) +
+                     " characters, and an object's adds \"/objects/\" and 64 hex digits, so every download from it "
+                     "would fail; the base URL's path can have at most " +
+                     std::to_string(launcher::kMaxServerBasePathChars) + " characters"};
   }
   return server;
 }
