@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/text.h"
+
 namespace launcher {
 namespace {
 
@@ -130,6 +132,14 @@ std::optional<ServerBase> ParseServerBase(std::string_view url) {
 bool IsReleaseServerBase(std::string_view url) {
   const std::optional<ServerBase> base = ParseServerBase(url);
   return base && base->path.size() <= kMaxServerBasePathChars && base->host.size() <= kMaxHostChars;
+}
+
+bool IsSameServerBase(std::string_view a, std::string_view b) {
+  const std::optional<ServerBase> x = ParseServerBase(a);
+  const std::optional<ServerBase> y = ParseServerBase(b);
+  if (!x || !y) return a == b;
+  return x->scheme == y->scheme && LowerAscii(x->host) == LowerAscii(y->host) && x->port == y->port &&
+         x->path == y->path;
 }
 
 std::string ReleaseTrustText(const ReleaseTrust& trust) {

@@ -57,6 +57,12 @@ std::optional<ServerBase> ParseServerBase(std::string_view url);
 // launcher appends its resource paths to the text unescaped.
 bool IsReleaseServerBase(std::string_view url);
 
+// True when two base URLs of that form name the same release tree: the
+// same scheme, host (letter case aside, as host names compare), port (a
+// port written as the scheme's default is that default) and path (compared
+// exactly, as servers compare paths).
+bool IsSameServerBase(std::string_view a, std::string_view b);
+
 // The text above for `trust`, as the build writes it.
 std::string ReleaseTrustText(const ReleaseTrust& trust);
 

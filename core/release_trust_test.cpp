@@ -89,6 +89,34 @@ TEST(ReleaseTrust, ServerBaseIsAnAddressTheLauncherAppendsItsPathsTo) {
   }
 }
 
+// What the publisher's --server is compared with: one server however its
+// host's letter case or a default port is written, and never another.
+TEST(ReleaseTrust, SameServerBaseAsServersCompareThem) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case kCases[] = {
+      {"https://cdn.example.net", "https://CDN.Example.NET", true},
+      {"https://cdn.example.net", "https://cdn.example.net:443", true},
+      {"http://cdn.example.net/stonewake", "http://CDN.example.net:80/stonewake", true},
+      {"https://[::1]:443/a", "https://[::1]/a", true},
+      {"https://cdn.example.net", "http://cdn.example.net", false},
+      {"https://cdn.example.net", "https://cdn.example.net:80", false},
+      {"http://cdn.example.net", "http://cdn.example.net:443", false},
+      {"https://cdn.example.net:8443", "https://cdn.example.net", false},
+      {"https://cdn.example.net/stonewake", "https://cdn.example.net/Stonewake", false},
+      {"https://cdn.example.net/stonewake", "https://cdn.example.net", false},
+      {"https://cdn.example.net", "https://cdn.example.org", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.a) + " and " + c.b);
+    EXPECT_EQ(IsSameServerBase(c.a, c.b), c.same);
+    EXPECT_EQ(IsSameServerBase(c.b, c.a), c.same);
+  }
+}
+
 TEST(ReleaseTrust, AnythingButTheExactFormIsRefused) {
   const std::string head = "stonewake-release-trust 1\n";
   const std::string key = "key " + kKey + "\n";

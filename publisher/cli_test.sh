@@ -116,8 +116,14 @@ for server in "https://cdn.example.net/stonewake?live" "https://cdn.example.net/
   run 2 release --game game --launcher cdn.exe --server "$server" --version 1.4 --key key.pem --out tree
   contains err "--server takes the release server's base URL as the launcher build names it"
 done
-# A path too long for WinHTTP or a bracketed host that is no IPv6 address
-# is no server a launcher can fetch from.
+# The same server however its host's case or default port is written; a
+# path too long for WinHTTP or a bracketed host that is no IPv6 address is
+# no server a launcher can fetch from.
+run 0 release --game game --launcher cdn.exe --server https://CDN.example.net:443/stonewake/ --dry-run --version 1.4 \
+  --key key.pem --out tree
+run 1 release --game game --launcher cdn.exe --server https://cdn.example.net:8443/stonewake --version 1.4 \
+  --key key.pem --out tree
+contains err "asks https://cdn.example.net/stonewake, not https://cdn.example.net:8443/stonewake (--server)"
 run 2 release --game game --launcher cdn.exe --server "https://cdn.example.net/$(printf 'p%.0s' {1..1974})" \
   --version 1.4 --key key.pem --out tree
 contains err "--server has a path of 1975 characters: WinHTTP sends a URL path of at most 2047 characters"

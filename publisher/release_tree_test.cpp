@@ -766,6 +766,27 @@ TEST_F(PublishTest, ShipsOnlyALauncherThatTrustsTheSigningKeyAndServer) {
          in.server = "http://releases.example.net:8080";
        },
        "asks http://staging.example.net:8080, not http://releases.example.net:8080 (--server)"},
+      {"the same server, its host in capitals and its default port written",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("cdn.exe", "", "https://cdn.example.net/stonewake");
+         in.launcherExe = t.dir_ / "cdn.exe";
+         in.server = "https://CDN.Example.net:443/stonewake";
+       },
+       ""},
+      {"the same host on another port",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("cdn.exe", "", "https://cdn.example.net:8443/stonewake");
+         in.launcherExe = t.dir_ / "cdn.exe";
+         in.server = "https://cdn.example.net/stonewake";
+       },
+       "asks https://cdn.example.net:8443/stonewake, not https://cdn.example.net/stonewake (--server)"},
+      {"the same host over plain HTTP",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("cdn.exe", "", "http://cdn.example.net/stonewake");
+         in.launcherExe = t.dir_ / "cdn.exe";
+         in.server = "https://cdn.example.net/stonewake";
+       },
+       "asks http://cdn.example.net/stonewake, not https://cdn.example.net/stonewake (--server)"},
       {"rotating does not excuse another server",
        [&](PublishTest& t, ReleaseInput& in) {
          t.Launcher("staging.exe", otherKey, "http://staging.example.net:8080");
