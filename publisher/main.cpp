@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/install_paths.h"
 #include "core/release_trust.h"
 #include "publisher/crypto.h"
 #include "publisher/launcher_image.h"
@@ -24,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kHelp = R"(publisher - sign and publish Stonewake releases
+constexpr std::string_view kHelp = R"(publisher - sign and publish Stonewake releases
 
 Usage:
   publisher keygen --out KEY.pem [--public-out KEY.pub.hex]
@@ -84,9 +85,11 @@ release
   which installs itself.
   Refused, naming each file, before anything is written: paths the launcher
   does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
-  cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
-  case, names ending in a dot or a space, < > " | ? *, names over 255
-  characters or file names over 247), names equal but for
+  cannot hold (the device names
+@DEVICES@
+  with any extension or letter case, names ending in a dot or a space,
+  < > " | ? *, names over 255 characters or file names over 247), names
+  equal but for
   letter case, a file whose path is a folder of another file, a file X next
   to X.partial, links (copy what they point to in their place) and special
   files, an empty game folder, the
@@ -109,6 +112,26 @@ verify
 
 Exit status: 0 done, 1 refused or failed, 2 wrong usage.
 )";
+
+// kHelp with the device names players' launchers refuse, from their own
+// table, in indented lines.
+std::string HelpText() {
+  std::string devices = "   ";
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < launcher::kDeviceNames.size(); ++i) {
+    const std::string name =
+        std::string(launcher::kDeviceNames[i]) + (i + 1 < launcher::kDeviceNames.size() ? "," : "");
+    if (devices.size() - lineStart + 1 + name.size() > 74) {
+      lineStart = devices.size() + 1;
+      devices += "\n   ";
+    }
+    devices += " " + name;
+  }
+  std::string help(kHelp);
+  const std::string_view mark = "@DEVICES@";
+  help.replace(help.find(mark), mark.size(), devices);
+  return help;
+}
 
 struct UsageError {
   std::string message;
@@ -318,12 +341,12 @@ int Run(int argc, char** argv) {
   if (argc < 2) throw UsageError{"no command given"};
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kHelp;
+    std::cout << HelpText();
     return 0;
   }
   for (int i = 2; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--help") {
-      std::cout << kHelp;
+      std::cout << HelpText();
       return 0;
     }
   }
