@@ -65,6 +65,16 @@ function(stonewake_is_ipv6 text out)
   endif()
 endfunction()
 
+# stonewake_write_release_trust(<folder> <key> <server>)
+# The trust resource's text (core/release_trust.h) in <folder>/release_trust.txt
+# and, beside it, the header that tells the resource script where it is.
+# file(CONFIGURE) leaves an unchanged file untouched, so nothing rebuilds.
+function(stonewake_write_release_trust folder key server)
+  file(CONFIGURE OUTPUT ${folder}/release_trust.txt CONTENT "stonewake-release-trust 1\nkey ${key}\nserver ${server}\n")
+  file(CONFIGURE OUTPUT ${folder}/release_trust.rc.h
+    CONTENT "#define STONEWAKE_RELEASE_TRUST_FILE \"${folder}/release_trust.txt\"\n")
+endfunction()
+
 option(STONEWAKE_TRUST_TEST_KEY "Trust the committed test-only key and a loopback release server" OFF)
 set(STONEWAKE_RELEASE_BASE_URL "" CACHE STRING "Release server base URL, https://host[:port][/path] or http://host[:port][/path] (required unless the build trusts the test key)")
 set(STONEWAKE_RELEASE_PUBLIC_KEY "" CACHE STRING "Release public key: X then Y as 128 hex digits")
@@ -163,12 +173,7 @@ string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," STONEWAKE_KEY_X_BYTES "${ston
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," STONEWAKE_KEY_Y_BYTES "${stonewake_key_y}")
 configure_file(${CMAKE_SOURCE_DIR}/release/release_config.cpp.in ${CMAKE_BINARY_DIR}/generated/release_config.cpp @ONLY)
 
-# The same two values as the resource text the publisher reads
-# (core/release_trust.h), and the header that tells the resource script
-# where that text is. file(CONFIGURE) leaves an unchanged file untouched.
+# The same two values as the resource text the publisher reads.
 set(STONEWAKE_RELEASE_TRUST_FOLDER ${CMAKE_BINARY_DIR}/generated/release_trust)
-file(CONFIGURE OUTPUT ${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.txt
-  CONTENT "stonewake-release-trust 1\nkey ${stonewake_key}\nserver ${STONEWAKE_RELEASE_BASE_URL}\n")
-file(CONFIGURE OUTPUT ${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.rc.h
-  CONTENT "#define STONEWAKE_RELEASE_TRUST_FILE \"${STONEWAKE_RELEASE_TRUST_FOLDER}/release_trust.txt\"\n")
+stonewake_write_release_trust(${STONEWAKE_RELEASE_TRUST_FOLDER} ${stonewake_key} "${STONEWAKE_RELEASE_BASE_URL}")
 message(STATUS "Release server: ${STONEWAKE_RELEASE_BASE_URL} (trusts the test key: ${STONEWAKE_TRUST_TEST_KEY})")
