@@ -116,8 +116,10 @@ bool PathsGoTogether(const std::vector<ManifestFile>& files) {
   return true;
 }
 
+// A refused line can be the whole 32 MiB body (one without a line feed):
+// its beginning says enough.
 ManifestRefusal Refusal(ManifestRefusal::Kind kind, std::size_t line, std::string_view text, std::string_view reason) {
-  return ManifestRefusal{kind, line, std::string(text), std::string(reason)};
+  return ManifestRefusal{kind, line, std::string(text.substr(0, kMaxRefusedLineChars)), std::string(reason)};
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ inline constexpr std::size_t kMaxSignatureFileBytes = 4096;
 // line ending in LF. What the publisher writes and ParseManifest reads.
 std::string ManifestText(const Manifest& manifest);
 
+inline constexpr std::size_t kMaxRefusedLineChars = 256;
+
 // Why a manifest was refused, for whoever must mend it (the publisher's
 // verify); the launcher shows its player kManifestUnreadable whatever it is.
 struct ManifestRefusal {
@@ -53,7 +55,7 @@ struct ManifestRefusal {
   };
   Kind kind = Kind::Grammar;
   std::size_t line = 0;  // 1-based; 0 when no one line is at fault
-  std::string text;      // that line as written, without its line end
+  std::string text;      // that line as written, without its line end, at most kMaxRefusedLineChars
   std::string reason;
 };
 
