@@ -197,6 +197,8 @@ TEST(ReadManifest, NamesTheLineAndTheReasonOfARefusal) {
   const Case kCases[] = {
       {"another header", "stonewake-manifest 2\nversion 1\n" + file + "end\n", Kind::Grammar, 1, "stonewake-manifest 2",
        "the first line is not"},
+      {"a body of one long line", std::string(100000, 'x'), Kind::Grammar, 1, std::string(kMaxRefusedLineChars, 'x'),
+       "the first line is not"},
       {"unknown key after CR LF lines", Wrap("version 1\r\ncomment x\r\n", "\r\n"), Kind::Grammar, 3, "comment x",
        "not a line of the manifest"},
       {"bad digest", Wrap("version 1\n" + file + "file " + std::string(64, 'A') + " 5 game/b\n"), Kind::Grammar, 4,
