@@ -226,7 +226,9 @@ TEST(ReadManifest, NamesTheLineAndTheReasonOfARefusal) {
     EXPECT_EQ(reading.refusal->text, c.lineText);
     EXPECT_EQ(reading.refusal->reason.rfind(c.reason, 0), 0u) << reading.refusal->reason;
     // Each path at fault can be named: every file line was read.
-    if (c.kind == Kind::Paths) EXPECT_EQ(reading.manifest.files.size(), 2u);
+    if (c.kind == Kind::Paths) {
+      EXPECT_EQ(reading.manifest.files.size(), 2u);
+    }
   }
 }
 
