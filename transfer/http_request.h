@@ -117,7 +117,8 @@ class HttpSession {
 
   // A range request's outcome: `request` is open, its body to read, when
   // `answer` is Exact (the bytes asked for) or Whole (the whole object,
-  // from its first byte); it is closed when the range was Refused.
+  // from its first byte); it is closed when the range was Refused. Never
+  // Failed: such an answer is thrown as Get's sentence.
   struct RangeReply {
     RangeAnswer answer = RangeAnswer::Refused;
     HttpRequest request;
@@ -126,9 +127,12 @@ class HttpSession {
   // A GET of `range` of an object ("Range: bytes=first-last", or
   // "bytes=first-" for an open range). Exact only for a 206 whose
   // Content-Range is exactly the range asked for, total included; Whole for
-  // a 200; Refused for any other answer (a 416, another range, a missing
-  // object). A refusal is an answer, not an error: nothing is thrown for
-  // it. Throws Get's sentences for a request that got no answer.
+  // a 200; Refused for an answer that says the range itself is wrong (a 416,
+  // a 206 of another range or of none named). A refusal is an answer, not
+  // an error: nothing is thrown for it. Any other answer (a busy server's
+  // 429 or 503, a 404) says nothing about the range and throws, as Get does,
+  // "The release server did not have what the launcher asked for."; a
+  // request that got no answer throws Get's other sentences.
   RangeReply GetRange(std::wstring_view url, const ByteRange& range);
 
   // GetRange of the rest of an object of `size` bytes from byte `from` on
