@@ -203,6 +203,27 @@ TEST_F(OpenGetTest, SilentServerEndsOffline) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
+// The same silence on a kept connection is a time-out, not a connection the
+// server dropped: it is reported after one wait, and the request is never
+// sent again (each try would wait as long once more).
+TEST_F(OpenGetTest, ASilentServerOnAKeptConnectionIsNotAskedAgain) {
+  server.SetReuse(testing::Reuse::Keep);
+  server.Set("/objects/a", TestResponse::Ok("first"));
+  TestResponse silent = TestResponse::Ok("late");
+  silent.stallBeforeHeaders = std::chrono::minutes(2);
+  server.Set("/latest/manifest.sig", silent);
+  HttpSession session;
+  testing::TempFolder folder;
+  ASSERT_TRUE(DownloadToFile(session, server.Url("/objects/a"), folder / L"a.partial", 100,
+                             [](std::uint64_t, std::uint64_t) {}));
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { session.Get(server.Url("/latest/manifest.sig")); }),
+            L"Can't reach the update server. Check your internet connection. Trying again...");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(50));
+  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 1u);
+}
+
 TEST(OpenGet, UnreachableServer) {
   RefusingPort refusing;
   EXPECT_EQ(ErrorOf([&] { OpenGet(refusing.baseUrl() + L"/latest/manifest.txt"); }),

@@ -156,7 +156,19 @@ SendResult SendAndReceive(HINTERNET request, RequestCompletion& completion, HAND
       }
     }
   }
-  result.onKeptConnection = !result.answered && !completion.connectedAnew;
+  // Only a kept connection found closed or reset is worth a second try: a
+  // time-out (a server that took the request and said nothing) would cost
+  // the same wait again, and the player waits through every try.
+  // Windows reports a reset as ERROR_WINHTTP_CONNECTION_ERROR; Wine 8 passes
+  // the socket's own error on (10054, WSAECONNRESET). A connection closed
+  // in order before any answer is ERROR_WINHTTP_INVALID_SERVER_RESPONSE on
+  // both.
+  constexpr DWORD kSocketReset = 10054;    // WSAECONNRESET
+  constexpr DWORD kSocketAborted = 10053;  // WSAECONNABORTED
+  const DWORD error = result.error;
+  const bool dropped = error == ERROR_WINHTTP_CONNECTION_ERROR || error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE ||
+                       error == kSocketReset || error == kSocketAborted;
+  result.onKeptConnection = !result.answered && !completion.connectedAnew && dropped;
   return result;
 }
 

@@ -42,8 +42,9 @@ std::shared_ptr<RequestCompletion> TrackCompletions(HINTERNET request);
 struct SendResult {
   bool answered = false;
   DWORD error = 0;  // WinHTTP's error code when not answered
-  // Not answered, and sent on a connection kept from an earlier request (it
-  // neither looked the server up nor connected).
+  // Not answered because the connection kept from an earlier request (the
+  // request neither looked the server up nor connected) was found closed or
+  // reset; never for a time-out.
   bool onKeptConnection = false;
 };
 
