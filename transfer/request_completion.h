@@ -29,6 +29,12 @@ struct TransferStopped {};
 // One request's completions (defined in the source file).
 struct RequestCompletion;
 
+// What the status callback does with a notice WinHTTP gives for a request
+// (its `status`, `info` and `length`): a completion for the request's
+// waiter, or what the wait needs to know. Exposed for the tests of the
+// waits, which hand notices over as WinHTTP would.
+void TakeNotice(RequestCompletion& completion, DWORD status, const void* info, DWORD length);
+
 // Routes the completions of every request made in `session` (opened with
 // WINHTTP_FLAG_ASYNC) to their waiters; false when WinHTTP refused.
 bool WatchCompletions(HINTERNET session);
@@ -51,6 +57,9 @@ struct SendResult {
 // Sends `request` with `headers` (none when empty) and waits for the response
 // headers. Throws TransferStopped once `stop` (an event, or null) is set.
 SendResult SendAndReceive(HINTERNET request, RequestCompletion& completion, HANDLE stop, const std::wstring& headers);
+
+// Every wait takes only the notice of the call it waits for (or the
+// request's error); any other notice fails the call with a trace.
 
 // Bytes of the body ready to read now; 0 once the body is complete. Throws
 // "The download was interrupted. Check your internet connection and try again."
