@@ -27,13 +27,14 @@ void VerifiedManifestMemory::Remember(std::shared_ptr<const Pair> pair) {
 }
 
 std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage,
-                                                      VerifiedManifestMemory& memory) {
+                                                      VerifiedManifestMemory& memory, void* stop) {
   // The signature file is the release's fingerprint: it verifies for exactly
   // one manifest, so the same bytes mean the same release, on any static
   // server, without relying on ETag or Last-Modified (which some servers
   // send for a republished file unchanged, and some send not at all).
   const std::wstring base(baseUrl);
-  std::vector<std::uint8_t> signatureFile = FetchBody(base + L"/" + std::wstring(SignaturePathWide), kMaxSignatureFileBytes);
+  std::vector<std::uint8_t> signatureFile =
+      FetchBody(base + L"/" + std::wstring(SignaturePathWide), kMaxSignatureFileBytes, stop);
   if (auto last = memory.Last(); last && last->baseUrl == base && last->signatureFile == signatureFile) {
     return std::shared_ptr<const Manifest>(last, &last->manifest);
   }
@@ -41,7 +42,8 @@ std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl,
   // manifest is parsed only once its signature holds, so the parser never
   // sees unsigned bytes.
   const std::vector<std::uint8_t> signature = ParseSignatureFile(signatureFile);
-  const std::vector<std::uint8_t> manifest = FetchBody(base + L"/" + std::wstring(ManifestPathWide), kMaxManifestBytes);
+  const std::vector<std::uint8_t> manifest =
+      FetchBody(base + L"/" + std::wstring(ManifestPathWide), kMaxManifestBytes, stop);
   if (!VerifyManifestSignature(manifest, signature)) throw LauncherError{std::wstring(failureMessage)};
   auto pair = std::make_shared<const VerifiedManifestMemory::Pair>(
       VerifiedManifestMemory::Pair{base, std::move(signatureFile), ParseManifest(manifest)});

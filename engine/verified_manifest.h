@@ -46,8 +46,10 @@ class VerifiedManifestMemory {
 // remembers the new pair; a pair that fails never replaces the good one.
 // Throws `failureMessage` when the signature does not verify, and the
 // messages of the transfer, signature file and manifest parser otherwise.
+// With a `stop` event (a HANDLE), every request ends with TransferStopped
+// once the event is set.
 std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage,
-                                                      VerifiedManifestMemory& memory);
+                                                      VerifiedManifestMemory& memory, void* stop = nullptr);
 
 // The same with nothing remembered: both files are fetched.
 std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage);

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files/system_handles.h"
 #include "test_support/error_message.h"
 #include "test_support/signed_manifests.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"
+#include "transfer/http_request.h"
 
 namespace launcher {
 namespace {
@@ -180,6 +185,42 @@ TEST_F(FetchVerifiedManifestTest, AManifestUpToItsCeilingAndNotOneByteMore) {
   const std::string over = SignedManifestOfSize(kMaxManifestBytes + 1, "x");
   Serve(TestResponse::Ok(over), TestResponse::Ok(testing::SignatureText(over)));
   EXPECT_EQ(ErrorOf(), L"The release server sent more than expected.");
+}
+
+// A server that takes the requests and says nothing holds a probe for the
+// 30-second receive time-out; the window's stop ends it at once, whichever
+// of the two files it waits for.
+TEST_F(FetchVerifiedManifestTest, EndsPromptlyOnceStopped) {
+  TestResponse silent;
+  silent.stallBeforeHeaders = std::chrono::minutes(2);
+  struct Case {
+    const char* name;
+    TestResponse manifest;
+    TestResponse signature;
+  };
+  const Case kCases[] = {
+      {"waiting for the signature", TestResponse::Ok(kManifestA), silent},
+      {"waiting for the manifest", silent, TestResponse::Ok(SignatureFile(kSignatureA))},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Serve(c.manifest, c.signature);
+    const KernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    VerifiedManifestMemory memory;
+    auto fetch = std::async(std::launch::async, [&] {
+      try {
+        FetchVerifiedManifest(server.baseUrl(), kProbeFailure, memory, stop.get());
+      } catch (const TransferStopped&) {
+        return true;
+      } catch (...) {
+      }
+      return false;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    SetEvent(stop.get());
+    ASSERT_EQ(fetch.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_TRUE(fetch.get());
+  }
 }
 
 TEST_F(FetchVerifiedManifestTest, ThrowsTheCallersMessage) {

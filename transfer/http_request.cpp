@@ -135,8 +135,8 @@ CrackedUrl CrackUrl(std::wstring_view url) {
   return cracked;
 }
 
-HttpRequest OpenGet(std::wstring_view url) {
-  HttpSession session;
+HttpRequest OpenGet(std::wstring_view url, HANDLE stop) {
+  HttpSession session(stop);
   HttpRequest request = session.Get(url);
   // The request takes the session over: closing it closes all three.
   request.parts_.connection = std::move(session.connection_);

@@ -22,10 +22,6 @@ namespace launcher {
 
 class HttpRequest;
 
-// Thrown by a wait whose stop event was set: the caller gave up on the
-// request, no sentence is due.
-struct TransferStopped {};
-
 // One request's completions (defined in the source file).
 struct RequestCompletion;
 
@@ -55,7 +51,8 @@ struct SendResult {
 };
 
 // Sends `request` with `headers` (none when empty) and waits for the response
-// headers. Throws TransferStopped once `stop` (an event, or null) is set.
+// headers. Throws TransferStopped (http_request.h) once `stop` (an event,
+// or null) is set.
 SendResult SendAndReceive(HINTERNET request, RequestCompletion& completion, HANDLE stop, const std::wstring& headers);
 
 // Every wait takes only the notice of the call it waits for (or the
