@@ -79,10 +79,7 @@ void Announce(const std::wstring& launcherExecutable, const std::wstring& instal
                                   JoinPath(JoinPath(installFolder, GameFolderName), GameExecutableName)};
   for (const std::wstring& shortcut : ShortcutPaths()) paths.push_back(shortcut);
   for (const std::wstring& pinned : PinnedShortcuts()) paths.push_back(pinned);
-  for (const std::wstring& path : paths) {
-    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
-  }
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+  AnnounceChanged(paths);
 }
 
 }  // namespace
@@ -92,6 +89,13 @@ std::wstring KnownFolderPath(REFKNOWNFOLDERID folder) {
   TaskMemoryText path;
   const HRESULT result = SHGetKnownFolderPath(folder, 0, nullptr, path.put());
   return SUCCEEDED(result) && path ? std::wstring(path.get()) : std::wstring();
+}
+
+void AnnounceChanged(const std::vector<std::wstring>& paths) {
+  for (const std::wstring& path : paths) {
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+  }
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
 }
 
 std::vector<std::wstring> ShortcutPaths() {
