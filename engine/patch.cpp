@@ -14,6 +14,7 @@
 #include "core/install_layout.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "engine/download_progress.h"
 #include "engine/installed_version.h"
 #include "engine/process_start.h"
 #include "engine/side_by_side.h"
@@ -22,6 +23,7 @@
 #include "files/folder_walk.h"
 #include "files/small_file.h"
 #include "release/file_digest.h"
+#include "transfer/object_download.h"
 
 namespace launcher {
 namespace {
@@ -39,7 +41,10 @@ void FlushToDisk(const std::wstring& path) {
 void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry, std::uint64_t done,
                      const ReleaseStatus& status, const PatchProgress& progress, std::wstring_view baseUrl) {
   const std::wstring dest = LocalPathFor(installFolder, entry);
-  const std::wstring partial = FetchChecked(baseUrl, entry, dest, done, status.fetchBytes, progress);
+  HttpSession session;
+  const std::wstring partial = FetchChecked(session, baseUrl, entry, dest, [&](std::uint64_t written, std::uint64_t) {
+    ReportDownload(done + written, status.fetchBytes, progress);
+  });
   FlushToDisk(partial);
 
   const std::wstring old = JoinPath(installFolder, ParkedLauncherName);

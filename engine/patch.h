@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "core/records.h"
+#include "engine/download_progress.h"
 #include "release/release_config.h"
-#include "transfer/object_download.h"
 
 namespace launcher {
 
