@@ -22,8 +22,11 @@
 
 namespace launcher {
 
-// The most bytes the record may hold, written or read.
-inline constexpr std::size_t kMaxPartialRecordBytes = 16 * 1024 * 1024;
+// The most bytes the record may hold, written or read. It lists each file of
+// one manifest at most once, and its line is the manifest's line without
+// "file " and with the size in its shortest form, so the record of any
+// manifest the launcher accepts is shorter than the manifest itself.
+inline constexpr std::size_t kMaxPartialRecordBytes = kMaxManifestBytes;
 
 // The record's entries, keyed by the manifest path lower-cased by LowerAscii
 // (one file to Windows whatever its letter case).

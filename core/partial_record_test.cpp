@@ -79,5 +79,39 @@ TEST(PartialRecord, ReadsOnlyWholeLinesOfItsForm) {
   EXPECT_TRUE(ParsePartialRecord(Line(kDigestA, "5", "")).empty()) << "an empty path";
 }
 
+// The record of a manifest the launcher accepts always fits the one limit
+// both the writer and the reader keep, even when it is larger than half the
+// manifest's ceiling; a record past the limit is never written.
+TEST(PartialRecord, OneLimitForWriterAndReader) {
+  // As many files of 250-character paths, each of at least 256 KiB (every
+  // one recorded), as a manifest under its ceiling holds.
+  Manifest manifest;
+  manifest.version = "1.0";
+  const std::size_t lineBytes = std::string("file ").size() + Line(kDigestA, "400000", std::string(250, 'p')).size();
+  for (std::size_t i = 0; i < kMaxManifestBytes / lineBytes - 1; ++i) {
+    std::string number = std::to_string(i);
+    number.insert(0, 6 - number.size(), '0');
+    manifest.files.push_back({"game/" + std::string(239, 'p') + "/" + number, kDigestA, 400000});
+  }
+  const std::string manifestText = ManifestText(manifest);
+  ASSERT_LE(manifestText.size(), kMaxManifestBytes);
+  const Manifest parsed =
+      ParseManifest(std::span(reinterpret_cast<const std::uint8_t*>(manifestText.data()), manifestText.size()));
+  std::vector<const ManifestFile*> pointers;
+  for (const ManifestFile& file : parsed.files) pointers.push_back(&file);
+
+  const std::optional<std::string> text = PartialRecordText(pointers);
+  ASSERT_TRUE(text);
+  EXPECT_GT(text->size(), kMaxManifestBytes / 2);
+  const PartialRecord record = ParsePartialRecord(*text);
+  EXPECT_EQ(record.size(), parsed.files.size());
+  EXPECT_TRUE(PartialRecordVouchesFor(record, parsed.files.back()));
+
+  // Past the limit: nothing to write.
+  const std::size_t over = kMaxPartialRecordBytes / Line(kDigestA, "400000", parsed.files[0].path).size() + 1;
+  const std::vector<const ManifestFile*> tooMany(over, &parsed.files.front());
+  EXPECT_FALSE(PartialRecordText(tooMany));
+}
+
 }  // namespace
 }  // namespace launcher

@@ -652,6 +652,33 @@ TEST_F(ApplyReleaseTest, OnlyAPartialOfTheListedObjectIsResumed) {
   }
 }
 
+// The record lists every large download of a patch; a release of many large
+// files makes it large too (a manifest near its 32 MiB ceiling, more than
+// 16 MiB). Such a record still vouches for what its patch kept.
+TEST_F(ApplyReleaseTest, ALargeRecordStillVouchesForTheKeptBytes) {
+  const std::string listed = Bytes(400000, 960);
+  const TestRelease release = Release("9.9", {{"game/data/big.pak", listed}});
+  PublishRelease(server, release);
+  // The other downloads of the patch that wrote it: 250-character paths.
+  std::string record;
+  for (std::size_t i = 0; record.size() <= 20 * 1048576; ++i) {
+    record += Sha256Hex(std::to_string(i)) + " 300000 game/" + std::string(235, 'p') + "/" + std::to_string(1000000 + i) +
+              ".pak\n";
+  }
+  record += Sha256Hex(listed) + " 400000 game/data/big.pak\n";
+  WriteFileBytes(install / L"partials.txt", record);
+  WriteFileBytes(Path("game/data/big.pak.partial"), listed.substr(0, 150000));
+  TestResponse rest = TestResponse::Ok(listed.substr(150000));
+  rest.status = 206;
+  rest.headers = {"Content-Range: bytes 150000-399999/400000"};
+  server.SetForRange("/objects/" + Sha256Hex(listed), rest);
+
+  EXPECT_EQ(Apply(Check()), L"");
+  ExpectInstalled(release);
+  EXPECT_EQ(server.Requests().back().Header("Range"), std::optional<std::string>("bytes=150000-"));
+  EXPECT_FALSE(FileExists(install / L"partials.txt"));
+}
+
 // A release may list one file twice: in one spelling, or in two that differ
 // in letter case only (one file to Windows). Served slowly enough that two
 // downloads of it would overlap, each run of a fresh release installs it
@@ -776,6 +803,7 @@ TEST_F(ApplyReleaseTest, AFailureEndsTheWaitsInFlight) {
     EXPECT_EQ(Installed(), "1.0\r\n");
   }
 }
+
 
 }  // namespace
 }  // namespace launcher
