@@ -66,4 +66,24 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
   return replaced;
 }
 
+void DiscardAbandonedDownloads(std::wstring_view installFolder, const ReleaseStatus& status) {
+  if (status.files.empty() || !status.fetch.empty()) return;
+  const std::wstring gameFolder = JoinPath(installFolder, GameFolderName);
+  const std::set<std::wstring> listed = ListedPaths(installFolder, status);
+  // Collect first, delete after the walk: deleting while a folder is being
+  // listed can make the listing skip or repeat entries.
+  std::vector<std::wstring> abandoned;
+  if (IsExistingFolder(gameFolder)) {
+    WalkRegularFiles(gameFolder, [&](const WalkedFile& file) {
+      if (file.name.ends_with(kPartialSuffixWide) && !listed.contains(LowerAscii(file.path))) {
+        abandoned.push_back(file.path);
+      }
+    });
+  }
+  for (const std::wstring& path : abandoned) DeleteFileEvenReadOnly(path);
+  // The record goes last: while any ".partial" it names is left, a patch
+  // may still go on from it.
+  ForgetDownloadsOutsideTheGame(installFolder);
+}
+
 }  // namespace launcher

@@ -66,6 +66,9 @@ bool StartThread(const wchar_t* name, Body body) {
 void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
     auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory));
+    // An install that matches its release goes to Ready without a patch,
+    // so nothing else would take the downloads an earlier patch left.
+    DiscardAbandonedDownloads(folder, *release);
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
