@@ -333,7 +333,7 @@ TEST_F(ObjectDownloadTest, ResumesFromTheKeptBytesByTheServersAnswer) {
     const ManifestFile file = Publish(content);
     const std::string object = "/objects/" + file.sha256;
     server.SetForRange(object, c.answer(content));
-    const std::wstring destination = folder / (L"range" + std::to_wstring(seed) + L"\data.pak");
+    const std::wstring destination = folder / (L"range" + std::to_wstring(seed) + L"\\data.pak");
     const std::wstring partial = destination + L".partial";
     WriteFileBytes(partial, content.substr(0, kKept));
 
