@@ -117,13 +117,17 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 }  // namespace
 
 bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
-  return StartThread(L"Stonewake release check", [post = std::move(post), folder = std::move(installFolder),
-                                                  memory = std::move(memory)] { CheckWorker(post, folder, *memory); });
+  return StartThread(L"Stonewake release check",
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+                       CheckWorker(post, folder, *memory);
+                     });
 }
 
 bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
-  return StartThread(L"Stonewake version probe", [post = std::move(post), folder = std::move(installFolder),
-                                                  memory = std::move(memory)] { ProbeWorker(post, folder, *memory); });
+  return StartThread(L"Stonewake version probe",
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+                       ProbeWorker(post, folder, *memory);
+                     });
 }
 
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
