@@ -14,6 +14,7 @@
 #include "desktop/system_text.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/small_file.h"
 #include "files/trace.h"
 #include "resources/launcher_version.h"
 
@@ -54,11 +55,12 @@ std::wstring SystemFolder() {
 // (junction or symbolic link) is removed itself and never walked into, so
 // nothing outside the folder is touched. Read-only files go too.
 void RemoveEntry(const std::wstring& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    DeleteFileW(path.c_str());
+    DeleteFileEvenReadOnly(path);
     return;
   }
+  // RemoveDirectoryW refuses a read-only folder as DeleteFileW does a file.
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     ForEachFolderEntry(path, [&](const std::wstring& name, std::uint32_t entryAttributes) {
       RemoveEntry(JoinPath(path, name), entryAttributes);
