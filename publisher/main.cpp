@@ -245,6 +245,10 @@ int Release(const Arguments& args) {
                 << ": players who take it accept only releases signed with the launcher's key from then on";
     }
     std::cout << "\n";
+    if (plan.publishedLauncher) {
+      const auto change = CertificateChangeLine(*plan.launcher, *plan.publishedLauncher, plan.published->version);
+      if (change) std::cout << *change << "\n";
+    }
   }
   const launcher::Manifest published = plan.published.value_or(launcher::Manifest{});
   const bool listFiles = args.Has("list-changes");
