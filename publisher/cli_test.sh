@@ -137,7 +137,7 @@ contains err "a bracketed host being an IPv6 address"
 # Key rotation: the launcher with the new key, signed with the old one; then
 # releases signed with the new key.
 run 0 release --game game --launcher other-key.exe --rotate-key --version 1.4 --key key.pem --out tree
-contains out "launcher 2.6.0 trusts key ${other:0:8}...${other: -8} and asks http://127.0.0.1:18080; this release is signed with key ${key:0:8}...${key: -8}"
+contains out "launcher 2.6.0 trusts key ${other:0:8}...${other: -8} and asks http://127.0.0.1:18080; not signed; this release is signed with key ${key:0:8}...${key: -8}"
 run 1 verify --tree tree --public-key-file key.hex
 contains err "trusts key ${other:0:8}"
 run 0 verify --tree tree --public-key-file key.hex --rotate-key
@@ -145,6 +145,42 @@ run 1 release --game game --launcher other-key.exe --version 1.5 --key other.pem
 contains err "was not signed with this key"
 run 0 release --game game --launcher other-key.exe --new-key --version 1.5 --key other.pem --out tree
 run 0 verify --tree tree --public-key-file other.hex
+
+# The launcher's Authenticode signature, signed as a studio signs (with
+# certificates and a timestamp server made for the run): reported beside
+# what the launcher trusts; an unsigned player build earns a warning, a
+# certificate other than the published launcher's a line, a launcher
+# changed after signing a refusal.
+code_signing() { PYTHONPATH=$stonewake_source python3 -m test_support.code_signing "$@"; }
+studio=$(code_signing certificate "$work" studio "/C=GB/O=Test Studio/CN=Stonewake Test Studio") || fail "no certificate"
+renewed=$(code_signing certificate "$work" renewed "/C=GB/O=Test Studio/CN=Stonewake Test Studio") || fail "no certificate"
+signed_by="signed by CN=Stonewake Test Studio, O=Test Studio, C=GB, thumbprint"
+"$make_launcher" player.exe "$key" http://127.0.0.1:18080 2.6.0
+run 0 release --game game --launcher player.exe --version 2.0 --key key.pem --out signed-tree
+contains out "launcher 2.6.0 trusts key ${key:0:8}...${key: -8} and asks http://127.0.0.1:18080; not signed"
+contains err "publisher: warning: launcher 2.6.0 is not signed: players who download it meet Windows SmartScreen"
+code_signing sign "$work" studio player.exe player-signed.exe || fail "signing failed"
+run 0 release --game game --launcher player-signed.exe --version 2.1 --key key.pem --out signed-tree
+contains out "launcher 2.6.0 trusts key ${key:0:8}...${key: -8} and asks http://127.0.0.1:18080; $signed_by $studio, timestamped"
+grep -q "not signed" err && fail "a signed launcher was warned of: $(cat err)"
+grep -q "another certificate" out && fail "a first signed launcher was said to change certificate"
+object=signed-tree/objects/$(sha256sum player-signed.exe | cut -d' ' -f1)
+cmp -s "$object" player-signed.exe || fail "the published launcher is not the signed file"
+code_signing verify "$work" studio "$object" >/dev/null || fail "the published launcher does not verify"
+code_signing sign "$work" renewed player.exe player-renewed.exe || fail "signing failed"
+run 0 release --game game --launcher player-renewed.exe --version 2.2 --key key.pem --out signed-tree
+contains out "; $signed_by $renewed, timestamped"
+contains out "launcher 2.6.0 is signed by another certificate than the launcher of the published release 2.1 (CN=Stonewake Test Studio, O=Test Studio, C=GB, thumbprint $studio): expected when the studio's certificate was renewed"
+run 0 verify --tree signed-tree --public-key-file key.hex
+contains out "; $signed_by $renewed, timestamped"
+# One byte changed after signing, before the certificate table: Windows
+# shows the file as tampered with.
+cp player-signed.exe tampered.exe
+table=$(od -An -tu4 -j232 -N4 tampered.exe | tr -d ' ')
+printf 'X' | dd of=tampered.exe bs=1 seek=$((table - 1)) conv=notrunc status=none
+run 1 release --game game --launcher tampered.exe --version 2.3 --key key.pem --out signed-tree
+contains err "tampered.exe: launcher 2.6.0 is signed by CN=Stonewake Test Studio, O=Test Studio, C=GB, but its SHA256 Authenticode digest no longer matches the signed one: the file changed after it was signed"
+grep -q "version 2.2" signed-tree/latest/manifest.txt || fail "a tampered launcher changed the published release"
 
 # A link in the game folder: the refusal says what to do.
 ln -s "$work/game/Stonewake.exe" game/linked.exe

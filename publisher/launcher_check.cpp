@@ -1,6 +1,7 @@
 #include "publisher/launcher_check.h"
 
 #include <cstdint>
+#include <string_view>
 #include <system_error>
 
 #include "core/install_layout.h"
@@ -8,6 +9,17 @@
 namespace publisher {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Builds that trust the committed test key never reach players.
+#ifdef STONEWAKE_TEST_PUBLIC_KEY
+constexpr std::string_view kTestPublicKey = STONEWAKE_TEST_PUBLIC_KEY;
+#else
+constexpr std::string_view kTestPublicKey;
+#endif
+
+}  // namespace
 
 std::optional<CheckedLauncher> CheckLauncher(const fs::path& launcherExe, const PublicKey& signingKey, bool rotateKey,
                                              const std::string& server, std::vector<std::string>& problems,
@@ -31,6 +43,14 @@ std::optional<CheckedLauncher> CheckLauncher(const fs::path& launcherExe, const 
   const std::string signingKeyHex = PublicKeyHex(signingKey);
   for (const std::string& problem : LauncherTrustProblems(facts, signingKeyHex, rotateKey, server)) {
     problems.push_back(launcherExe.string() + ": " + problem);
+  }
+  // Windows shows players a launcher changed after signing as tampered
+  // with; an unsigned one only earns suspicion.
+  for (const std::string& problem : LauncherSignatureProblems(facts)) {
+    problems.push_back(launcherExe.string() + ": " + problem);
+  }
+  if (const auto warning = UnsignedLauncherWarning(facts, kTestPublicKey); warning && report.warning) {
+    report.warning(*warning);
   }
   if (rotateKey && facts.trust && facts.trust->publicKeyHex == signingKeyHex && report.warning) {
     report.warning("--rotate-key: the launcher trusts the signing key already, so no key changes");

@@ -12,6 +12,8 @@ constexpr std::uint32_t kRtRcdata = 10;
 constexpr std::uint32_t kRtVersion = 16;
 constexpr std::uint32_t kVsVersionInfo = 1;
 constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
+constexpr std::uint32_t kResourceDirectory = 2;
+constexpr std::uint32_t kSecurityDirectory = 4;
 
 // Little-endian reads that fail instead of running past the end.
 class Reader {
@@ -48,8 +50,8 @@ class PeImage {
  public:
   explicit PeImage(std::span<const std::uint8_t> image) : reader_(image) {}
 
-  // Finds the resource directory; false when the image is not a PE file
-  // with one.
+  // Reads the headers and the section table; false when the image is not a
+  // PE file.
   bool Open() {
     const auto mz = reader_.U16(0);
     const auto peOffset = reader_.U32(0x3C);
@@ -63,8 +65,8 @@ class PeImage {
     const auto magic = reader_.U16(optional);
     if (!sectionCount || !optionalSize || !magic) return false;
     // The data directories follow the fixed fields, which PE32+ (0x20B)
-    // makes 16 bytes longer than PE32 (0x10B); the resource table is the
-    // third directory.
+    // makes 16 bytes longer than PE32 (0x10B); the CheckSum field sits at
+    // the same place in both.
     std::uint64_t directories = 0;
     if (*magic == 0x20B) {
       directories = optional + 112;
@@ -74,9 +76,23 @@ class PeImage {
       return false;
     }
     const auto directoryCount = reader_.U32(directories - 4);
-    if (!directoryCount || *directoryCount < 3 || directories + 24 > optional + *optionalSize) return false;
-    const auto resourceRva = reader_.U32(directories + 16);
-    if (!resourceRva || *resourceRva == 0) return false;
+    if (!directoryCount) return false;
+    const auto Directory = [&](std::uint32_t index) -> std::optional<std::pair<std::uint32_t, std::uint32_t>> {
+      const std::uint64_t entry = directories + 8ull * index;
+      if (index >= *directoryCount || entry + 8 > optional + *optionalSize) return std::nullopt;
+      const auto address = reader_.U32(entry);
+      const auto size = reader_.U32(entry + 4);
+      if (!address || !size) return std::nullopt;
+      return std::pair(*address, *size);
+    };
+    // The certificate table is the fifth directory; a file without one is
+    // not signed.
+    authenticode_.checksumAt = optional + 64;
+    authenticode_.tableEntryAt = directories + 8ull * kSecurityDirectory;
+    if (const auto security = Directory(kSecurityDirectory)) {
+      authenticode_.tableOffset = security->first;
+      authenticode_.tableSize = security->second;
+    }
 
     const std::uint64_t table = optional + *optionalSize;
     for (std::uint32_t i = 0; i < *sectionCount; ++i) {
@@ -88,25 +104,29 @@ class PeImage {
       if (!virtualSize || !virtualAddress || !rawSize || !rawOffset) return false;
       sections_.push_back({*virtualAddress, *virtualSize, *rawSize, *rawOffset});
     }
-    const auto root = FileOffset(*resourceRva);
-    if (!root) return false;
-    resourceRoot_ = *root;
+    // The resource table is the third directory.
+    if (const auto resources = Directory(kResourceDirectory); resources && resources->first != 0) {
+      resourceRoot_ = FileOffset(resources->first);
+    }
     return true;
   }
 
+  const AuthenticodeLayout& Authenticode() const { return authenticode_; }
+
   // The bytes of resource `type`/`id` in its first language.
   std::optional<std::span<const std::uint8_t>> Resource(std::uint32_t type, std::uint32_t id) const {
+    if (!resourceRoot_) return std::nullopt;
     const auto names = Subdirectory(0, type);
     if (!names) return std::nullopt;
     const auto languages = Subdirectory(*names, id);
     if (!languages) return std::nullopt;
-    const auto languageEntries = reader_.U16(resourceRoot_ + *languages + 14);
-    const auto namedLanguages = reader_.U16(resourceRoot_ + *languages + 12);
+    const auto languageEntries = reader_.U16(*resourceRoot_ + *languages + 14);
+    const auto namedLanguages = reader_.U16(*resourceRoot_ + *languages + 12);
     if (!languageEntries || !namedLanguages || *languageEntries + *namedLanguages == 0) return std::nullopt;
-    const auto dataEntry = reader_.U32(resourceRoot_ + *languages + 16 + 4);
+    const auto dataEntry = reader_.U32(*resourceRoot_ + *languages + 16 + 4);
     if (!dataEntry || (*dataEntry & 0x80000000u)) return std::nullopt;
-    const auto dataRva = reader_.U32(resourceRoot_ + *dataEntry);
-    const auto dataSize = reader_.U32(resourceRoot_ + *dataEntry + 4);
+    const auto dataRva = reader_.U32(*resourceRoot_ + *dataEntry);
+    const auto dataSize = reader_.U32(*resourceRoot_ + *dataEntry + 4);
     if (!dataRva || !dataSize) return std::nullopt;
     const auto offset = FileOffset(*dataRva);
     if (!offset) return std::nullopt;
@@ -129,7 +149,7 @@ class PeImage {
   // The directory that the entry with number `id` of the directory at
   // `directory` (both relative to the resource root) leads to.
   std::optional<std::uint32_t> Subdirectory(std::uint32_t directory, std::uint32_t id) const {
-    const std::uint64_t at = resourceRoot_ + directory;
+    const std::uint64_t at = *resourceRoot_ + directory;
     const auto named = reader_.U16(at + 12);
     const auto numbered = reader_.U16(at + 14);
     if (!named || !numbered) return std::nullopt;
@@ -148,7 +168,8 @@ class PeImage {
 
   Reader reader_;
   std::vector<Section> sections_;
-  std::uint64_t resourceRoot_ = 0;
+  std::optional<std::uint64_t> resourceRoot_;  // nothing without a resource directory
+  AuthenticodeLayout authenticode_;
 };
 
 // VS_VERSIONINFO begins with three 16-bit fields and the key
@@ -183,6 +204,7 @@ LauncherFacts ReadLauncherFacts(std::span<const std::uint8_t> image) {
   LauncherFacts facts;
   PeImage pe(image);
   if (!pe.Open()) return facts;
+  facts.signature = ReadAuthenticodeSignature(image, pe.Authenticode());
   if (const auto info = pe.Resource(kRtVersion, kVsVersionInfo)) facts.version = FileVersionText(*info);
   if (const auto trust = pe.Resource(kRtRcdata, static_cast<std::uint32_t>(launcher::kReleaseTrustResource))) {
     facts.trust =
@@ -211,8 +233,12 @@ std::string ShortKey(std::string_view hex) {
 
 std::string LauncherTrustLine(const LauncherFacts& facts) {
   std::string line = "launcher " + facts.version.value_or("(no version resource)");
-  if (!facts.trust) return line + " carries no release key or server address";
-  return line + " trusts key " + ShortKey(facts.trust->publicKeyHex) + " and asks " + facts.trust->serverBase;
+  if (!facts.trust) {
+    line += " carries no release key or server address";
+  } else {
+    line += " trusts key " + ShortKey(facts.trust->publicKeyHex) + " and asks " + facts.trust->serverBase;
+  }
+  return line + "; " + LauncherSignatureText(facts.signature);
 }
 
 std::vector<std::string> LauncherTrustProblems(const LauncherFacts& facts, std::string_view signingKeyHex,
@@ -248,6 +274,69 @@ std::vector<std::string> LauncherTrustProblems(const LauncherFacts& facts, std::
                        ". Build the launcher with -DSTONEWAKE_RELEASE_BASE_URL=" + std::string(server));
   }
   return problems;
+}
+
+std::string LauncherSignatureText(const AuthenticodeSignature& signature) {
+  switch (signature.kind) {
+    case AuthenticodeSignature::Kind::None:
+      return "not signed";
+    case AuthenticodeSignature::Kind::Malformed:
+      return signature.fault;
+    case AuthenticodeSignature::Kind::Signed:
+      break;
+  }
+  std::string text = "signed by " + signature.subject + ", thumbprint " + signature.thumbprint +
+                     (signature.timestamped ? ", timestamped" : ", not timestamped");
+  if (!signature.digestMatches) return text + ", but changed after signing";
+  if (!signature.signatureValid) return text + ", but the signature does not hold";
+  return text;
+}
+
+std::vector<std::string> LauncherSignatureProblems(const LauncherFacts& facts) {
+  const AuthenticodeSignature& signature = facts.signature;
+  const std::string launcher = "launcher " + facts.version.value_or("(no version resource)");
+  const std::string again = ". Sign the launcher after its last change: build, sign, publish";
+  if (signature.kind == AuthenticodeSignature::Kind::Malformed) {
+    return {launcher + ": " + signature.fault + ": Windows shows players a program whose signature cannot be read " +
+            "as damaged" + again};
+  }
+  if (signature.kind != AuthenticodeSignature::Kind::Signed) return {};
+  if (!signature.digestMatches) {
+    return {launcher + " is signed by " + signature.subject + ", but its " + signature.digestName +
+            " Authenticode digest no longer matches the signed one: the file changed after it was signed, and "
+            "Windows shows players such a program as tampered with" +
+            again};
+  }
+  if (!signature.signatureValid) {
+    return {launcher + " carries a signature by " + signature.subject +
+            " that does not hold for what it signs: Windows shows players such a program as tampered with" + again};
+  }
+  return {};
+}
+
+std::optional<std::string> UnsignedLauncherWarning(const LauncherFacts& facts, std::string_view testKeyHex) {
+  if (facts.signature.kind != AuthenticodeSignature::Kind::None) return std::nullopt;
+  if (facts.trust && !testKeyHex.empty() && facts.trust->publicKeyHex == testKeyHex) return std::nullopt;
+  return "launcher " + facts.version.value_or("(no version resource)") +
+         " is not signed: players who download it meet Windows SmartScreen's \"Windows protected your PC\" "
+         "with an unknown publisher, and antivirus programs treat an unsigned program that downloads executables "
+         "and replaces itself with suspicion, blocking or quarantining it or its self-update. Sign it with the "
+         "studio's code-signing certificate and a timestamp server between building and publishing (signtool on "
+         "Windows, osslsigncode on Linux)";
+}
+
+std::optional<std::string> CertificateChangeLine(const LauncherFacts& next, const LauncherFacts& published,
+                                                 std::string_view publishedVersion) {
+  const AuthenticodeSignature& now = next.signature;
+  const AuthenticodeSignature& before = published.signature;
+  if (now.kind != AuthenticodeSignature::Kind::Signed || before.kind != AuthenticodeSignature::Kind::Signed ||
+      now.thumbprint == before.thumbprint) {
+    return std::nullopt;
+  }
+  return "launcher " + next.version.value_or("(no version resource)") +
+         " is signed by another certificate than the launcher of the published release " +
+         std::string(publishedVersion) + " (" + before.subject + ", thumbprint " + before.thumbprint +
+         "): expected when the studio's certificate was renewed; if it was not, check which certificate signed it";
 }
 
 }  // namespace publisher

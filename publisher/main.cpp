@@ -283,6 +283,10 @@ int Release(const Arguments& args) {
                 << ": players who take it accept only releases signed with the launcher's key from then on";
     }
     std::cout << "\n";
+    if (plan.publishedLauncher) {
+      const auto change = CertificateChangeLine(*plan.launcher, *plan.publishedLauncher, plan.published->version);
+      if (change) std::cout << *change << "\n";
+    }
   }
   const bool listFiles = args.Has("list-changes");
 

@@ -100,6 +100,17 @@ std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput&
   return current;
 }
 
+// What the launcher `published` carries says of itself; nothing when it
+// carries none or its object cannot be read.
+std::optional<LauncherFacts> PublishedLauncher(const launcher::Manifest& published, const fs::path& tree) {
+  for (const launcher::ManifestFile& file : published.files) {
+    if (file.path != launcher::LauncherFileName) continue;
+    const auto image = ReadImageFile(tree / launcher::ObjectsFolderName / file.sha256);
+    if (image) return ReadLauncherFacts(*image);
+  }
+  return std::nullopt;
+}
+
 struct Progress {
   std::size_t filesDone = 0;
   std::size_t filesTotal = 0;
@@ -197,9 +208,10 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
 
   // The same manifest with every digest still unknown has the final length
   // and grammar, so refuse it now rather than after writing objects.
-  ReleasePlan plan{input, std::move(files), std::nullopt, std::move(launcherFacts)};
+  ReleasePlan plan{input, std::move(files), std::nullopt, std::move(launcherFacts), std::nullopt};
   CheckedManifestText(UndigestedManifest(plan));
   plan.published = CheckAgainstCurrentRelease(input, publicKey, tree, report);
+  if (plan.launcher && plan.published) plan.publishedLauncher = PublishedLauncher(*plan.published, tree);
 
   for (const PlannedFile& file : plan.files) {
     if (file.path.ends_with("/" + std::string(launcher::GameLayoutFileName))) {

@@ -67,6 +67,9 @@ struct ReleasePlan {
   std::vector<PlannedFile> files;               // manifest order
   std::optional<launcher::Manifest> published;  // the release the tree holds now, if it can be read
   std::optional<LauncherFacts> launcher;        // what the launcher carried, if any, says of itself
+  // What the launcher of the release the tree holds now says of itself,
+  // when both releases carry one: players move from that one to this one.
+  std::optional<LauncherFacts> publishedLauncher;
 };
 
 // Checks the words, every input file's name and kind, the key and server

@@ -141,6 +141,9 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
          LauncherTrustProblems(*summary.launcher, PublicKeyHex(key), options.rotateKey, options.server)) {
       problems.push_back(file.path + " (objects/" + file.sha256 + "): " + problem);
     }
+    for (const std::string& problem : LauncherSignatureProblems(*summary.launcher)) {
+      problems.push_back(file.path + " (objects/" + file.sha256 + "): " + problem);
+    }
     break;
   }
   if (!problems.empty()) Fail(tree, problems);

@@ -16,6 +16,8 @@ packages=(
   # xprop: the windowed tests wait for the window manager with it.
   x11-utils
   libssl-dev nginx-light curl
+  # Signing test launchers as a studio signs its launcher (Authenticode).
+  osslsigncode
   python3-pil python3-numpy
   # Wine's own fonts (the generic sans-serif family among them), which
   # libwine only recommends.

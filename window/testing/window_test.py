@@ -15,7 +15,8 @@ Scenarios (each one launcher life or a few, in sequence):
                  while Ready is noticed by the 15-second probe
   close_patch    closing during a patch asks: No keeps going, Yes ends with 0;
                  the next start fetches only what is missing
-  self_update    a release with a new launcher: the window ends, the new one
+  self_update    a release with a new launcher, signed as a studio signs it
+                 (its published object still verifies): the window ends, the new one
                  starts, waits for its predecessor, deletes the parked file and
                  shows its own state
   high_dpi       at 144 DPI the client area is 840 x 510
@@ -42,7 +43,7 @@ import sys
 import time
 from pathlib import Path
 
-from test_support import releases, scenarios
+from test_support import code_signing, releases, scenarios
 from test_support.checks import check, wait_until
 from test_support.desktop import Desktop
 from test_support.launcher import Launcher, Scene
@@ -78,7 +79,7 @@ class Run:
         return releases.make_game(self.work / name, self.settings.program("record_start"), files)
 
     def publish(self, game, version, launcher=None):
-        releases.publish(self.settings.publisher, self.settings.test_key, game, version, self.tree, launcher)
+        return releases.publish(self.settings.publisher, self.settings.test_key, game, version, self.tree, launcher)
 
     def scene(self, dpi=96):
         return Scene(self.settings, dpi)
@@ -277,11 +278,16 @@ def patch_replacing_launcher(run, launcher, scene, new_launcher, offer):
 def self_update(run):
     game = run.game("game", [100_000], seed=5)
     exe = run.settings.launcher
-    # Bytes after the end of the image leave the program as it was: a new
-    # launcher file that is the same program.
+    # The same program signed as a studio signs its launcher (a certificate
+    # and a timestamp server made for the run): a new launcher file, which
+    # must replace the running one and run as it did.
     new_launcher = run.work / "new launcher.exe"
-    new_launcher.write_bytes(exe.read_bytes() + b"\0" * 512 + b"a newer launcher")
-    run.publish(game, "2.0", launcher=new_launcher)
+    thumbprint = code_signing.make_certificate(run.work, "studio", "/O=Test Studio/CN=Stonewake Test Studio")
+    code_signing.sign(run.work, "studio", exe, new_launcher)
+    published = run.publish(game, "2.0", launcher=new_launcher)
+    check(f"; signed by CN=Stonewake Test Studio, O=Test Studio, thumbprint {thumbprint}, timestamped" in published,
+          "the publisher reports the signature")
+    code_signing.verify(run.work, "studio", run.tree / object_of(new_launcher).lstrip("/"))
     scene = run.scene()
     with run.desktop() as desktop, run.server():
         launcher = run.launcher(desktop)
