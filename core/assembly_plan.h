@@ -42,8 +42,11 @@ struct AssemblyStep {
 using FindLocalChunk = std::function<std::optional<std::uint64_t>(const Chunk&)>;
 
 // Chunks of an old file by digest and size: the lookup PlanAssembly takes,
-// built from the old file's chunks (its own index, or a ChunkSplitter run
-// over it). The first of equal chunks wins.
+// built from the old file's chunks under the new index's rule (a
+// ChunkSplitter run over the old file, or the old object's own index when it
+// names the same rule; under another rule few boundaries would agree). The
+// first of equal chunks wins. A chunk found here is only a candidate: the
+// bytes read from the old file must still hash to the new index's digest.
 class LocalChunks {
  public:
   explicit LocalChunks(const std::vector<Chunk>& chunks);
