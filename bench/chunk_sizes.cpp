@@ -70,6 +70,15 @@ int main(int argc, char** argv) {
         std::printf("rule_new_bytes %llu\nrule_index_bytes %llu\nrule_ranges %zu\n",
                     static_cast<unsigned long long>(totals.fetchBytes), static_cast<unsigned long long>(indexBytes),
                     totals.fetches);
+        // What joining fetches across local gaps would cost and save.
+        for (std::uint64_t gap :
+             {std::uint64_t{64} << 10, std::uint64_t{256} << 10, std::uint64_t{1} << 20, std::uint64_t{4} << 20}) {
+          const launcher::AssemblyTotals joined = launcher::TotalsOf(launcher::PlanAssembly(
+              index, [&](const launcher::Chunk& c) { return local.Find(c); }, 0, gap));
+          std::printf("  gaps under %4llu KiB joined: %zu ranges, %llu bytes fetched\n",
+                      static_cast<unsigned long long>(gap >> 10), joined.fetches,
+                      static_cast<unsigned long long>(joined.fetchBytes));
+        }
       }
     }
   } catch (const publisher::PublishError& error) {

@@ -18,11 +18,13 @@
 namespace launcher {
 
 // Fetches separated by fewer local bytes than this are joined into one
-// range request, the local bytes between them fetched again. A gap is one
-// or more whole chunks, at least the rule's min, and several ranges are in
-// flight at once over kept connections, so a separate request costs about
-// its headers rather than a round trip: joining would only pay for gaps
-// smaller than any chunk.
+// range request, the local bytes between them fetched again. A gap is whole
+// chunks, at least the rule's min (32 KiB), while one more range costs the
+// server 334 bytes of headers (nginx's 206 answer, from its access log)
+// when ranges are in flight side by side over kept connections, so only a
+// gap shorter than any chunk is worth joining. bench/delta.sh (chunk_sizes,
+// 1 GiB, 12 edits): 12 ranges of 10.34 MB with gaps up to 1 MiB joined or
+// none; joining gaps under 4 MiB saves 2 ranges and fetches 3.69 MB more.
 inline constexpr std::uint64_t kJoinGapBytes = 16 * 1024;
 
 struct AssemblyStep {
