@@ -13,6 +13,7 @@
 #include "core/signature_file.h"
 #include "core/text.h"
 #include "core/version.h"
+#include "publisher/chunk_indexes.h"
 #include "publisher/install_names.h"
 #include "publisher/launcher_check.h"
 #include "publisher/object_store.h"
@@ -130,6 +131,42 @@ void RemoveStaleTemps(const fs::path& folder) {
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     if (IsStagedTempName(it->path().filename().string())) fs::remove(it->path(), error);
+  }
+}
+
+// An index beside every large object, after the objects and before the
+// manifest: a launcher that finds a manifest finds each object's index.
+// `indexedNow` are the objects whose index this run wrote already.
+void WriteChunkIndexes(const fs::path& objects, const launcher::Manifest& manifest,
+                       const std::set<std::string>& indexedNow, PublishResult& result, const PublishReport& report) {
+  std::vector<const launcher::ManifestFile*> large;
+  std::set<std::string> seen;
+  Progress progress;
+  for (const launcher::ManifestFile& file : manifest.files) {
+    if (!WantsChunkIndex(file.size) || !seen.insert(file.sha256).second) continue;
+    large.push_back(&file);
+    progress.bytesTotal += file.size;
+  }
+  progress.filesTotal = large.size();
+  const auto tell = [&](PublishStep::Kind kind, const fs::path& file, std::uint64_t bytes) {
+    if (report.step) {
+      report.step({kind, file, progress.filesDone, progress.filesTotal, bytes, progress.bytesTotal});
+    }
+  };
+  for (const launcher::ManifestFile* file : large) {
+    const fs::path index = objects / (file->sha256 + ".chunks");
+    const std::uint64_t before = progress.bytesDone;
+    const ChunkIndexOutcome outcome = indexedNow.contains(file->sha256)
+                                          ? ChunkIndexOutcome::Written
+                                          : PlaceChunkIndex(objects, *file, [&](std::uint64_t read) {
+                                              tell(PublishStep::Kind::ChunkIndexReading, index, before + read);
+                                            });
+    ++(outcome == ChunkIndexOutcome::Written ? result.indexesWritten : result.indexesKept);
+    ++progress.filesDone;
+    progress.bytesDone += file->size;
+    tell(outcome == ChunkIndexOutcome::Written ? PublishStep::Kind::ChunkIndexWritten
+                                               : PublishStep::Kind::ChunkIndexKept,
+         index, progress.bytesDone);
   }
 }
 
@@ -262,15 +299,31 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
 
   PublishResult result;
   std::set<std::string> placed;
+  std::set<std::string> indexedNow;  // chunk indexes written while their objects were read
   for (std::size_t i = 0; i < files.size(); ++i) {
     const auto listed = published.find(files[i].path);
     const std::string* likely = listed != published.end() && listed->second->size == files[i].size &&
                                         ObjectOfSize(objects / listed->second->sha256, files[i].size)
                                     ? &listed->second->sha256
                                     : nullptr;
+    // A large file's chunks are hashed on another thread during the read
+    // that copies and hashes it, unless the tree already indexes the object
+    // it likely is.
+    std::optional<BackgroundChunker> chunker;
+    if (WantsChunkIndex(files[i].size) && !(likely && ReadChunkIndex(objects, *likely, files[i].size).index)) {
+      chunker.emplace(launcher::kChunkRule);
+    }
     FileDigest digest;
     const std::optional<PublishStep::Kind> placedNow =
-        PlaceObject(plan.input.gameFolder, objects, files[i], likely, placed, digest, report);
+        PlaceObject(plan.input.gameFolder, objects, files[i], likely, placed, digest, report,
+                    chunker ? std::function<void(std::span<const std::uint8_t>)>(
+                                  [&](std::span<const std::uint8_t> block) { chunker->Add(block); })
+                            : nullptr);
+    if (chunker && placedNow && WantsChunkIndex(digest.size) &&
+        !ReadChunkIndex(objects, digest.sha256, digest.size).index) {
+      WriteChunkIndex(objects, digest.sha256, digest.size, launcher::kChunkRule, chunker->Finish());
+      indexedNow.insert(digest.sha256);
+    }
     manifest.files[i].sha256 = digest.sha256;
     manifest.files[i].size = digest.size;
     progress.bytesTotal += digest.size - files[i].size;
@@ -283,8 +336,9 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
                    progress.bytesTotal});
     }
   }
-  // The objects, content and names, must be on disk before a manifest that
-  // lists them.
+  WriteChunkIndexes(objects, manifest, indexedNow, result, report);
+  // The objects and their indexes, content and names, must be on disk
+  // before a manifest that lists them.
   SyncFileSystem(objects);
 
   const std::string text = CheckedManifestText(manifest);
