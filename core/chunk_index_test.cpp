@@ -4,18 +4,16 @@
 
 #include <string>
 
+#include "core/text.h"
+
 namespace launcher {
 namespace {
 
 const std::string kObject(64, 'a');
 const std::string kDigestB = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
-std::span<const std::uint8_t> Bytes(const std::string& s) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-}
-
 ParsedChunkIndex Parse(const std::string& text, std::uint64_t size, const std::string& object = kObject) {
-  return ParseChunkIndex(Bytes(text), object, size);
+  return ParseChunkIndex(AsBytes(text), object, size);
 }
 
 // An index of `size` bytes in chunks of the given sizes, every line ending

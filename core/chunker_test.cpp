@@ -9,6 +9,8 @@
 
 #include "test_support/pattern_bytes.h"
 
+#include "core/text.h"
+
 namespace launcher {
 namespace {
 
@@ -38,14 +40,10 @@ class TestHasher : public ChunkHasher {
   std::array<std::uint64_t, 4> state_ = Fresh();
 };
 
-std::span<const std::uint8_t> Bytes(const std::string& s) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-}
-
 std::vector<Chunk> Split(const std::string& data, std::size_t block, const ChunkRule& rule = kSmall) {
   TestHasher hasher;
   ChunkSplitter splitter(rule, hasher);
-  const auto bytes = Bytes(data);
+  const auto bytes = AsBytes(data);
   for (std::size_t at = 0; at < bytes.size(); at += block)
     splitter.Add(bytes.subspan(at, std::min(block, bytes.size() - at)));
   return splitter.Finish();

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/manifest.h"
+#include "core/text.h"
+
 namespace launcher {
 namespace {
 
@@ -50,8 +53,9 @@ TEST(PartialRecord, ReadsOnlyWholeLinesOfItsForm) {
   };
   const Case kCases[] = {
       {"the line", Line(kDigestB, "400000", "game/data/big.pak"), true},
-      {"among others", Line(kDigestA, "5", "game/a") + Line(kDigestB, "400000", "game/data/big.pak") +
-                           Line(kDigestA, "7", "game/b"), true},
+      {"among others",
+       Line(kDigestA, "5", "game/a") + Line(kDigestB, "400000", "game/data/big.pak") + Line(kDigestA, "7", "game/b"),
+       true},
       {"other letter case", Line(kDigestB, "400000", "game/DATA/Big.pak"), true},
       {"cut before its line end", kDigestB + " 400000 game/data/big.pak", false},
       {"cut in the digest", kDigestB.substr(0, 30), false},
@@ -63,12 +67,12 @@ TEST(PartialRecord, ReadsOnlyWholeLinesOfItsForm) {
       {"size with a sign", Line(kDigestB, "+400000", "game/data/big.pak"), false},
       {"size past 64 bits", Line(kDigestB, "18446744073709551616", "game/data/big.pak"), false},
       {"two spaces", kDigestB + "  400000 game/data/big.pak\n", false},
-      {"a later line for the path", Line(kDigestB, "400000", "game/data/big.pak") + Line(kDigestA, "9", "game/data/BIG.pak"),
-       false},
-      {"a later line replaces a wrong one", Line(kDigestA, "9", "game/data/big.pak") +
-                                                Line(kDigestB, "400000", "game/data/big.pak"), true},
-      {"a malformed later line leaves the earlier", Line(kDigestB, "400000", "game/data/big.pak") +
-                                                        Line(kDigestA, "x", "game/data/big.pak"), true},
+      {"a later line for the path",
+       Line(kDigestB, "400000", "game/data/big.pak") + Line(kDigestA, "9", "game/data/BIG.pak"), false},
+      {"a later line replaces a wrong one",
+       Line(kDigestA, "9", "game/data/big.pak") + Line(kDigestB, "400000", "game/data/big.pak"), true},
+      {"a malformed later line leaves the earlier",
+       Line(kDigestB, "400000", "game/data/big.pak") + Line(kDigestA, "x", "game/data/big.pak"), true},
       {"empty", "", false},
       {"binary junk", std::string("\0\n\xff \xfe \n", 7), false},
   };
@@ -98,8 +102,7 @@ TEST(PartialRecord, OneLimitForWriterAndReader) {
   }
   const std::string manifestText = ManifestText(manifest);
   ASSERT_LE(manifestText.size(), kMaxManifestBytes);
-  const Manifest parsed =
-      ParseManifest(std::span(reinterpret_cast<const std::uint8_t*>(manifestText.data()), manifestText.size()));
+  const Manifest parsed = ParseManifest(AsBytes(manifestText));
   std::vector<const ManifestFile*> pointers;
   for (const ManifestFile& file : parsed.files) pointers.push_back(&file);
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/chunk_index.h"
+#include "core/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 8) return 0;
@@ -42,8 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   chunker.Scan(std::span(data, size), ended);
 
   const std::string text = launcher::ChunkIndexText(index);
-  const launcher::ParsedChunkIndex again = launcher::ParseChunkIndex(
-      std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), object, objectSize);
+  const launcher::ParsedChunkIndex again = launcher::ParseChunkIndex(launcher::AsBytes(text), object, objectSize);
   if (!again.index || again.index->chunks != index.chunks || again.index->rule != index.rule) std::abort();
   return 0;
 }

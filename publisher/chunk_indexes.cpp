@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/release_layout.h"
+#include "core/text.h"
 #include "publisher/publish_error.h"
 #include "publisher/release_tree.h"
 #include "publisher/staged_file.h"
@@ -118,7 +119,7 @@ void WriteChunkIndex(const fs::path& objects, const std::string& sha256, std::ui
   const launcher::ChunkIndex index{sha256, size, rule, std::move(chunks)};
   StagedFile staged(IndexFile(objects, sha256));
   const std::string text = launcher::ChunkIndexText(index);
-  staged.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  staged.Write(launcher::AsBytes(text));
   staged.Commit(StagedFile::Flush::Later);
 }
 
@@ -158,8 +159,7 @@ launcher::ParsedChunkIndex ReadChunkIndex(const fs::path& objects, const std::st
   const std::optional<std::string> text =
       ReadAtMost(file, static_cast<std::size_t>(launcher::MaxChunkIndexBytes(size)));
   if (!text) return {std::nullopt, {0, "cannot be read"}};
-  return launcher::ParseChunkIndex(std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()), sha256,
-                                   size);
+  return launcher::ParseChunkIndex(launcher::AsBytes(*text), sha256, size);
 }
 
 ChunkIndexOutcome PlaceChunkIndex(const fs::path& objects, const launcher::ManifestFile& file,

@@ -166,10 +166,9 @@ TEST_F(PublishTest, WritesATreeThatVerifiesAndHoldsEveryFile) {
   EXPECT_EQ(summary.manifest.version, "1.4.2");
   EXPECT_EQ(summary.objects, 5u);
   ASSERT_TRUE(summary.launcher);
-  EXPECT_EQ(
-      LauncherTrustLine(*summary.launcher),
-      "launcher 2.5.2 trusts key " + ShortKey(PublicKeyHex(PublicKeyOf(key_))) +
-          " and asks http://127.0.0.1:18080; not signed");
+  EXPECT_EQ(LauncherTrustLine(*summary.launcher), "launcher 2.5.2 trusts key " +
+                                                      ShortKey(PublicKeyHex(PublicKeyOf(key_))) +
+                                                      " and asks http://127.0.0.1:18080; not signed");
   for (const launcher::ManifestFile& file : summary.manifest.files) {
     SCOPED_TRACE(file.path);
     const fs::path source =
@@ -967,7 +966,8 @@ TEST_F(PublishTest, LargeObjectsGetAChunkIndexBeforeTheManifestThatListsNone) {
   for (const std::string* content : {&archive, &atThreshold}) {
     const std::string sha256 = Sha256Of(*content);
     const std::string text = ReadFile(tree_ / "objects" / (sha256 + ".chunks"));
-    const launcher::ParsedChunkIndex parsed = launcher::ParseChunkIndex(Bytes(text), sha256, content->size());
+    const launcher::ParsedChunkIndex parsed =
+        launcher::ParseChunkIndex(launcher::AsBytes(text), sha256, content->size());
     ASSERT_TRUE(parsed.index) << parsed.refusal.reason;
     EXPECT_EQ(parsed.index->rule, launcher::kChunkRule);
     EXPECT_GT(parsed.index->chunks.size(), 8u);
@@ -1001,7 +1001,7 @@ TEST_F(PublishTest, AnIndexInTheTreeForTheSameObjectIsKept) {
   // One that is not an index of this object is written again.
   WriteIndex(tree_, sha256, "stonewake-chunks 1\nobject " + std::string(64, 'b') + " 5\n");
   EXPECT_EQ(Publish(Input("1.2")).indexesWritten, 1u);
-  EXPECT_TRUE(launcher::ParseChunkIndex(Bytes(ReadFile(index)), sha256, archive.size()).index);
+  EXPECT_TRUE(launcher::ParseChunkIndex(launcher::AsBytes(ReadFile(index)), sha256, archive.size()).index);
 }
 
 TEST_F(PublishTest, VerifyRefusesAnIndexThatDoesNotDescribeItsObject) {
@@ -1027,7 +1027,7 @@ TEST_F(PublishTest, VerifyRefusesAnIndexThatDoesNotDescribeItsObject) {
   std::string movedBoundary = good;
   {
     // The first two chunks' sizes moved by one byte: the sums still match.
-    launcher::ChunkIndex index = *launcher::ParseChunkIndex(Bytes(good), sha256, archive.size()).index;
+    launcher::ChunkIndex index = *launcher::ParseChunkIndex(launcher::AsBytes(good), sha256, archive.size()).index;
     ++index.chunks[0].size;
     --index.chunks[1].size;
     ++index.chunks[1].offset;

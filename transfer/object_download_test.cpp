@@ -10,6 +10,7 @@
 
 #include "core/hex.h"
 #include "core/records.h"
+#include "core/text.h"
 #include "release/sha256.h"
 #include "test_support/error_message.h"
 #include "test_support/pattern_bytes.h"
@@ -37,7 +38,7 @@ std::string Bytes(std::size_t size, unsigned seed = 1) { return testing::Pattern
 
 std::string Sha256Hex(std::string_view bytes) {
   Sha256Hash hash;
-  hash.Update(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  hash.Update(AsBytes(bytes));
   return HexLower(hash.Finish());
 }
 
@@ -58,8 +59,9 @@ class ObjectDownloadTest : public ::testing::Test {
     written.clear();
     return testing::ErrorMessageOf([&] {
       HttpSession session;
-      const std::wstring partial = FetchChecked(session, server.baseUrl(), file, destination,
-                                                [this](std::uint64_t bytes, std::uint64_t) { written.push_back(bytes); });
+      const std::wstring partial =
+          FetchChecked(session, server.baseUrl(), file, destination,
+                       [this](std::uint64_t bytes, std::uint64_t) { written.push_back(bytes); });
       EXPECT_EQ(partial, destination + L".partial");
     });
   }
