@@ -17,6 +17,7 @@
 #include "engine/process_start.h"
 #include "engine/side_by_side.h"
 #include "engine/stale_files.h"
+#include "engine/verified_files.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
 #include "release/file_digest.h"
@@ -213,6 +214,10 @@ class GameFileDownloads {
     return finished_;
   }
 
+  // The files verified and moved into place, with their stamps right after
+  // the move.
+  std::vector<VerifiedEntry> Placed() { return placed_.Take(); }
+
  private:
   void Fetch(HttpSession& session, std::size_t worker, const GameFile& file) {
     const ManifestFile& entry = *file.entry;
@@ -245,6 +250,7 @@ class GameFileDownloads {
       if (!MoveIntoPlace(partial, dest)) {
         throw LauncherError{L"Stonewake is still running. Close it, then update again."};
       }
+      placed_.Add(entry, dest);
     }
     Finished(worker, entry.size * file.listed);
   }
@@ -313,6 +319,7 @@ class GameFileDownloads {
   std::vector<std::uint64_t> written_;  // per worker, of the file it downloads
   std::uint64_t finished_ = 0;
   std::uint64_t reported_ = 0;
+  PlacedFiles placed_;
 };
 
 }  // namespace
@@ -327,7 +334,11 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
     return false;
   }
 
-  const std::uint64_t done = GameFileDownloads(installFolder, status, progress, baseUrl).Run();
+  GameFileDownloads downloads(installFolder, status, progress, baseUrl);
+  const std::uint64_t done = downloads.Run();
+  // Before the cleanup and installed.txt, so a kill after the moves costs
+  // at most hashing them again at the next check.
+  RecordPlacedFiles(installFolder, status, downloads.Placed());
 
   std::set<std::wstring> keep;
   for (const ManifestFile& file : status.files) keep.insert(LowerAscii(LocalPathFor(installFolder, file)));

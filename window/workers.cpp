@@ -66,7 +66,7 @@ bool StartThread(const wchar_t* name, Body body) {
 
 void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
-    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory));
+    auto release = std::make_shared<const ReleaseStatus>(CheckReleaseRecorded(folder, memory));
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
