@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,15 +21,11 @@
 #include "engine/verified_files.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/small_file.h"
 #include "release/file_digest.h"
 
 namespace launcher {
 namespace {
-
-// Replaces `target` in one step; the call returns once the move is on disk.
-bool MoveIntoPlace(const std::wstring& from, const std::wstring& target) {
-  return MoveFileExW(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
 
 // A rename reaches the disk with write-through, but the renamed file's data
 // may still sit in the cache. Nothing checks the launcher's own file before
@@ -52,13 +49,13 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
   // The running launcher's own file can be renamed but not replaced or
   // deleted while it runs, so it is moved aside rather than overwritten.
   const bool parked = PathStatusReadable(dest);
-  if (parked && !MoveIntoPlace(dest, old)) {
+  if (parked && !MoveFileReplacing(dest, old)) {
     throw LauncherError{L"The launcher could not be updated. Close other copies of it and try again."};
   }
-  if (!MoveIntoPlace(partial, dest)) {
+  if (!MoveFileReplacing(partial, dest)) {
     // Without the move back the install would be left with no launcher
     // that starts. If that fails too, nothing more can be done here.
-    if (parked) MoveIntoPlace(old, dest);
+    if (parked) MoveFileReplacing(old, dest);
     throw LauncherError{L"The launcher could not be updated. Try again."};
   }
 
@@ -68,7 +65,7 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
     // A launcher that does not start must not stay in place with the working
     // one parked under the name the next start deletes: the player could
     // not start the launcher again. The working one takes its place back.
-    if (parked) MoveIntoPlace(old, dest);
+    if (parked) MoveFileReplacing(old, dest);
     throw;
   }
 }
@@ -113,9 +110,7 @@ constexpr std::uint64_t kResumeFromBytes = 256 * 1024;
 // either begins the object its record names or is gone.
 constexpr std::size_t kMaxPartialRecordBytes = 16 * 1024 * 1024;
 
-std::wstring PartialRecordPath(std::wstring_view installFolder) {
-  return JoinPath(installFolder, PartialRecordName);
-}
+std::wstring PartialRecordPath(std::wstring_view installFolder) { return JoinPath(installFolder, PartialRecordName); }
 
 std::string RecordLine(const ManifestFile& entry) {
   return entry.sha256 + " " + std::to_string(entry.size) + " " + entry.path + "\n";
@@ -125,44 +120,17 @@ std::string RecordLine(const ManifestFile& entry) {
 // there is none or it cannot be read.
 std::map<std::string, std::string> ReadPartialRecord(std::wstring_view installFolder) {
   std::map<std::string, std::string> lines;
-  FileHandle file(CreateFileW(PartialRecordPath(installFolder).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return lines;
-  std::string text;
-  char buffer[65536];
-  for (DWORD read = 0; ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0;) {
-    text.append(buffer, read);
-    if (text.size() > kMaxPartialRecordBytes) return {};
-  }
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
+  const std::optional<std::string> text = ReadSmallFile(PartialRecordPath(installFolder), kMaxPartialRecordBytes);
+  if (!text) return lines;
+  for (std::size_t start = 0; start < text->size();) {
+    const std::size_t end = text->find('\n', start);
     if (end == std::string::npos) break;  // a last line without its end was cut
-    const std::string line = text.substr(start, end + 1 - start);
+    const std::string line = text->substr(start, end + 1 - start);
     const std::size_t second = line.find(' ', line.find(' ') + 1);
     if (second != std::string::npos) lines[LowerAscii(line.substr(second + 1, line.size() - second - 2))] = line;
     start = end + 1;
   }
   return lines;
-}
-
-bool WritePartialRecord(std::wstring_view installFolder, const std::string& text) {
-  const std::wstring path = PartialRecordPath(installFolder);
-  const std::wstring next = path + std::wstring(kPartialSuffixWide);
-  {
-    FileHandle file(CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-        written != text.size()) {
-      file.reset();
-      DeleteFileW(next.c_str());
-      return false;
-    }
-  }
-  if (MoveFileExW(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-  DeleteFileW(next.c_str());
-  return false;
 }
 
 // Downloads the game files of a patch side by side, each worker on an HTTP
@@ -247,7 +215,7 @@ class GameFileDownloads {
       // The one place that moves verified files into place. A running game
       // holds its files without delete sharing, so a file it has open
       // cannot be replaced: that is how a running game shows itself.
-      if (!MoveIntoPlace(partial, dest)) {
+      if (!MoveFileReplacing(partial, dest)) {
         throw LauncherError{L"Stonewake is still running. Close it, then update again."};
       }
       placed_.Add(entry, dest);
@@ -278,7 +246,7 @@ class GameFileDownloads {
       file.resume = true;
     }
     if (record.empty() && before.empty()) return;
-    if (!WritePartialRecord(installFolder_, record)) {
+    if (!WriteFileReplacing(PartialRecordPath(installFolder_), record)) {
       // The old record must not vouch for what this attempt writes.
       DeleteFileW(PartialRecordPath(installFolder_).c_str());
       for (GameFile& file : files_) file.resume = false;

@@ -1,13 +1,12 @@
 #include "window/workers.h"
 
-#include <shlobj.h>
-
 #include <cstdint>
 #include <thread>
 #include <utility>
 
 #include "core/install_layout.h"
 #include "core/paths.h"
+#include "desktop/shortcuts.h"
 #include "engine/install_size.h"
 #include "engine/installed_version.h"
 #include "engine/patch.h"
@@ -104,11 +103,9 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
       return;
     }
     std::wstring version = release->version;
-    // Shortcuts and pinned icons take their picture from the game's
-    // executable; the shell redraws them only when told it changed.
-    const std::wstring game = JoinPath(JoinPath(folder, GameFolderName), GameExecutableName);
-    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, game.c_str(), nullptr);
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+    // The patch may have replaced the game's executable, whose picture
+    // shortcuts and pinned icons show.
+    AnnounceChanged({JoinPath(JoinPath(folder, GameFolderName), GameExecutableName)});
     std::wstring size = InstallSizeText(folder);
     post([version = std::move(version), size = std::move(size)](LauncherUi& ui) { ui.PatchFinished(version, size); });
   });
@@ -117,17 +114,13 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 }  // namespace
 
 bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
-  return StartThread(L"Stonewake release check",
-                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
-                       CheckWorker(post, folder, *memory);
-                     });
+  return StartThread(L"Stonewake release check", [post = std::move(post), folder = std::move(installFolder),
+                                                  memory = std::move(memory)] { CheckWorker(post, folder, *memory); });
 }
 
 bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
-  return StartThread(L"Stonewake version probe",
-                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
-                       ProbeWorker(post, folder, *memory);
-                     });
+  return StartThread(L"Stonewake version probe", [post = std::move(post), folder = std::move(installFolder),
+                                                  memory = std::move(memory)] { ProbeWorker(post, folder, *memory); });
 }
 
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
