@@ -1,6 +1,7 @@
 #include "engine/release_check.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -72,7 +73,9 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemo
   // Stamps come from the listing before any file is hashed: a file written
   // while it is hashed then carries a newer time than its entry, and is
   // hashed again at the next check.
+  const auto listing = std::chrono::steady_clock::now();
   const std::vector<std::optional<FileStamp>> stamps = ListedStamps(installFolder, files);
+  verification.listingSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - listing).count();
   std::unordered_map<std::string_view, const VerifiedEntry*> known;
   for (const VerifiedEntry& entry : verification.known.entries) known.emplace(entry.path, &entry);
   const std::vector<char> vouched = Vouched(files, stamps, known, verification);

@@ -9,50 +9,12 @@
 #include "core/install_layout.h"
 #include "core/paths.h"
 #include "core/text.h"
-#include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/small_file.h"
 #include "files/trace.h"
 
 namespace launcher {
 namespace {
-
-// TEMPORARY stand-ins for the shared small-record helpers.
-std::optional<std::string> ReadSmallFile(const std::wstring& path, std::size_t ceiling) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
-  std::string text;
-  char buffer[65536];
-  for (DWORD read = 0; ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0;) {
-    text.append(buffer, read);
-    if (text.size() > ceiling) return std::nullopt;
-  }
-  return text;
-}
-
-bool DeleteFileEvenReadOnly(const std::wstring& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileW(path.c_str()) != 0;
-}
-
-bool WriteFileReplacing(const std::wstring& path, std::string_view bytes) {
-  const std::wstring next = path + L".partial";
-  {
-    FileHandle file(
-        CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(file.get())) {
-      file.reset();
-      DeleteFileW(next.c_str());
-      return false;
-    }
-  }
-  if (MoveFileExW(next.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-  DeleteFileW(next.c_str());
-  return false;
-}
 
 std::wstring RecordPath(std::wstring_view installFolder) { return JoinPath(installFolder, VerifiedRecordName); }
 

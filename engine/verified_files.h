@@ -47,6 +47,8 @@ struct FileVerification {
   std::uint64_t hashedFiles = 0;
   std::uint64_t hashedBytes = 0;
   std::uint64_t rehashedFiles = 0;
+  // Out, for benchmarks: the seconds the folder listings took.
+  double listingSeconds = 0;
 };
 
 // The record of `installFolder`, or nothing known (check 0, no entries)
