@@ -17,7 +17,10 @@ run finish.
 After every kill each final path must be absent, the old content or the new
 content, never anything else (a prefix of a download, a mix); installed.txt
 may name the new version only once every game file is new; a ".partial" that
-partials.txt vouches for must begin the object it names. After the last run
+partials.txt vouches for must begin the object it names; verified.txt is
+whole, and every file whose size and last-write time are those of its entry
+there holds the digest the entry names (a killed check or patch never
+vouches for a file it did not verify). After the last run
 the install must be byte-identical to the release, with the files the
 release does not own untouched. Prints how many kills it made, how many of
 them cut a download short, and the object bytes nginx sent over the bytes
@@ -216,6 +219,31 @@ class Campaign:
                 continue
             if not by_digest.get(digest, b"").startswith(kept):
                 raise Broken(f"{name}.partial does not begin the object partials.txt names for it")
+        self.check_verified_record()
+
+    def check_verified_record(self):
+        """verified.txt, when there, is whole and vouches only for files that
+        hold the digest it names while their stamp is the one it names."""
+        try:
+            with open(os.path.join(self.install, "verified.txt"), "rb") as f:
+                lines = f.read().decode("ascii", errors="replace").split("\n")
+        except FileNotFoundError:
+            return 0
+        if lines[:1] != ["stonewake-verified 1"] or lines[-2:] != ["end", ""]:
+            raise Broken("verified.txt is not a whole record")
+        vouched = 0
+        for line in lines[2:-2]:
+            digest, size, last_write, _check, name = line.split(" ", 4)
+            try:
+                stat = os.stat(self.path(name))
+            except FileNotFoundError:
+                continue
+            # Wine's last-write time: the Unix time in 100 ns units since 1601.
+            if stat.st_size == int(size) and stat.st_mtime_ns // 100 + 116444736000000000 == int(last_write):
+                vouched += 1
+                if digest_of(self.path(name)) != digest:
+                    raise Broken(f"verified.txt vouches for {name}, which holds other bytes")
+        return vouched
 
     def partial_download_left(self):
         for folder, _, files in os.walk(self.install):
@@ -247,6 +275,9 @@ class Campaign:
             for name in files:
                 if name.endswith(".partial"):
                     raise Broken(f"{name} stayed behind")
+        # The check and the patch of the last run vouch for every game file.
+        if self.check_verified_record() < sum(1 for name in self.new if name.startswith("game/")):
+            raise Broken("verified.txt does not vouch for every game file after a whole patch")
 
     def run(self):
         # One undisturbed patch: proves the setup and times a whole run,
