@@ -74,6 +74,7 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemo
   // while it is hashed then carries a newer time than its entry, and is
   // hashed again at the next check.
   const auto listing = std::chrono::steady_clock::now();
+  const std::uint64_t listedAt = FileTimeNow();
   const std::vector<std::optional<FileStamp>> stamps = ListedStamps(installFolder, files);
   verification.listingSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - listing).count();
   std::unordered_map<std::string_view, const VerifiedEntry*> known;
@@ -111,7 +112,9 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemo
       status.fetchBytes += file.size;
       continue;
     }
-    if (!stamps[index] || !recorded.insert(file.path).second) continue;
+    if (!stamps[index] || stamps[index]->lastWrite > listedAt - kUnsettledWrite || !recorded.insert(file.path).second) {
+      continue;
+    }
     const std::uint64_t check = vouched[index] ? known.at(file.path)->check : record.check;
     record.entries.push_back({file.path, file.sha256, *stamps[index], check});
   }

@@ -30,8 +30,10 @@ namespace launcher {
 // hashed when the folder listing shows it as a regular file whose size and
 // last-write time are those of its entry in `verification.known`, and that
 // entry's digest is the release's; except the files verified longest ago,
-// which are hashed again up to `verification.rehashBytes`. `verification.verified` gets
-// the record of every file found in place. A file changed through the file
+// which are hashed again up to `verification.rehashBytes`.
+// `verification.verified` gets the record of every file found in place
+// whose last-write time lies kUnsettledWrite or more before the listing.
+// A file changed through the file
 // system moves its last-write time, so the answer is the one hashing every
 // file would give.
 ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemory& memory,

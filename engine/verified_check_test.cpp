@@ -40,6 +40,15 @@ const TestRelease kRelease{"1.4",
                             {"game/data/maps/one.map", "the first map"},
                             {"game/data/maps/two.map", "the second map"}}};
 
+void SetLastWrite(const std::wstring& path, const FILETIME& time);
+
+// Last written an hour ago, long settled: the check records them.
+void AgeFiles(const std::wstring& install, const TestRelease& release) {
+  const std::uint64_t hourAgo = FileTimeNow() - 3600ull * 10'000'000;
+  const FILETIME time{static_cast<DWORD>(hourAgo), static_cast<DWORD>(hourAgo >> 32)};
+  for (const ReleaseFile& file : release.files) SetLastWrite(InstallPath(install, file.path), time);
+}
+
 FILETIME LastWriteOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
@@ -75,6 +84,7 @@ class VerifiedCheckTest : public ::testing::Test {
   void SetUp() override {
     PublishRelease(server, kRelease);
     WriteInstall(install, kRelease, "1.4");
+    AgeFiles(install, kRelease);
   }
 
   // One start's check as the launcher runs it, hashing again at most
@@ -152,6 +162,7 @@ TEST_F(VerifiedCheckTest, FindsWhatChangedSinceTheRecord) {
     TempFolder caseFolder;
     const std::wstring caseInstall = caseFolder / L"Stonewake";
     WriteInstall(caseInstall, kRelease, "1.4");
+    AgeFiles(caseInstall, kRelease);
     install = caseInstall;
     PublishRelease(server, kRelease);
     ASSERT_TRUE(Start().fetch.empty());
@@ -209,6 +220,7 @@ TEST_F(VerifiedCheckTest, ARecordThatCannotBeTrustedMeansEverythingIsHashed) {
     TempFolder caseFolder;
     install = caseFolder / L"Stonewake";
     WriteInstall(install, kRelease, "1.4");
+    AgeFiles(install, kRelease);
     ASSERT_TRUE(Start().fetch.empty());
     c.spoil(*this);
     for (int start = 0; start < 2; ++start) {
@@ -229,6 +241,7 @@ TEST_F(VerifiedCheckTest, ARecordFromAnotherInstallVouchesForNothingHere) {
   TempFolder other;
   const std::wstring otherInstall = other / L"Stonewake";
   WriteInstall(otherInstall, kRelease, "1.4");
+  AgeFiles(otherInstall, kRelease);
   WriteFileBytes(JoinPath(otherInstall, VerifiedRecordName), record);
   install = otherInstall;
   // The same contents written at other moments: no stamp agrees.
@@ -256,6 +269,14 @@ TEST_F(VerifiedCheckTest, APatchVouchesOnlyForWhatItVerifiedAndMovedIntoPlace) {
   }
   EXPECT_TRUE(Start().fetch.empty());
   EXPECT_EQ(figures.hashedFiles, 0u) << "the patched files are not hashed again";
+}
+
+TEST_F(VerifiedCheckTest, AFileWrittenJustBeforeTheCheckIsHashedAgainNextTime) {
+  // Its stamp may not show a write within the file system's time step.
+  WriteFileBytes(PathOf(0), kRelease.files[0].content);
+  ASSERT_TRUE(Start().fetch.empty());
+  ASSERT_TRUE(Start().fetch.empty());
+  EXPECT_EQ(figures.hashedFiles, 1u);
 }
 
 TEST_F(VerifiedCheckTest, TheCheckItselfWritesNothing) {

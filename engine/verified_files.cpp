@@ -37,6 +37,12 @@ bool IsPlainFile(std::uint32_t attributes) {
 
 }  // namespace
 
+std::uint64_t FileTimeNow() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return TimeOf(now);
+}
+
 VerifiedRecord ReadVerifiedRecord(std::wstring_view installFolder) {
   const std::optional<std::string> text = ReadSmallFile(RecordPath(installFolder), kMaxVerifiedRecordBytes);
   if (!text) return {};

@@ -30,6 +30,15 @@ inline constexpr std::uint64_t kRehashBytes = 128 * 1048576;
 // 20 KiB), so the share of small files is bounded by time as well.
 inline constexpr std::uint64_t kRehashFileBytes = 64 * 1024;
 
+// A file whose last-write time is this close to the moment its folder was
+// listed is hashed again by the next check, whatever its stamp: FAT keeps
+// last-write times in 2 s steps (exFAT in 10 ms ones), so a file written
+// again within the step it was listed in keeps its stamp.
+inline constexpr std::uint64_t kUnsettledWrite = 2 * 10'000'000;  // 100 ns units
+
+// The system's time now, in 100 ns units since 1601.
+std::uint64_t FileTimeNow();
+
 // What the check knows and learns of the installed files.
 struct FileVerification {
   // In: the record as read; check 0 and no entries when nothing is known,
