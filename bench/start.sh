@@ -45,7 +45,7 @@ cd "$work"
 make_install() {
   local name=$1
   random_files "$name/source/game" 11
-  "$publisher" release --game "$name/source/game" --version 1.0 --key "$key" --out "root/$name" >/dev/null
+  "$publisher" release --game "$name/source/game" --version 1.0 --key "$key" --out "root/$name" >/dev/null 2>&1
   rm -rf "$name/source"
   mkdir -p "$name/install"
   printf '1.0\r\n' >"$name/install/installed.txt"
