@@ -42,10 +42,17 @@ std::vector<char> Vouched(const std::vector<ManifestFile>& files, const std::vec
     oldest.emplace_back(entry.check, index);
   }
   std::sort(oldest.begin(), oldest.end());
+  const std::uint64_t check = verification.known.check + 1;
+  const std::uint64_t share = std::max<std::uint64_t>(verification.rehashBytes, 1);
   std::uint64_t budget = 0;
-  for (const auto& [check, index] : oldest) {
+  for (const auto& [verifiedAt, index] : oldest) {
     if (budget >= verification.rehashBytes) break;
-    budget += std::max(stamps[index]->size, kRehashFileBytes);
+    const std::uint64_t cost = std::max(stamps[index]->size, kRehashFileBytes);
+    // A file larger than the share is hashed alone, at one start in
+    // ceil(cost / share), so a start costs the share on average however
+    // large the game's files are; the files behind it wait with it.
+    if (cost > share && (budget > 0 || check % ((cost + share - 1) / share) != 0)) break;
+    budget += cost;
     vouched[index] = 0;
     ++verification.rehashedFiles;
   }
