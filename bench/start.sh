@@ -9,7 +9,7 @@
 # rewritten through the file system (it must be hashed and found), and the
 # number of starts after which a damage that put the old last-write time
 # back (same size, other bytes) is found by the rolling re-hash, beside the
-# bound ceil(W / 128 MiB) plus one per file larger than 128 MiB, W the
+# bound ceil(W / 128 MiB) plus two per file larger than 128 MiB, W the
 # install's bytes with each file counted as at least 64 KiB, and the mean
 # and longest check of those starts. The damaged file is the last of the release in the
 # rolling order, so this is the worst case. Goals: unchanged check at most
@@ -131,7 +131,7 @@ report() {
       split(line, f, " ")
       if (f[1] == "file") { w += (f[3] > 65536 ? f[3] : 65536); if (f[3] > b) large++ }
     }
-    n = int(w / b); if (n * b < w) n++; print n + large }')
+    n = int(w / b); if (n * b < w) n++; print n + 2 * large }')
 
   local f u
   f=$(m "${first[@]}")

@@ -21,8 +21,9 @@ namespace launcher {
 // many bytes; a file larger than that is hashed alone, at one check in
 // ceil(its size / kRehashBytes). So every byte is hashed again within
 // ceil(W / kRehashBytes) checks, W the install's bytes with each file
-// counted as at least kRehashFileBytes, plus at most one check per file
-// larger than kRehashBytes. bench/start.sh under Wine, warm cache: hashing
+// counted as at least kRehashFileBytes, plus at most two checks per file
+// larger than kRehashBytes (one it waits for its turn in, one that stopped
+// before it). bench/start.sh under Wine, warm cache: hashing
 // ran at about 0.5 GiB/s in large files on an idle machine, so 128 MiB
 // adds about 0.25 s to a start, the wait players barely notice behind the
 // window's own first frames.
