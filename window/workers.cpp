@@ -66,6 +66,9 @@ bool StartThread(const wchar_t* name, Body body) {
 void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
     auto release = std::make_shared<const ReleaseStatus>(CheckReleaseRecorded(folder, memory));
+    // An install that matches its release goes to Ready without a patch,
+    // so nothing else would take the downloads an earlier patch left.
+    DiscardAbandonedDownloads(folder, *release);
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
@@ -114,13 +117,17 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 }  // namespace
 
 bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
-  return StartThread(L"Stonewake release check", [post = std::move(post), folder = std::move(installFolder),
-                                                  memory = std::move(memory)] { CheckWorker(post, folder, *memory); });
+  return StartThread(L"Stonewake release check",
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+                       CheckWorker(post, folder, *memory);
+                     });
 }
 
 bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
-  return StartThread(L"Stonewake version probe", [post = std::move(post), folder = std::move(installFolder),
-                                                  memory = std::move(memory)] { ProbeWorker(post, folder, *memory); });
+  return StartThread(L"Stonewake version probe",
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
+                       ProbeWorker(post, folder, *memory);
+                     });
 }
 
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
