@@ -11,6 +11,8 @@
 //                            while a new one replaces it
 //   <name>.partial           a download that is not yet verified
 //   partials.txt             which object each resumable ".partial" begins
+//   verified.txt             what the launcher last hashed or verified of
+//                            each installed file, and the file's stamp then
 //   game\...\imgui.ini       the game's window layout, written by the game
 //                            and owned by no release
 //   Stonewake Launcher.exe.installing
@@ -42,6 +44,7 @@ inline constexpr std::wstring_view ShortcutMarkerName = L"shortcuts.txt";
 inline constexpr std::wstring_view IconMarkerName = L"icons.txt";
 inline constexpr std::wstring_view ParkedLauncherName = L"Stonewake Launcher.old";
 inline constexpr std::wstring_view PartialRecordName = L"partials.txt";
+inline constexpr std::wstring_view VerifiedRecordName = L"verified.txt";
 
 // The file the game writes its window layout to, in any folder of the game:
 // no release owns it, so the launcher never deletes it as stale. Compared

@@ -113,6 +113,7 @@ void GameFileDownloads::Fetch(HttpSession& session, std::size_t worker, const Ga
     if (!MoveFileReplacing(partial, dest)) {
       throw LauncherError{L"Stonewake is still running. Close it, then update again."};
     }
+    placed_.Add(entry, dest);
   }
   Finished(worker, entry.size * file.listed);
 }

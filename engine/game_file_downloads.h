@@ -12,6 +12,7 @@
 #include "core/records.h"
 #include "engine/download_progress.h"
 #include "engine/side_by_side.h"
+#include "engine/verified_files.h"
 #include "files/system_handles.h"
 #include "transfer/http_request.h"
 
@@ -58,6 +59,10 @@ class GameFileDownloads {
   //       (a verified file cannot be moved over the file in place)
   std::uint64_t Run();
 
+  // The files verified and moved into place, with their stamps right after
+  // the move.
+  std::vector<VerifiedEntry> Placed() { return placed_.Take(); }
+
  private:
   // One game file to download, and how often the release lists it.
   struct GameFile {
@@ -84,6 +89,7 @@ class GameFileDownloads {
   std::vector<std::uint64_t> written_;  // per worker, of the file it downloads
   std::uint64_t finished_ = 0;
   std::uint64_t reported_ = 0;
+  PlacedFiles placed_;
 };
 
 }  // namespace launcher

@@ -11,6 +11,7 @@
 #include "engine/installed_version.h"
 #include "engine/launcher_replacement.h"
 #include "engine/stale_files.h"
+#include "engine/verified_files.h"
 #include "files/folder_walk.h"
 #include "files/small_file.h"
 
@@ -45,7 +46,11 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
     return false;
   }
 
-  const std::uint64_t done = GameFileDownloads(installFolder, status, progress, baseUrl).Run();
+  GameFileDownloads downloads(installFolder, status, progress, baseUrl);
+  const std::uint64_t done = downloads.Run();
+  // Before the cleanup and installed.txt, so a kill after the moves costs
+  // at most hashing them again at the next check.
+  RecordPlacedFiles(installFolder, status, downloads.Placed());
 
   RemoveStaleFiles(JoinPath(installFolder, GameFolderName), ListedPaths(installFolder, status));
   // The cleanup walks only the game folder; a cut launcher download beside

@@ -82,6 +82,14 @@ void ForEachFolderEntry(const std::wstring& folder,
   ForEachListed(folder, [&](const WIN32_FIND_DATAW& found) { visit(found.cFileName, found.dwFileAttributes); });
 }
 
+void ForEachListedEntry(const std::wstring& folder, const std::function<void(const ListedEntry&)>& visit) {
+  ForEachListed(folder, [&](const WIN32_FIND_DATAW& found) {
+    visit(ListedEntry{
+        found.cFileName, found.dwFileAttributes, (std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow,
+        (std::uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime});
+  });
+}
+
 bool PathStatusReadable(const std::wstring& path) {
   DWORD attributes = 0;
   return StatusOf(path, attributes);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace launcher {
 
@@ -36,6 +37,20 @@ bool FileSizeOf(const std::wstring& path, std::uint64_t& size);
 // Nothing is visited when the folder cannot be listed.
 void ForEachFolderEntry(const std::wstring& folder,
                         const std::function<void(const std::wstring& name, std::uint32_t attributes)>& visit);
+
+// What a folder's listing says of one entry, without opening it: its own
+// attributes, size and last-write time (100 ns units since 1601). A link's
+// are the link's, not its target's.
+struct ListedEntry {
+  std::wstring_view name;
+  std::uint32_t attributes;
+  std::uint64_t size;
+  std::uint64_t lastWrite;
+};
+
+// Calls `visit` for every entry of `folder` but "." and "..", from one
+// listing (FindExInfoBasic, large fetch); nothing when it cannot be listed.
+void ForEachListedEntry(const std::wstring& folder, const std::function<void(const ListedEntry&)>& visit);
 
 // Calls `visit` for every regular file (or link to one) under `folder`, in
 // the order the file system lists entries, descending into each subfolder

@@ -22,6 +22,8 @@ LaunchOptions ParseLaunchOptions(const std::vector<std::wstring>& arguments) {
       options.updated = true;
     } else if (argument == L"--no-windows-fonts") {
       options.noWindowsFonts = true;
+    } else if (argument == L"--verify") {
+      options.verify = true;
     }
   }
   return options;

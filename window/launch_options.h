@@ -18,6 +18,9 @@ struct LaunchOptions {
   // "--no-windows-fonts": paint with the fonts carried inside the program
   // only, so that previews do not depend on the machine's fonts.
   bool noWindowsFonts = false;
+  // "--verify": forget which installed files were verified, so that the
+  // next check hashes every file.
+  bool verify = false;
 };
 
 // The options among `arguments` (the program's own path excluded), each a

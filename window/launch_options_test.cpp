@@ -28,6 +28,9 @@ TEST(LaunchOptions, WholeArgumentsOnly) {
   EXPECT_FALSE(ParseLaunchOptions({L"--paint-to=x"}).noWindowsFonts);
   EXPECT_TRUE(ParseLaunchOptions({L"--no-windows-fonts", L"--paint-to=x"}).noWindowsFonts);
   EXPECT_FALSE(ParseLaunchOptions({L"--paint-to=x --no-windows-fonts"}).noWindowsFonts);
+  EXPECT_FALSE(ParseLaunchOptions({}).verify);
+  EXPECT_TRUE(ParseLaunchOptions({L"--updated", L"--verify"}).verify);
+  EXPECT_FALSE(ParseLaunchOptions({L"--Verify", L"--verify-all", L"C:\\--verify"}).verify);
   for (const auto& c : cases) {
     const LaunchOptions options = ParseLaunchOptions(c.arguments);
     const std::wstring first = c.arguments.empty() ? L"" : c.arguments.front();

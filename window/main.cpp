@@ -10,6 +10,7 @@
 #include "desktop/running_launcher.h"
 #include "desktop/shortcuts.h"
 #include "desktop/uninstall.h"
+#include "engine/verified_files.h"
 #include "files/thread_name.h"
 #include "preview/preview.h"
 #include "render/fonts.h"
@@ -28,6 +29,10 @@ int RunLauncher(HINSTANCE instance, int showCommand, const launcher::LaunchOptio
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   if (options.uninstall) return launcher::Uninstall(installFolder);
+
+  // Without the record of verified files the next check, in this launcher
+  // or in the one already running, hashes every file.
+  if (options.verify) launcher::ForgetVerifiedFiles(installFolder);
 
   // A copy started from anywhere else (a download, a shortcut to an old
   // copy) installs itself and hands over to the installed copy.

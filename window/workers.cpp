@@ -68,7 +68,7 @@ bool StartThread(const wchar_t* name, Body body) {
 
 void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory, HANDLE stop) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
-    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory, ReleaseServerBase, stop));
+    auto release = std::make_shared<const ReleaseStatus>(CheckReleaseRecorded(folder, memory, ReleaseServerBase, stop));
     // An install that matches its release goes to Ready without a patch,
     // so nothing else would take the downloads an earlier patch left.
     DiscardAbandonedDownloads(folder, *release);

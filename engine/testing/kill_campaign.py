@@ -17,7 +17,10 @@ run finish.
 After every kill each final path must be absent, the old content or the new
 content, never anything else (a prefix of a download, a mix); installed.txt
 may name the new version only once every game file is new; a ".partial" that
-partials.txt vouches for must begin the object it names. After the last run
+partials.txt vouches for must begin the object it names; verified.txt is
+whole, and every file whose size and last-write time are those of its entry
+there holds the digest the entry names (a killed check or patch never
+vouches for a file it did not verify). After the last run
 the install must be byte-identical to the release, with the files the
 release does not own untouched. Prints how many kills it made, how many of
 them cut a download short, and the object bytes nginx sent over the bytes
@@ -149,6 +152,11 @@ class Campaign:
         releases.write_files(self.install, OWNED_BY_PLAYER)
         with open(os.path.join(self.install, "installed.txt"), "wb") as f:
             f.write(f"{OLD_VERSION}\r\n".encode())
+        # An install written long ago: the check records files whose last
+        # write has settled.
+        hour_ago = time.time() - 3600
+        for name in self.old:
+            os.utime(self.path(name), (hour_ago, hour_ago))
 
     def start_patcher(self):
         out = open(os.path.join(self.work, "patcher.out"), "wb")
@@ -157,6 +165,7 @@ class Campaign:
         return self.prefix.popen(self.patch_install, self.base, self.install_windows, stdout=out)
 
     def run_to_end(self):
+        self.last_start = time.time()
         started = time.monotonic()
         process = self.start_patcher()
         status = process.wait(timeout=300)
@@ -216,6 +225,31 @@ class Campaign:
                 continue
             if not by_digest.get(digest, b"").startswith(kept):
                 raise Broken(f"{name}.partial does not begin the object partials.txt names for it")
+        self.check_verified_record()
+
+    def check_verified_record(self):
+        """verified.txt, when there, is whole and vouches only for files that
+        hold the digest it names while their stamp is the one it names."""
+        try:
+            with open(os.path.join(self.install, "verified.txt"), "rb") as f:
+                lines = f.read().decode("ascii", errors="replace").split("\n")
+        except FileNotFoundError:
+            return set()
+        if lines[:1] != ["stonewake-verified 1"] or lines[-2:] != ["end", ""]:
+            raise Broken("verified.txt is not a whole record")
+        vouched = set()
+        for line in lines[2:-2]:
+            digest, size, last_write, _check, name = line.split(" ", 4)
+            try:
+                stat = os.stat(self.path(name))
+            except FileNotFoundError:
+                continue
+            # Wine's last-write time: the Unix time in 100 ns units since 1601.
+            if stat.st_size == int(size) and stat.st_mtime_ns // 100 + 116444736000000000 == int(last_write):
+                vouched.add(name)
+                if digest_of(self.path(name)) != digest:
+                    raise Broken(f"verified.txt vouches for {name}, which holds other bytes")
+        return vouched
 
     def partial_download_left(self):
         for folder, _, files in os.walk(self.install):
@@ -228,7 +262,7 @@ class Campaign:
                         return True
         return False
 
-    def check_finished(self):
+    def check_finished(self, started):
         for name, data in self.new.items():
             with open(self.path(name), "rb") as f:
                 if f.read() != data:
@@ -247,6 +281,14 @@ class Campaign:
             for name in files:
                 if name.endswith(".partial"):
                     raise Broken(f"{name} stayed behind")
+        # The check and the patch of the last run vouch for every game file,
+        # but those a killed run wrote within 2 s of the last run's start:
+        # the check leaves files that recent to the next one.
+        vouched = self.check_verified_record()
+        for name in self.new:
+            written = os.stat(self.path(name)).st_mtime
+            if name.startswith("game/") and name not in vouched and not started - 2.5 <= written <= started:
+                raise Broken(f"verified.txt does not vouch for {name} after a whole patch")
 
     def run(self):
         # One undisturbed patch: proves the setup and times a whole run,
@@ -254,7 +296,7 @@ class Campaign:
         self.reset_install()
         self.needed += self.bytes_lacking()
         whole = self.run_to_end()
-        self.check_finished()
+        self.check_finished(self.last_start)
         print(f"kill campaign: one whole patch takes {whole:.1f} s under Wine at {self.args.rate}/s", flush=True)
 
         while self.kills < self.args.kills:
@@ -276,7 +318,7 @@ class Campaign:
                 if self.kills >= self.args.kills:
                     break
             self.run_to_end()
-            self.check_finished()
+            self.check_finished(self.last_start)
         print(f"kill campaign: {self.kills} kills in {self.rounds} rounds, {self.mid_download} of them "
               f"mid-download; {self.finished_first} runs finished before their kill; every install ended "
               f"identical to the release", flush=True)
