@@ -26,31 +26,32 @@ namespace launcher {
 
 // The launcher's own file name. As a manifest path it names the launcher
 // executable at the top of the install folder; every comparison with it is
-// byte-exact and case-sensitive.
+// byte-exact and case-sensitive. The one name here without the k of the
+// other constants: the engine's shared records know it by this name.
 inline constexpr std::string_view LauncherFileName = "Stonewake Launcher.exe";
 inline constexpr std::wstring_view LauncherFileNameWide = L"Stonewake Launcher.exe";
 
 // The game's folder, and the prefix of every manifest path inside it.
-inline constexpr std::wstring_view GameFolderName = L"game";
-inline constexpr std::string_view GamePathPrefix = "game/";
+inline constexpr std::wstring_view kGameFolderName = L"game";
+inline constexpr std::string_view kGamePathPrefix = "game/";
 
 // The game's program as a file name inside the game folder and as a
 // manifest path.
-inline constexpr std::wstring_view GameExecutableName = L"Stonewake.exe";
-inline constexpr std::string_view GameExecutablePath = "game/Stonewake.exe";
+inline constexpr std::wstring_view kGameExecutableName = L"Stonewake.exe";
+inline constexpr std::string_view kGameExecutablePath = "game/Stonewake.exe";
 
-inline constexpr std::wstring_view InstalledRecordName = L"installed.txt";
-inline constexpr std::wstring_view ShortcutMarkerName = L"shortcuts.txt";
-inline constexpr std::wstring_view IconMarkerName = L"icons.txt";
-inline constexpr std::wstring_view ParkedLauncherName = L"Stonewake Launcher.old";
-inline constexpr std::wstring_view PartialRecordName = L"partials.txt";
-inline constexpr std::wstring_view VerifiedRecordName = L"verified.txt";
+inline constexpr std::wstring_view kInstalledRecordName = L"installed.txt";
+inline constexpr std::wstring_view kShortcutMarkerName = L"shortcuts.txt";
+inline constexpr std::wstring_view kIconMarkerName = L"icons.txt";
+inline constexpr std::wstring_view kParkedLauncherName = L"Stonewake Launcher.old";
+inline constexpr std::wstring_view kPartialRecordName = L"partials.txt";
+inline constexpr std::wstring_view kVerifiedRecordName = L"verified.txt";
 
 // The file the game writes its window layout to, in any folder of the game:
 // no release owns it, so the launcher never deletes it as stale. Compared
 // byte-exact.
-inline constexpr std::string_view GameLayoutFileName = "imgui.ini";
-inline constexpr std::wstring_view GameLayoutFileNameWide = L"imgui.ini";
+inline constexpr std::string_view kGameLayoutFileName = "imgui.ini";
+inline constexpr std::wstring_view kGameLayoutFileNameWide = L"imgui.ini";
 
 // The install folder's own name, inside the user's local application data.
 inline constexpr std::wstring_view kInstallFolderName = L"Stonewake";

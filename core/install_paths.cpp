@@ -42,7 +42,7 @@ PathFault ManifestRuleFault(std::string_view path) {
     if (byte < 0x20 || byte > 0x7F) return PathFault::NotPrintableAscii;
   }
   if (path.find("..") != std::string_view::npos) return PathFault::DotDot;
-  if (path != LauncherFileName && !path.starts_with(GamePathPrefix)) return PathFault::OutsideInstall;
+  if (path != LauncherFileName && !path.starts_with(kGamePathPrefix)) return PathFault::OutsideInstall;
   return PathFault::None;
 }
 

@@ -76,7 +76,7 @@ std::vector<std::wstring> PinnedShortcuts() {
 
 void Announce(const std::wstring& launcherExecutable, const std::wstring& installFolder) {
   std::vector<std::wstring> paths{launcherExecutable,
-                                  JoinPath(JoinPath(installFolder, GameFolderName), GameExecutableName)};
+                                  JoinPath(JoinPath(installFolder, kGameFolderName), kGameExecutableName)};
   for (const std::wstring& shortcut : ShortcutPaths()) paths.push_back(shortcut);
   for (const std::wstring& pinned : PinnedShortcuts()) paths.push_back(pinned);
   AnnounceChanged(paths);
@@ -122,7 +122,7 @@ bool IsPinnedShortcutName(std::wstring_view name) {
 // The upkeep runs at every start before the window exists; nothing that
 // goes wrong in it may end the program, so it swallows whatever is thrown.
 void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
-  const std::wstring marker = JoinPath(installFolder, ShortcutMarkerName);
+  const std::wstring marker = JoinPath(installFolder, kShortcutMarkerName);
   if (PathStatusReadable(marker)) return;
   MakeShortcuts(launcherExecutable, installFolder, false);
   WriteMarker(marker, "made");
@@ -131,7 +131,7 @@ void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstrin
 }
 
 void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
-  const std::wstring marker = JoinPath(installFolder, IconMarkerName);
+  const std::wstring marker = JoinPath(installFolder, kIconMarkerName);
   const std::string version = NarrowLow(LauncherVersionText);
   if (ReadFirstLine(marker) == version) return;
   MakeShortcuts(launcherExecutable, installFolder, true);

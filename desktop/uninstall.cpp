@@ -154,7 +154,7 @@ int Uninstall(const std::wstring& installFolder) {
   if (RefuseWhileALauncherRuns()) return 1;
   for (const std::wstring& shortcut : ShortcutPaths()) DeleteFileW(shortcut.c_str());
   RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
-  RemoveFolder(JoinPath(installFolder, GameFolderName));
+  RemoveFolder(JoinPath(installFolder, kGameFolderName));
   const HINSTANCE started = ShellExecuteW(nullptr, L"open", JoinPath(systemFolder, L"cmd.exe").c_str(),
                                           removal->parameters.c_str(), removal->workingFolder.c_str(), SW_HIDE);
   // ShellExecuteW reports success as a value above 32.

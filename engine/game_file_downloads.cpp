@@ -121,7 +121,7 @@ void GameFileDownloads::Fetch(HttpSession& session, std::size_t worker, const Ga
 // A ".partial" its record does not vouch for as the beginning of the object
 // now listed goes before any download starts.
 void GameFileDownloads::PreparePartials() {
-  const std::wstring recordPath = JoinPath(installFolder_, PartialRecordName);
+  const std::wstring recordPath = JoinPath(installFolder_, kPartialRecordName);
   const PartialRecord before =
       ParsePartialRecord(ReadSmallFile(recordPath, kMaxPartialRecordBytes).value_or(std::string()));
   std::vector<const ManifestFile*> recorded;

@@ -11,7 +11,7 @@
 namespace launcher {
 
 std::wstring InstallSizeText(std::wstring_view installFolder) {
-  const std::wstring gameFolder = JoinPath(installFolder, GameFolderName);
+  const std::wstring gameFolder = JoinPath(installFolder, kGameFolderName);
   if (!IsExistingFolder(gameFolder)) return {};
 
   std::uint64_t total = 0;

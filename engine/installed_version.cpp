@@ -29,7 +29,7 @@ std::wstring ReadInstalledVersion(std::wstring_view installFolder) {
   // exactly as it was written. CR LF needs no conversion, since trailing
   // white space (CR included) is dropped anyway.
   const std::optional<std::string> text =
-      ReadSmallFile(JoinPath(installFolder, InstalledRecordName), kMaxInstalledRecordBytes);
+      ReadSmallFile(JoinPath(installFolder, kInstalledRecordName), kMaxInstalledRecordBytes);
   if (!text) return {};
   std::string line = text->substr(0, text->find('\n'));
   while (!line.empty() && IsTrailingBlank(line.back())) line.pop_back();
@@ -42,7 +42,7 @@ void WriteInstalledVersion(std::wstring_view installFolder, std::wstring_view ve
   // would read as nothing installed, and the next check would then take an
   // older release that is no rollback. Replacing fails like opening would:
   // a read-only record, or one another program holds without delete sharing.
-  if (!WriteFileReplacing(JoinPath(installFolder, InstalledRecordName), NarrowLow(version) + "\r\n")) {
+  if (!WriteFileReplacing(JoinPath(installFolder, kInstalledRecordName), NarrowLow(version) + "\r\n")) {
     throw LauncherError{L"Could not record the installed version.", GetLastError()};
   }
 }

@@ -36,7 +36,7 @@ void ReplaceLauncher(std::wstring_view installFolder, const ManifestFile& entry,
   });
   FlushToDisk(partial);
 
-  const std::wstring old = JoinPath(installFolder, ParkedLauncherName);
+  const std::wstring old = JoinPath(installFolder, kParkedLauncherName);
   DeleteFileW(old.c_str());
 
   // The running launcher's own file can be renamed but not replaced or

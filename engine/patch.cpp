@@ -31,7 +31,7 @@ std::set<std::wstring> ListedPaths(std::wstring_view installFolder, const Releas
 // which the cleanup before it has taken.
 void ForgetDownloadsOutsideTheGame(std::wstring_view installFolder) {
   DeleteFileEvenReadOnly(JoinPath(installFolder, LauncherFileNameWide) + std::wstring(kPartialSuffixWide));
-  DeleteFileEvenReadOnly(JoinPath(installFolder, PartialRecordName));
+  DeleteFileEvenReadOnly(JoinPath(installFolder, kPartialRecordName));
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
   // at most hashing them again at the next check.
   RecordPlacedFiles(installFolder, status, downloads.Placed());
 
-  RemoveStaleFiles(JoinPath(installFolder, GameFolderName), ListedPaths(installFolder, status));
+  RemoveStaleFiles(JoinPath(installFolder, kGameFolderName), ListedPaths(installFolder, status));
   // The cleanup walks only the game folder; a cut launcher download beside
   // it would otherwise stay for good. A launcher entry still to come
   // downloads it afresh below.
@@ -73,7 +73,7 @@ bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, 
 
 void DiscardAbandonedDownloads(std::wstring_view installFolder, const ReleaseStatus& status) {
   if (status.files.empty() || !status.fetch.empty()) return;
-  const std::wstring gameFolder = JoinPath(installFolder, GameFolderName);
+  const std::wstring gameFolder = JoinPath(installFolder, kGameFolderName);
   const std::set<std::wstring> listed = ListedPaths(installFolder, status);
   // Collect first, delete after the walk: deleting while a folder is being
   // listed can make the listing skip or repeat entries.

@@ -61,8 +61,8 @@ void StartProcess(const std::wstring& program, const std::wstring& arguments, co
 }
 
 void StartGame(std::wstring_view installFolder, std::wstring_view version) {
-  const std::wstring gameFolder = JoinPath(installFolder, GameFolderName);
-  StartProcess(JoinPath(gameFolder, GameExecutableName), L"--launcher " + std::wstring(version), gameFolder, true);
+  const std::wstring gameFolder = JoinPath(installFolder, kGameFolderName);
+  StartProcess(JoinPath(gameFolder, kGameExecutableName), L"--launcher " + std::wstring(version), gameFolder, true);
 }
 
 }  // namespace launcher

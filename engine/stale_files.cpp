@@ -17,7 +17,7 @@ void RemoveStaleFiles(const std::wstring& gameFolder, const std::set<std::wstrin
   std::vector<std::wstring> stale;
   WalkRegularFiles(gameFolder, [&](const WalkedFile& file) {
     // The game writes its window layout there; no release owns it.
-    if (file.name == GameLayoutFileNameWide) return;
+    if (file.name == kGameLayoutFileNameWide) return;
     if (!keep.contains(LowerAscii(file.path))) stale.push_back(file.path);
   });
 

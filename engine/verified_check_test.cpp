@@ -97,7 +97,7 @@ class VerifiedCheckTest : public ::testing::Test {
   }
 
   std::wstring PathOf(std::size_t index) const { return InstallPath(install, kRelease.files[index].path); }
-  std::wstring RecordPath() const { return JoinPath(install, VerifiedRecordName); }
+  std::wstring RecordPath() const { return JoinPath(install, kVerifiedRecordName); }
 
   TestServer server;
   TempFolder folder;
@@ -260,7 +260,7 @@ TEST_F(VerifiedCheckTest, ARecordFromAnotherInstallVouchesForNothingHere) {
   const std::wstring otherInstall = other / L"Stonewake";
   WriteInstall(otherInstall, kRelease, "1.4");
   AgeFiles(otherInstall, kRelease);
-  WriteFileBytes(JoinPath(otherInstall, VerifiedRecordName), record);
+  WriteFileBytes(JoinPath(otherInstall, kVerifiedRecordName), record);
   install = otherInstall;
   // The same contents written at other moments: no stamp agrees.
   EXPECT_TRUE(Start().fetch.empty());

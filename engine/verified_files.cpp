@@ -16,7 +16,7 @@
 namespace launcher {
 namespace {
 
-std::wstring RecordPath(std::wstring_view installFolder) { return JoinPath(installFolder, VerifiedRecordName); }
+std::wstring RecordPath(std::wstring_view installFolder) { return JoinPath(installFolder, kVerifiedRecordName); }
 
 std::uint64_t TimeOf(const FILETIME& time) { return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
 

@@ -48,7 +48,7 @@ std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std:
   for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
     if (error) break;
     const fs::path relative = it->path().lexically_relative(folder);
-    const std::string path = std::string(launcher::GamePathPrefix) + relative.generic_string();
+    const std::string path = std::string(launcher::kGamePathPrefix) + relative.generic_string();
     const fs::file_status status = it->symlink_status(error);
     if (error) throw PublishError("Cannot read " + it->path().string() + ": " + error.message());
     if (fs::is_directory(status)) continue;
@@ -85,7 +85,7 @@ std::vector<PlannedFile> WalkGameFolder(const fs::path& folder, std::vector<std:
 Descriptor OpenPlannedFile(const fs::path& gameFolder, const PlannedFile& file) {
   constexpr int kFileFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
   Descriptor in;
-  if (!file.path.starts_with(launcher::GamePathPrefix)) {
+  if (!file.path.starts_with(launcher::kGamePathPrefix)) {
     in.reset(::open(file.source.c_str(), kFileFlags));
   } else {
     Descriptor folder(::open(gameFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

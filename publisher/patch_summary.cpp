@@ -68,7 +68,7 @@ PatchSummary SummarisePatch(const launcher::Manifest& published, const launcher:
     summary.fetchBytes += file.size;
   }
   for (const auto& [path, file] : before) {
-    if (path.starts_with(launcher::GamePathPrefix) && !seen.count(path)) summary.removed.push_back(path);
+    if (path.starts_with(launcher::kGamePathPrefix) && !seen.count(path)) summary.removed.push_back(path);
   }
   return summary;
 }

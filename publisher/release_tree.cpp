@@ -251,14 +251,14 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
   if (plan.launcher && plan.published) plan.publishedLauncher = PublishedLauncher(*plan.published, tree);
 
   for (const PlannedFile& file : plan.files) {
-    if (file.path.ends_with("/" + std::string(launcher::GameLayoutFileName))) {
+    if (file.path.ends_with("/" + std::string(launcher::kGameLayoutFileName))) {
       if (report.warning)
-        report.warning(file.path + ": players' launchers keep their own " + std::string(launcher::GameLayoutFileName) +
+        report.warning(file.path + ": players' launchers keep their own " + std::string(launcher::kGameLayoutFileName) +
                        ", but will replace it with this one whenever it differs");
     }
   }
   if (std::none_of(plan.files.begin(), plan.files.end(),
-                   [](const PlannedFile& f) { return f.path == launcher::GameExecutablePath; }) &&
+                   [](const PlannedFile& f) { return f.path == launcher::kGameExecutablePath; }) &&
       report.warning) {
     report.warning(
         "the release has no game/Stonewake.exe: players' launchers install it, but Play, which starts "

@@ -141,7 +141,7 @@ std::wstring InstallPath(const std::wstring& installFolder, std::string_view man
 void WriteInstall(const std::wstring& installFolder, const TestRelease& release, std::string_view installedVersion) {
   for (const ReleaseFile& file : release.files) WriteFileBytes(InstallPath(installFolder, file.path), file.content);
   if (!installedVersion.empty()) {
-    WriteFileBytes(JoinPath(installFolder, InstalledRecordName), std::string(installedVersion) + "\r\n");
+    WriteFileBytes(JoinPath(installFolder, kInstalledRecordName), std::string(installedVersion) + "\r\n");
   }
 }
 

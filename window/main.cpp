@@ -51,7 +51,7 @@ int RunLauncher(HINSTANCE instance, int showCommand, const launcher::LaunchOptio
 
   // A self-replacement parks the old launcher; it could not delete its own
   // running file, the successor can.
-  DeleteFileW(launcher::JoinPath(installFolder, launcher::ParkedLauncherName).c_str());
+  DeleteFileW(launcher::JoinPath(installFolder, launcher::kParkedLauncherName).c_str());
 
   // Desktop upkeep: shortcuts once per installation (a player may delete
   // them on purpose), the uninstall entry and the pinned icons at every start

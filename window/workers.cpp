@@ -113,7 +113,7 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
     std::wstring version = release->version;
     // The patch may have replaced the game's executable, whose picture
     // shortcuts and pinned icons show.
-    AnnounceChanged({JoinPath(JoinPath(folder, GameFolderName), GameExecutableName)});
+    AnnounceChanged({JoinPath(JoinPath(folder, kGameFolderName), kGameExecutableName)});
     std::wstring size = InstallSizeText(folder);
     post([version = std::move(version), size = std::move(size)](LauncherUi& ui) { ui.PatchFinished(version, size); });
   });
