@@ -9,10 +9,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "core/unique_handle.h"
 #include "release/release_config.h"
+#include "transfer/byte_range.h"
+#include "transfer/request_completion.h"
 
 namespace launcher {
 
@@ -26,74 +27,62 @@ struct CrackedUrl {
   bool secure = false;     // scheme is https
 };
 
-// Thrown by a request whose stop event was set while it waited: the caller
-// gave up on it, no sentence is due.
-struct TransferStopped {};
-
-// Thrown by HttpSession::GetRest when the server answered a range request
-// with anything but the rest asked for or the whole object.
-struct RangeRefused {};
-
-// What WinHTTP's completions hand to the thread waiting for them (defined
-// in the source file).
-struct RequestCompletion;
-
-// One GET exchange, move-only. Members are destroyed in reverse order, so
-// the handles close request, connection, session; assigning over an
-// exchange closes the old one in that order too. An exchange made by an
-// HttpSession holds the request alone; the session keeps the rest.
+// One GET request with its response headers taken, its body still to read
+// (BytesReady and ReadBytes), move-only. Closing it closes the request, then
+// the connection and the session when it has its own (a one-off request);
+// a request of an HttpSession holds the request alone. Assigning over a
+// request closes the old one in that order too.
 //
-// Every call on the request is asynchronous underneath, and its caller
-// waits for the completion or for `stop`: a blocked synchronous call can be
-// ended from another thread on Windows by closing its handle, but not under
-// Wine, where it runs on until its own time-out. An exchange is used on the
-// thread that sent it: a completion WinHTTP runs on that thread inside the
-// call is taken without a wait.
-struct HttpRequest {
-  WinHttpHandle session;
-  WinHttpHandle connection;
-  WinHttpHandle request;
-  std::shared_ptr<RequestCompletion> completion;
-  std::uint64_t contentLength = 0;  // Content-Length (64-bit), 0 when absent or unreadable
-  HANDLE stop = nullptr;            // an event that ends every wait; none when null
-  bool rest = false;                // a 206 with the rest of the object asked for
+// Every wait on it ends with TransferStopped once its stop event is set:
+// the event is looked at every 50 ms of waiting, and as often while
+// completions keep coming.
+class HttpRequest {
+ public:
+  // What a request holds. Members are destroyed in reverse order, so the
+  // handles close request, connection, session.
+  struct Parts {
+    WinHttpHandle session;
+    WinHttpHandle connection;
+    WinHttpHandle request;
+    std::shared_ptr<RequestCompletion> completion;
+    HANDLE stop = nullptr;            // an event that ends every wait; none when null
+    std::uint64_t contentLength = 0;  // Content-Length (64-bit), 0 when absent or unreadable
+  };
 
   HttpRequest() = default;
+  explicit HttpRequest(Parts parts) noexcept : parts_(std::move(parts)) {}
   HttpRequest(HttpRequest&&) noexcept = default;
   HttpRequest& operator=(HttpRequest&& other) noexcept {
     if (this != &other) {
-      // The default member-wise assignment would close the session first.
-      request = std::move(other.request);
-      connection = std::move(other.connection);
-      session = std::move(other.session);
-      completion = std::move(other.completion);
-      contentLength = other.contentLength;
-      stop = other.stop;
-      rest = other.rest;
+      // Member-wise assignment would close the old session before its
+      // request: the old parts leave whole and close in their own order,
+      // and whatever Parts holds moves with them.
+      Parts old = std::move(parts_);
+      parts_ = std::move(other.parts_);
     }
     return *this;
   }
+
+  // True while the request handle is open.
+  explicit operator bool() const { return static_cast<bool>(parts_.request); }
+  HINTERNET handle() const { return parts_.request.get(); }
+  RequestCompletion& completion() const { return *parts_.completion; }
+  HANDLE stop() const { return parts_.stop; }
+  std::uint64_t contentLength() const { return parts_.contentLength; }
+
+ private:
+  friend class HttpSession;
+  friend HttpRequest OpenGet(std::wstring_view url);
+  Parts parts_;
 };
-
-// Waits for the completion of the call just started on `exchange`. Returns
-// its result (a byte count, or 0) and sets `failed` when it failed. Throws
-// TransferStopped once the exchange's stop event is set: the event is looked
-// at every 50 ms of waiting, and as often while completions keep coming.
-DWORD AwaitCompletion(HttpRequest& exchange, bool& failed);
-
-// The completion's buffer for an asynchronous read of `count` bytes: WinHTTP
-// may still write it after the caller gave up, so it lives as long as the
-// request handle.
-std::uint8_t* CompletionBuffer(HttpRequest& exchange, DWORD count);
 
 // Throws "The release address is not valid.".
 CrackedUrl CrackUrl(std::wstring_view url);
 
-// Sends a GET from a session of its own and waits for the response headers.
-// A request that failed before any answer on a connection kept from an
-// earlier request (Wine pools connections across sessions) is sent again.
-// On return the status is 200 and no body byte has been read. Throws, with
-// every handle closed:
+// Sends a GET from a session of its own and waits for the response headers,
+// with HttpSession's retry of a request that failed on a dropped kept
+// connection (Wine pools connections across sessions). On return the status
+// is 200 and no body byte has been read. Throws, with every handle closed:
 //   "The release address is not valid."
 //   "The launcher could not start a web connection."
 //   "The launcher could not reach the release server."
@@ -114,7 +103,7 @@ HttpRequest OpenGet(std::wstring_view url);
 // request sent on it then fails before any answer. Such a request is sent
 // once more on a fresh session; no other failure is tried again.
 //
-// One thread only: workers never share a session. Every exchange it returns
+// One thread only: workers never share a session. Every request it returns
 // must end before the session does. With a `stop` event, every wait of its
 // requests ends with TransferStopped once the event is set.
 class HttpSession {
@@ -126,16 +115,33 @@ class HttpSession {
   // OpenGet on this session's connection, with OpenGet's sentences.
   HttpRequest Get(std::wstring_view url);
 
-  // A GET of an object of `size` bytes from byte `from` on (0 < from <
-  // size), with "Range: bytes=<from>-". Returns a 206 whose Content-Range
-  // is exactly "bytes <from>-<size - 1>/<size>" (`rest` set), or a 200 (the
-  // whole object). Throws RangeRefused for any other answer (a 416, another
-  // range, a missing object), and Get's sentences for the rest.
-  HttpRequest GetRest(std::wstring_view url, std::uint64_t from, std::uint64_t size);
+  // A range request's outcome: `request` is open, its body to read, when
+  // `answer` is Exact (the bytes asked for) or Whole (the whole object,
+  // from its first byte); it is closed when the range was Refused.
+  struct RangeReply {
+    RangeAnswer answer = RangeAnswer::Refused;
+    HttpRequest request;
+  };
+
+  // A GET of `range` of an object ("Range: bytes=first-last", or
+  // "bytes=first-" for an open range). Exact only for a 206 whose
+  // Content-Range is exactly the range asked for, total included; Whole for
+  // a 200; Refused for any other answer (a 416, another range, a missing
+  // object). A refusal is an answer, not an error: nothing is thrown for
+  // it. Throws Get's sentences for a request that got no answer.
+  RangeReply GetRange(std::wstring_view url, const ByteRange& range);
+
+  // GetRange of the rest of an object of `size` bytes from byte `from` on
+  // (0 < from < size), asked as an open range ("Range: bytes=<from>-").
+  RangeReply GetRest(std::wstring_view url, std::uint64_t from, std::uint64_t size);
 
  private:
+  friend HttpRequest OpenGet(std::wstring_view url);
+
   void Drop();
-  HttpRequest Send(std::wstring_view url, std::uint64_t from, std::uint64_t size);
+  // Sends until answered, trying a request that failed on a dropped kept
+  // connection again; the status is not looked at.
+  HttpRequest Send(const CrackedUrl& cracked, const std::wstring& headers);
 
   // Request before connection before session: members close in reverse.
   WinHttpHandle session_;

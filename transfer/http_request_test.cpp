@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <set>
@@ -150,18 +151,16 @@ TEST_F(OpenGetTest, ReadsContentLength) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     server.Set("/length", c.response);
-    const HttpRequest exchange = OpenGet(server.Url("/length"));
-    EXPECT_TRUE(exchange.session);
-    EXPECT_TRUE(exchange.connection);
-    EXPECT_TRUE(exchange.request);
-    EXPECT_EQ(exchange.contentLength, c.contentLength);
+    const HttpRequest request = OpenGet(server.Url("/length"));
+    EXPECT_TRUE(request);
+    EXPECT_EQ(request.contentLength(), c.contentLength);
   }
 }
 
 TEST_F(OpenGetTest, SendsAPlainGetWithOnlyTheUserAgent) {
   const std::string path = "/objects/0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
   server.Set(path, TestResponse::Ok("object"));
-  { const HttpRequest exchange = OpenGet(server.Url(path)); }
+  { const HttpRequest request = OpenGet(server.Url(path)); }
 
   const std::vector<testing::RecordedRequest> requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -182,12 +181,12 @@ TEST_F(OpenGetTest, SendsAPlainGetWithOnlyTheUserAgent) {
 
 TEST_F(OpenGetTest, HoldsTheConnectionUntilReleased) {
   server.Set("/latest/manifest.txt", TestResponse::Ok("manifest"));
-  HttpRequest exchange = OpenGet(server.Url("/latest/manifest.txt"));
+  HttpRequest request = OpenGet(server.Url("/latest/manifest.txt"));
   EXPECT_FALSE(server.WaitUntilIdle(std::chrono::milliseconds(300)));
 
-  // Assigning over an open exchange closes it.
-  exchange = HttpRequest{};
-  EXPECT_FALSE(exchange.request);
+  // Assigning over an open request closes it.
+  request = HttpRequest{};
+  EXPECT_FALSE(request);
   EXPECT_TRUE(server.WaitUntilIdle(kCloseLimit));
 }
 
@@ -209,7 +208,6 @@ TEST(OpenGet, UnreachableServer) {
   EXPECT_EQ(ErrorOf([&] { OpenGet(refusing.baseUrl() + L"/latest/manifest.txt"); }),
             L"Can't reach the update server. Check your internet connection. Trying again...");
 }
-
 
 // A session kept across requests: every request is a request of its own
 // with OpenGet's rules, and one that failed on the way (a server that
@@ -237,10 +235,10 @@ TEST_F(OpenGetTest, ASessionServesRequestAfterRequestAndOutlivesFailures) {
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(std::string(step.url.begin(), step.url.end()));
-    HttpRequest exchange;
-    EXPECT_EQ(ErrorOf([&] { exchange = session.Get(step.url); }), step.error);
+    HttpRequest request;
+    EXPECT_EQ(ErrorOf([&] { request = session.Get(step.url); }), step.error);
     if (step.error.empty()) {
-      EXPECT_EQ(exchange.contentLength, step.length);
+      EXPECT_EQ(request.contentLength(), step.length);
       // The body is left unread: the next request must not stumble on it.
     }
   }
@@ -254,9 +252,53 @@ TEST_F(OpenGetTest, ASessionServesRequestAfterRequestAndOutlivesFailures) {
   EXPECT_TRUE(cut == L"The download was interrupted. Check your internet connection and try again." ||
               cut == L"The download was cut short. Check your internet connection and try again.")
       << std::string(cut.begin(), cut.end());
-  EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(session.Get(server.Url("/objects/b")).contentLength, 6u); }), L"");
+  EXPECT_EQ(ErrorOf([&] { EXPECT_EQ(session.Get(server.Url("/objects/b")).contentLength(), 6u); }), L"");
   EXPECT_EQ(server.RequestCount("/objects/a"), 2u);
   EXPECT_EQ(server.RequestCount("/objects/b"), 2u);
+}
+
+// A closed range of an object: the request names exactly the bytes, and the
+// answer is taken as them only when the 206 names exactly them; a refusal is
+// a result with the request closed, not an error.
+TEST_F(OpenGetTest, ASessionGetsAClosedRangeOnlyWhenAnsweredExactly) {
+  const std::string object(1000, 'o');
+  const ByteRange range = ByteRange::Closed(100, 199, 1000);
+  const auto partial = [](std::string body, std::string contentRange) {
+    TestResponse r = TestResponse::Ok(std::move(body));
+    r.status = 206;
+    r.headers = {"Content-Range: " + contentRange};
+    return r;
+  };
+  struct Case {
+    const char* name;
+    TestResponse answer;
+    RangeAnswer expected;
+    std::uint64_t bodyBytes;  // read from an open request
+  };
+  const Case kCases[] = {
+      {"exact", partial(object.substr(100, 100), "bytes 100-199/1000"), RangeAnswer::Exact, 100},
+      {"whole object", TestResponse::Ok(object), RangeAnswer::Whole, 1000},
+      {"the rest instead", partial(object.substr(100), "bytes 100-999/1000"), RangeAnswer::Refused, 0},
+      {"416", TestResponse::Status(416), RangeAnswer::Refused, 0},
+  };
+  HttpSession session;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    server.SetForRange("/objects/r", c.answer);
+    HttpSession::RangeReply reply;
+    EXPECT_EQ(ErrorOf([&] { reply = session.GetRange(server.Url("/objects/r"), range); }), L"");
+    EXPECT_EQ(reply.answer, c.expected);
+    EXPECT_EQ(static_cast<bool>(reply.request), c.expected != RangeAnswer::Refused);
+    if (reply.request) {
+      std::uint64_t read = 0;
+      std::string block(65536, '\0');
+      while (const DWORD ready = BytesReady(reply.request)) {
+        read += ReadBytes(reply.request, block.data(), std::min<DWORD>(ready, static_cast<DWORD>(block.size())));
+      }
+      EXPECT_EQ(read, c.bodyBytes);
+    }
+    EXPECT_EQ(server.Requests().back().Header("Range"), "bytes=100-199");
+  }
 }
 
 // A kept connection dropped without a word (closed or reset once the next

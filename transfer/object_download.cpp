@@ -13,8 +13,8 @@
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
 #include "release/file_digest.h"
-#include "transfer/body_chunks.h"
 #include "transfer/http_request.h"
+#include "transfer/request_completion.h"
 
 namespace launcher {
 namespace {
@@ -26,18 +26,17 @@ bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
 }
 
-// The body of `exchange` into `path`; DownloadToFile's rules. With `kept`
-// bytes of the object already in `path` and a 206 carrying the rest, the
-// body is appended after them, and progress counts them; `limit` is the
-// whole object's.
-bool WriteBody(HttpRequest exchange, const std::wstring& path, std::uint64_t kept, std::uint64_t limit,
+// The body of `request` into `path`; DownloadToFile's rules. With `kept`
+// bytes of the object already in `path` (the body being the rest), the body
+// is appended after them, and progress counts them; `limit` is the whole
+// object's.
+bool WriteBody(HttpRequest request, const std::wstring& path, std::uint64_t kept, std::uint64_t limit,
                const ByteProgress& progress) {
-  if (!exchange.rest) kept = 0;
   limit -= std::min(kept, limit);
-  if (exchange.contentLength > limit) return false;
+  if (request.contentLength() > limit) return false;
 
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, kept > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              kept > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) throw LauncherError{L"Could not write " + LastPathComponent(path) + L"."};
   if (kept > 0) {
     // The rest goes right after the kept bytes, whatever followed them.
@@ -55,11 +54,11 @@ bool WriteBody(HttpRequest exchange, const std::wstring& path, std::uint64_t kep
   // more is written then: a later write that succeeds would leave a hole.
   bool writeFailed = false;
   std::uint64_t written = 0;
-  std::vector<std::uint8_t> chunk;
+  std::vector<std::uint8_t> block;
   // WinHTTP reports 0 ready bytes once the body is complete.
-  for (DWORD ready = BytesReady(exchange); ready != 0; ready = BytesReady(exchange)) {
-    chunk.resize(ready);
-    const DWORD read = ReadBytes(exchange, chunk.data(), ready);
+  for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
+    block.resize(ready);
+    const DWORD read = ReadBytes(request, block.data(), ready);
     if (read == 0) break;
     // Over plain HTTP anyone on the way can append without end; a body past
     // its signed size can never match, so it is neither stored nor read on.
@@ -67,10 +66,10 @@ bool WriteBody(HttpRequest exchange, const std::wstring& path, std::uint64_t kep
     // A body that runs past its own Content-Length is not what the server
     // announced; a strict client stops at the length and fails the digest.
     // Wine's WinHTTP sometimes reads on, so decide it here, the same way.
-    if (exchange.contentLength != 0 && read > exchange.contentLength - written) return false;
-    if (!writeFailed && !WriteAll(file.get(), chunk.data(), read)) writeFailed = true;
+    if (request.contentLength() != 0 && read > request.contentLength() - written) return false;
+    if (!writeFailed && !WriteAll(file.get(), block.data(), read)) writeFailed = true;
     written += read;
-    progress(kept + written, exchange.contentLength);
+    progress(kept + written, request.contentLength());
   }
 
   // Closing can report a write that the cache held back (a full disk).
@@ -79,7 +78,7 @@ bool WriteBody(HttpRequest exchange, const std::wstring& path, std::uint64_t kep
   // body cut short left only the object's own bytes, which a later attempt
   // goes on from.
   if (writeFailed) DeleteFileW(path.c_str());
-  if (writeFailed || (exchange.contentLength != 0 && written != exchange.contentLength)) {
+  if (writeFailed || (request.contentLength() != 0 && written != request.contentLength())) {
     throw LauncherError{L"The download was cut short. Check your internet connection and try again."};
   }
   return true;
@@ -130,19 +129,21 @@ std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const
   }
 
   bool complete = false;
+  bool answered = false;
   if (kept > 0) {
     progress(kept, 0);
-    HttpRequest exchange;
-    try {
-      exchange = session.GetRest(url, kept, file.size);
-    } catch (const RangeRefused&) {
+    HttpSession::RangeReply reply = session.GetRest(url, kept, file.size);
+    if (reply.answer == RangeAnswer::Refused) {
       // Not the rest of this object: what is kept cannot be built on.
       DeleteFileW(partial.c_str());
-      kept = 0;
+    } else {
+      // A 200 brings the whole object, which replaces the kept bytes.
+      const std::uint64_t before = reply.answer == RangeAnswer::Exact ? kept : 0;
+      complete = WriteBody(std::move(reply.request), partial, before, file.size, progress);
+      answered = true;
     }
-    if (kept > 0) complete = WriteBody(std::move(exchange), partial, kept, file.size, progress);
   }
-  if (kept == 0) complete = WriteBody(session.Get(url), partial, 0, file.size, progress);
+  if (!answered) complete = WriteBody(session.Get(url), partial, 0, file.size, progress);
 
   // The digest is taken from the file as it lies on disk, not from the bytes
   // as they arrived, so what gets moved into place is what was verified.

@@ -18,8 +18,8 @@ using ByteProgress = std::function<void(std::uint64_t written, std::uint64_t con
 // The patch's only channel towards the window: a status text and a percent.
 using PatchProgress = std::function<void(const std::wstring& text, std::int32_t percent)>;
 
-// GETs `url` into `path` (created or truncated), reporting after every chunk
-// written. Returns false, having read no further, as soon as the body turns
+// GETs `url` into `path` (created or truncated), reporting after every
+// block written. Returns false, having read no further, as soon as the body turns
 // out longer than `limit` bytes (a named Content-Length over `limit` is
 // refused before `path` is touched); `path` then holds at most `limit` bytes.
 // Throws OpenGet's messages,
