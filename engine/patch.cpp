@@ -13,6 +13,7 @@
 #include "core/install_layout.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "engine/game_file_fetch.h"
 #include "engine/installed_version.h"
 #include "engine/process_start.h"
 #include "engine/side_by_side.h"
@@ -225,7 +226,7 @@ class GameFileDownloads {
         if (!file.resume) DeleteFileW((dest + std::wstring(kPartialSuffixWide)).c_str());
       };
       try {
-        partial = FetchChecked(
+        partial = FetchGameFile(
             session, baseUrl_, entry, dest,
             [&](std::uint64_t written, std::uint64_t) {
               if (work_.Stopped()) throw DownloadStopped{};
