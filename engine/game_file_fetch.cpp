@@ -75,37 +75,38 @@ bool Seek(HANDLE file, std::uint64_t offset) {
   return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != 0;
 }
 
-// The object's index, or nothing when the server has none (a tree published
-// before indexes, or an object below the size that gets one). A request
-// that got no answer fails as the whole download would.
-std::optional<ChunkIndex> FetchIndex(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file) {
+// The index of the object `sha256` of `size` bytes: nothing when the server
+// has none (a tree published before indexes, an object below the size that
+// gets one), a refusal when it cannot be used. A request that got no answer
+// fails as the whole download would.
+std::optional<ParsedChunkIndex> FetchIndex(HttpSession& session, std::wstring_view baseUrl, std::string_view sha256,
+                                           std::uint64_t size) {
   HttpRequest request;
   try {
-    request = session.Get(ObjectUrl(baseUrl, ChunkIndexPath(file.sha256)));
+    request = session.Get(ObjectUrl(baseUrl, ChunkIndexPath(sha256)));
   } catch (const LauncherError& error) {
     if (error.message != kNotThere) throw;
-    Trace(L"no chunk index for " + WidenAscii(file.path) + L": it is fetched whole");
     return std::nullopt;
   }
   // An index names each chunk of at least the smallest size a rule may
-  // have, so the signed size bounds what is worth reading.
-  const std::uint64_t ceiling = MaxChunkIndexBytes(file.size);
-  if (request.contentLength() > ceiling) throw GiveUp{L"the chunk index is larger than its object allows"};
+  // have, so the object's size bounds what is worth reading.
+  const std::uint64_t ceiling = MaxChunkIndexBytes(size);
+  const ParsedChunkIndex tooLarge{std::nullopt, {0, "larger than its object allows"}};
+  if (request.contentLength() > ceiling) return tooLarge;
   std::vector<std::uint8_t> body;
   for (DWORD ready = BytesReady(request); ready != 0; ready = BytesReady(request)) {
-    const std::size_t size = body.size();
-    if (size + ready > ceiling) throw GiveUp{L"the chunk index is larger than its object allows"};
-    body.resize(size + ready);
-    const DWORD read = ReadBytes(request, body.data() + size, ready);
-    body.resize(size + read);
+    const std::size_t held = body.size();
+    if (held + ready > ceiling) return tooLarge;
+    body.resize(held + ready);
+    const DWORD read = ReadBytes(request, body.data() + held, ready);
+    body.resize(held + read);
     if (read == 0) break;
   }
-  ParsedChunkIndex parsed = ParseChunkIndex(body, file.sha256, file.size);
-  if (!parsed.index) {
-    throw GiveUp{L"the chunk index was refused at line " + std::to_wstring(parsed.refusal.line) + L": " +
-                 WidenAscii(parsed.refusal.reason)};
-  }
-  return std::move(parsed.index);
+  return ParseChunkIndex(body, sha256, size);
+}
+
+std::wstring RefusalText(const ChunkIndexRefusal& refusal) {
+  return L"line " + std::to_wstring(refusal.line) + L": " + WidenAscii(refusal.reason);
 }
 
 // The chunks of the old file by the index's rule. Calls `tick` after every
@@ -123,6 +124,22 @@ std::vector<Chunk> ChunksOfOldFile(const std::wstring& path, const ChunkRule& ru
     tick();
   }
   return splitter.Finish();
+}
+
+// The chunks the old file at `path` holds, by `index`'s rule. The old
+// object's own index, when the check named what the file held and the
+// server has that index with the same rule, costs one small request; else
+// the old file is chunked, which reads and hashes all of it. Either way each
+// chunk is checked again as it is copied.
+std::vector<Chunk> OldChunks(HttpSession& session, std::wstring_view baseUrl, const ChunkIndex& index,
+                             const std::wstring& path, std::string_view heldSha256, const std::function<void()>& tick) {
+  std::uint64_t size = 0;
+  if (!heldSha256.empty() && FileSizeOf(path, size)) {
+    std::optional<ParsedChunkIndex> old = FetchIndex(session, baseUrl, heldSha256, size);
+    if (old && old->index && old->index->rule == index.rule) return std::move(old->index->chunks);
+    if (old && !old->index) Trace(L"the old file's chunk index was refused, " + RefusalText(old->refusal));
+  }
+  return ChunksOfOldFile(path, index.rule, tick);
 }
 
 // Writes the new file's chunks in order into its ".partial", each checked
@@ -250,10 +267,15 @@ std::uint64_t ChunkStartAtOrBefore(const ChunkIndex& index, std::uint64_t offset
 // fetched whole (no index, nothing of it in the old file). Throws GiveUp
 // when the index or an answer cannot be built on.
 bool Assemble(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
-              const std::wstring& destination, const ByteProgress& progress, bool resume) {
+              const std::wstring& destination, const ByteProgress& progress, bool resume, std::string_view heldSha256) {
   const std::wstring partial = PartialPath(destination);
-  const std::optional<ChunkIndex> index = FetchIndex(session, baseUrl, file);
-  if (!index) return false;
+  std::optional<ParsedChunkIndex> fetched = FetchIndex(session, baseUrl, file.sha256, file.size);
+  if (!fetched) {
+    Trace(L"no chunk index for " + WidenAscii(file.path) + L": it is fetched whole");
+    return false;
+  }
+  if (!fetched->index) throw GiveUp{L"the chunk index was refused, " + RefusalText(fetched->refusal)};
+  const std::optional<ChunkIndex>& index = fetched->index;
 
   std::uint64_t kept = 0;
   if (!resume || !FileSizeOf(partial, kept) || kept > file.size) kept = 0;
@@ -261,8 +283,7 @@ bool Assemble(HttpSession& session, std::wstring_view baseUrl, const ManifestFil
   // that chunk is checked whole again.
   const std::uint64_t start = ChunkStartAtOrBefore(*index, kept);
 
-  const std::vector<Chunk> oldChunks = ChunksOfOldFile(destination, index->rule, [&] { progress(start, 0); });
-  const LocalChunks local(oldChunks);
+  const LocalChunks local(OldChunks(session, baseUrl, *index, destination, heldSha256, [&] { progress(start, 0); }));
   const std::vector<AssemblyStep> steps = PlanAssembly(
       *index, [&](const Chunk& chunk) { return local.Find(chunk); }, start, kSequentialJoinGapBytes);
   if (TotalsOf(steps).copyBytes == 0) return false;
@@ -276,14 +297,15 @@ bool Assemble(HttpSession& session, std::wstring_view baseUrl, const ManifestFil
 }  // namespace
 
 std::wstring FetchGameFile(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
-                           const std::wstring& destination, const ByteProgress& progress, bool resume) {
+                           const std::wstring& destination, const ByteProgress& progress, bool resume,
+                           std::string_view heldSha256) {
   std::uint64_t oldSize = 0;
   if (file.size < kChunkIndexFromBytes || !FileSizeOf(destination, oldSize) || oldSize == 0) {
     return FetchChecked(session, baseUrl, file, destination, progress, resume);
   }
   const std::wstring partial = PartialPath(destination);
   try {
-    if (Assemble(session, baseUrl, file, destination, progress, resume)) return partial;
+    if (Assemble(session, baseUrl, file, destination, progress, resume, heldSha256)) return partial;
   } catch (const GiveUp& giveUp) {
     Trace(L"the assembly of " + WidenAscii(file.path) + L" gave way to a whole download: " + giveUp.why);
     // The chunks written were checked against an index that turned out

@@ -35,7 +35,13 @@ namespace launcher {
 //
 // `progress` gets the bytes of the new file written so far (copied and
 // fetched alike); after a fallback the whole download counts from 0 again.
+//
+// The chunks the old file holds come from the old object's own index when
+// `heldSha256` (what the release check found at the destination) names an
+// object the server has an index of with the same rule, else from chunking
+// the old file: the first reads only the chunks it copies.
 std::wstring FetchGameFile(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
-                           const std::wstring& destination, const ByteProgress& progress, bool resume);
+                           const std::wstring& destination, const ByteProgress& progress, bool resume,
+                           std::string_view heldSha256 = {});
 
 }  // namespace launcher

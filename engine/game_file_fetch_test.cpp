@@ -87,13 +87,16 @@ struct Served {
 
 class AssemblyTest : public ::testing::Test {
  public:
-  // Installs `old` as release 1.0 and serves release 2.0 with `content`
-  // and, unless told otherwise, its chunk index.
-  void Prepare(const std::string& old, const std::string& content, bool index = true) {
+  // Installs `old` as release 1.0 and serves release 2.0 with `content`,
+  // with the chunk index of the new object and, when asked, of the old one
+  // (a tree that kept the object of the build installed).
+  void Prepare(const std::string& old, const std::string& content, bool oldIndex = false) {
     testing::WriteInstall(install.path(), ArchiveRelease("1.0", old), "1.0");
     PublishRelease(server, ArchiveRelease("2.0", content));
     object = "/objects/" + Sha256Hex(content);
-    if (index) server.Set(object + ".chunks", TestResponse::Ok(ChunkIndexTextOf(content)));
+    oldObject = "/objects/" + Sha256Hex(old);
+    server.Set(object + ".chunks", TestResponse::Ok(ChunkIndexTextOf(content)));
+    server.Set(oldObject + ".chunks", oldIndex ? TestResponse::Ok(ChunkIndexTextOf(old)) : TestResponse::Status(404));
     requestsBefore = server.Requests().size();
   }
 
@@ -104,6 +107,13 @@ class AssemblyTest : public ::testing::Test {
     return testing::ErrorMessageOf([&] {
       ApplyRelease(install.path(), CheckRelease(install.path(), server.baseUrl()), progress, server.baseUrl());
     });
+  }
+
+  std::size_t RequestsSince(const std::string& path) {
+    const std::vector<RecordedRequest> requests = server.Requests();
+    return static_cast<std::size_t>(std::count_if(requests.begin() + static_cast<std::ptrdiff_t>(requestsBefore),
+                                                  requests.end(),
+                                                  [&](const RecordedRequest& r) { return r.path == path; }));
   }
 
   Served ServedForObject() {
@@ -123,6 +133,7 @@ class AssemblyTest : public ::testing::Test {
   TestServer server;
   TempFolder install;
   std::string object;
+  std::string oldObject;
   std::size_t requestsBefore = 0;
   std::vector<std::int32_t> percents;
 };
@@ -163,7 +174,7 @@ TEST_F(AssemblyTest, EditsEndByteIdentical) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    Prepare(c.old, c.content);
+    Prepare(c.old, c.content, true);
 
     EXPECT_EQ(Patch(), L"");
     EXPECT_TRUE(ReadFileBytes(Archive()) == c.content);
@@ -172,6 +183,11 @@ TEST_F(AssemblyTest, EditsEndByteIdentical) {
     EXPECT_EQ(served.ranges > 0, c.assembled);
     EXPECT_EQ(served.wholes, c.assembled ? 0u : 1u);
     EXPECT_LE(served.bytes, c.mostFetched);
+    // The old file's chunks come from its own index, which the check's
+    // digest of it names.
+    if (c.assembled) {
+      EXPECT_EQ(RequestsSince(oldObject + ".chunks"), 1u);
+    }
     // Copied and fetched bytes count alike, the figure never goes back, and
     // the patch ends at 100.
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
@@ -214,6 +230,17 @@ TEST_F(AssemblyTest, HostileIndexesAndAnswersEndWithTheRightFile) {
   };
   constexpr std::size_t kFirstChunkLine = 3;  // after the header, object and rule lines
   const std::string objectLine = "object " + digest + " " + size;
+  // The old build's own index with its first two chunks swapped: it places
+  // them where the old file holds other bytes.
+  std::string swappedOld = ChunkIndexTextOf(old);
+  {
+    std::size_t first = 0;
+    for (int line = 0; line < 3; ++line) first = swappedOld.find('\n', first) + 1;
+    const std::size_t second = swappedOld.find('\n', first) + 1;
+    const std::size_t third = swappedOld.find('\n', second) + 1;
+    swappedOld = swappedOld.substr(0, first) + swappedOld.substr(second, third - second) +
+                 swappedOld.substr(first, second - first) + swappedOld.substr(third);
+  }
   std::string corrupt = content;
   corrupt[2 * kMiB + 100] ^= 0x55;
 
@@ -269,6 +296,9 @@ TEST_F(AssemblyTest, HostileIndexesAndAnswersEndWithTheRightFile) {
        1},
       {"a chunk fetched with other bytes",
        [&](TestServer& server, const std::string& object) { server.SetForRange(object, TestResponse::Ok(corrupt)); },
+       1},
+      {"the old build's own index lies",
+       [&](TestServer& server, const std::string&) { server.Set(oldObject + ".chunks", TestResponse::Ok(swappedOld)); },
        1},
       {"no index at all",
        [](TestServer& server, const std::string& object) { server.Set(object + ".chunks", TestResponse::Status(404)); },

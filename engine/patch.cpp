@@ -225,6 +225,7 @@ class GameFileDownloads {
       const auto stopped = [&] {
         if (!file.resume) DeleteFileW((dest + std::wstring(kPartialSuffixWide)).c_str());
       };
+      const auto held = status_.heldSha256.find(entry.path);
       try {
         partial = FetchGameFile(
             session, baseUrl_, entry, dest,
@@ -232,7 +233,7 @@ class GameFileDownloads {
               if (work_.Stopped()) throw DownloadStopped{};
               Report(worker, written);
             },
-            file.resume);
+            file.resume, held == status_.heldSha256.end() ? std::string_view() : std::string_view(held->second));
       } catch (const DownloadStopped&) {
         stopped();
         return;

@@ -1,8 +1,10 @@
 #include "engine/release_check.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
+#include "core/chunk_index.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "engine/installed_version.h"
@@ -32,18 +34,23 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemo
   // one after another each waits for the disk while a core sits idle. The
   // failure reported is the one of the first file in list order.
   std::vector<char> matches(manifest.files.size(), 0);
+  std::vector<std::string> held(manifest.files.size());
   SideBySide().Run(manifest.files.size(), kSideBySide, [&](std::size_t, std::size_t index) {
     const ManifestFile& file = manifest.files[index];
     const std::wstring path = LocalPathFor(installFolder, file);
     // Anything whose status cannot be read (missing, a name the file system
     // refuses, no access to a folder on the way) is simply fetched; what
     // exists but cannot be opened is an error the player has to see.
-    matches[index] = PathStatusReadable(path) && FileSha256(path) == file.sha256;
+    if (!PathStatusReadable(path)) return;
+    std::string digest = FileSha256(path);
+    matches[index] = digest == file.sha256;
+    if (!matches[index] && file.size >= kChunkIndexFromBytes) held[index] = std::move(digest);
   });
   for (std::size_t index = 0; index < manifest.files.size(); ++index) {
     if (!matches[index]) {
       status.fetch.push_back(manifest.files[index]);
       status.fetchBytes += manifest.files[index].size;
+      if (!held[index].empty()) status.heldSha256[manifest.files[index].path] = std::move(held[index]);
     }
   }
   // The running launcher is replaced last, after every game file is in
