@@ -16,9 +16,10 @@
 
 namespace launcher {
 
-ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemory& memory, std::wstring_view baseUrl) {
+ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemory& memory, std::wstring_view baseUrl,
+                           void* stop) {
   const std::shared_ptr<const Manifest> verified =
-      FetchVerifiedManifest(baseUrl, L"The release could not be verified, so nothing was changed.", memory);
+      FetchVerifiedManifest(baseUrl, L"The release could not be verified, so nothing was changed.", memory, stop);
   const Manifest& manifest = *verified;
   std::wstring installed = ReadInstalledVersion(installFolder);
 

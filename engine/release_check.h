@@ -24,9 +24,10 @@ namespace launcher {
 //
 // The manifest comes through `memory` (FetchVerifiedManifest): a release
 // the probe has just verified is not fetched again. Every listed file is
-// hashed all the same; no digest is remembered.
+// hashed all the same; no digest is remembered. With a `stop` event (a
+// HANDLE), the manifest's requests end with TransferStopped once it is set.
 ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemory& memory,
-                           std::wstring_view baseUrl = ReleaseServerBase);
+                           std::wstring_view baseUrl = ReleaseServerBase, void* stop = nullptr);
 // The same with nothing remembered.
 ReleaseStatus CheckRelease(std::wstring_view installFolder, std::wstring_view baseUrl = ReleaseServerBase);
 

@@ -44,10 +44,15 @@ class VerifiedManifestMemory {
 // cryptography. Otherwise parses the signature file, fetches
 // "/latest/manifest.txt", verifies, parses the manifest, and only then
 // remembers the new pair; a pair that fails never replaces the good one.
-// Throws `failureMessage` when the signature does not verify, and the
+// A pair whose signature does not verify may be a cache's torn read during
+// a publish (one file from before it, one from after): both are asked for
+// once more after a pause of 2 seconds.
+// Throws `failureMessage` when the signature still does not verify, and the
 // messages of the transfer, signature file and manifest parser otherwise.
+// With a `stop` event (a HANDLE), every request ends with TransferStopped
+// once the event is set.
 std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage,
-                                                      VerifiedManifestMemory& memory);
+                                                      VerifiedManifestMemory& memory, void* stop = nullptr);
 
 // The same with nothing remembered: both files are fetched.
 std::shared_ptr<const Manifest> FetchVerifiedManifest(std::wstring_view baseUrl, std::wstring_view failureMessage);

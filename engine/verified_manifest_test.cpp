@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files/system_handles.h"
 #include "test_support/error_message.h"
 #include "test_support/signed_manifests.h"
 #include "test_support/test_release.h"
 #include "test_support/test_server.h"
+#include "transfer/http_request.h"
 
 namespace launcher {
 namespace {
@@ -20,6 +25,7 @@ using testing::kManifestA;
 using testing::kManifestB;
 using testing::kSignatureA;
 using testing::kSignatureAOtherKey;
+using testing::kSignatureB;
 using testing::kSignatureMalformed;
 using testing::SignatureFile;
 using testing::TestResponse;
@@ -180,6 +186,90 @@ TEST_F(FetchVerifiedManifestTest, AManifestUpToItsCeilingAndNotOneByteMore) {
   const std::string over = SignedManifestOfSize(kMaxManifestBytes + 1, "x");
   Serve(TestResponse::Ok(over), TestResponse::Ok(testing::SignatureText(over)));
   EXPECT_EQ(ErrorOf(), L"The release server sent more than expected.");
+}
+
+// A cache in front of the server may hand out the new signature with the
+// old manifest (or the reverse) for a moment during a publish. Both files
+// are asked for once more after a short pause: a pair that then verifies is
+// the answer, one that still fails is reported as before, after two tries.
+TEST_F(FetchVerifiedManifestTest, ATornReadIsAskedForOnceMore) {
+  struct Case {
+    const char* name;
+    std::string manifest;  // served until the first manifest request
+    std::string signature;
+    std::string manifestThen;  // served after it
+    std::string signatureThen;
+    std::wstring error;  // empty: release 1.4.3
+  };
+  const Case kCases[] = {
+      {"new signature, old manifest", kManifestA, SignatureFile(kSignatureB), kManifestB, SignatureFile(kSignatureB),
+       L""},
+      {"old signature, new manifest", kManifestB, SignatureFile(kSignatureA), kManifestB, SignatureFile(kSignatureB),
+       L""},
+      {"torn for longer", kManifestA, SignatureFile(kSignatureB), kManifestA, SignatureFile(kSignatureB),
+       kProbeFailure},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Serve(TestResponse::Ok(c.manifest), TestResponse::Ok(c.signature));
+    const std::size_t signaturesBefore = server.RequestCount("/latest/manifest.sig");
+    const std::size_t manifestsBefore = server.RequestCount("/latest/manifest.txt");
+    auto fetch = std::async(std::launch::async, [&] {
+      std::string version;
+      const std::wstring error =
+          testing::ErrorMessageOf([&] { version = FetchVerifiedManifest(server.baseUrl(), kProbeFailure)->version; });
+      return std::make_pair(version, error);
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (server.RequestCount("/latest/manifest.txt") == manifestsBefore &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Serve(TestResponse::Ok(c.manifestThen), TestResponse::Ok(c.signatureThen));
+    const auto [version, error] = fetch.get();
+    EXPECT_EQ(error, c.error);
+    if (c.error.empty()) {
+      EXPECT_EQ(version, "1.4.3");
+    }
+    EXPECT_EQ(server.RequestCount("/latest/manifest.sig") - signaturesBefore, 2u);
+    EXPECT_EQ(server.RequestCount("/latest/manifest.txt") - manifestsBefore, 2u);
+  }
+}
+
+// A server that takes the requests and says nothing holds a probe for the
+// 30-second receive time-out; the window's stop ends it at once, whichever
+// of the two files it waits for.
+TEST_F(FetchVerifiedManifestTest, EndsPromptlyOnceStopped) {
+  TestResponse silent;
+  silent.stallBeforeHeaders = std::chrono::minutes(2);
+  struct Case {
+    const char* name;
+    TestResponse manifest;
+    TestResponse signature;
+  };
+  const Case kCases[] = {
+      {"waiting for the signature", TestResponse::Ok(kManifestA), silent},
+      {"waiting for the manifest", silent, TestResponse::Ok(SignatureFile(kSignatureA))},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Serve(c.manifest, c.signature);
+    const KernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    VerifiedManifestMemory memory;
+    auto fetch = std::async(std::launch::async, [&] {
+      try {
+        FetchVerifiedManifest(server.baseUrl(), kProbeFailure, memory, stop.get());
+      } catch (const TransferStopped&) {
+        return true;
+      } catch (...) {
+      }
+      return false;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    SetEvent(stop.get());
+    ASSERT_EQ(fetch.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_TRUE(fetch.get());
+  }
 }
 
 TEST_F(FetchVerifiedManifestTest, ThrowsTheCallersMessage) {

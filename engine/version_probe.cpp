@@ -16,9 +16,9 @@ bool TakesRelease(const Manifest& manifest, std::wstring_view installedVersion) 
 }
 
 std::wstring ProbeReleaseVersion(std::wstring_view installFolder, VerifiedManifestMemory& memory,
-                                 std::wstring_view baseUrl) {
+                                 std::wstring_view baseUrl, void* stop) {
   const std::shared_ptr<const Manifest> manifest =
-      FetchVerifiedManifest(baseUrl, L"The release could not be verified.", memory);
+      FetchVerifiedManifest(baseUrl, L"The release could not be verified.", memory, stop);
   // Read afresh every time, remembered release or not: another process
   // (a second launcher's patch, an uninstall) may have changed it.
   std::wstring installed = ReadInstalledVersion(installFolder);

@@ -23,8 +23,10 @@ bool TakesRelease(const Manifest& manifest, std::wstring_view installedVersion);
 // costs one small request and nothing else) and reads installed.txt afresh;
 // reads no game file. Throws the release check's messages, except that a
 // signature that does not verify gives "The release could not be verified.".
+// With a `stop` event (a HANDLE), its requests end with TransferStopped once
+// the event is set.
 std::wstring ProbeReleaseVersion(std::wstring_view installFolder, VerifiedManifestMemory& memory,
-                                 std::wstring_view baseUrl = ReleaseServerBase);
+                                 std::wstring_view baseUrl = ReleaseServerBase, void* stop = nullptr);
 // The same with nothing remembered.
 std::wstring ProbeReleaseVersion(std::wstring_view installFolder, std::wstring_view baseUrl = ReleaseServerBase);
 

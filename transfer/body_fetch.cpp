@@ -8,8 +8,8 @@
 
 namespace launcher {
 
-std::vector<std::uint8_t> FetchBody(std::wstring_view url, std::size_t ceiling) {
-  HttpRequest request = OpenGet(url);
+std::vector<std::uint8_t> FetchBody(std::wstring_view url, std::size_t ceiling, HANDLE stop) {
+  HttpRequest request = OpenGet(url, stop);
 
   std::vector<std::uint8_t> body;
   // A stated length sizes the buffer once, so a manifest of many MiB is not

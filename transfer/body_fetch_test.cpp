@@ -188,8 +188,8 @@ TEST_F(FetchBodyTest, ThreadsFetchAtTheSameTime) {
   }
   std::vector<std::future<std::vector<std::uint8_t>>> fetches;
   for (int i = 0; i < kThreads; ++i) {
-    fetches.push_back(
-        std::async(std::launch::async, [&, i] { return FetchBody(server.Url("/body/" + std::to_string(i)), kCeiling); }));
+    fetches.push_back(std::async(std::launch::async,
+                                 [&, i] { return FetchBody(server.Url("/body/" + std::to_string(i)), kCeiling); }));
   }
   for (int i = 0; i < kThreads; ++i) {
     SCOPED_TRACE(i);

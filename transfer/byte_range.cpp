@@ -30,7 +30,9 @@ RangeAnswer ClassifyRangeAnswer(const ByteRange& range, std::uint32_t status,
     case 416:
       return RangeAnswer::Refused;
     default:
-      return RangeAnswer::Refused;
+      // A busy or failing server (429, 5xx) or a missing object: the kept
+      // bytes are as good as before, and the next attempt may get the range.
+      return RangeAnswer::Failed;
   }
 }
 

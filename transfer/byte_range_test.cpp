@@ -57,6 +57,13 @@ TEST(ByteRange, AnswersByStatusAndContentRange) {
       {"another unit", rest, 206, L"items 100000-299999/300000", RangeAnswer::Refused},
       {"leading zero", rest, 206, L"bytes 0100000-299999/300000", RangeAnswer::Refused},
       {"416", rest, 416, L"bytes */300000", RangeAnswer::Refused},
+      {"429", rest, 429, std::nullopt, RangeAnswer::Failed},
+      {"500", rest, 500, std::nullopt, RangeAnswer::Failed},
+      {"502", closed, 502, std::nullopt, RangeAnswer::Failed},
+      {"503", rest, 503, std::nullopt, RangeAnswer::Failed},
+      {"504", closed, 504, std::nullopt, RangeAnswer::Failed},
+      {"404", rest, 404, std::nullopt, RangeAnswer::Failed},
+      {"503 naming the range", rest, 503, L"bytes 100000-299999/300000", RangeAnswer::Failed},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -135,8 +135,8 @@ CrackedUrl CrackUrl(std::wstring_view url) {
   return cracked;
 }
 
-HttpRequest OpenGet(std::wstring_view url) {
-  HttpSession session;
+HttpRequest OpenGet(std::wstring_view url, HANDLE stop) {
+  HttpSession session(stop);
   HttpRequest request = session.Get(url);
   // The request takes the session over: closing it closes all three.
   request.parts_.connection = std::move(session.connection_);
@@ -198,7 +198,9 @@ HttpSession::RangeReply HttpSession::GetRange(std::wstring_view url, const ByteR
   const std::optional<DWORD> status = StatusOf(reply.request.handle());
   reply.answer =
       status ? ClassifyRangeAnswer(range, *status, TextHeader(reply.request.handle(), WINHTTP_QUERY_CONTENT_RANGE))
-             : RangeAnswer::Refused;
+             : RangeAnswer::Failed;
+  // An answer that says nothing about the range fails as Get's would.
+  if (reply.answer == RangeAnswer::Failed) Fail(kNotThere);
   if (reply.answer == RangeAnswer::Refused) reply.request = HttpRequest{};
   return reply;
 }

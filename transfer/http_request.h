@@ -19,6 +19,10 @@ namespace launcher {
 
 using WinHttpHandle = UniqueHandle<HINTERNET, &WinHttpCloseHandle>;
 
+// Thrown by a request whose stop event was set while it waited: the caller
+// gave up on it, no sentence is due.
+struct TransferStopped {};
+
 // The pieces of one URL that WinHTTP needs.
 struct CrackedUrl {
   std::wstring host;       // at most 255 characters
@@ -72,7 +76,7 @@ class HttpRequest {
 
  private:
   friend class HttpSession;
-  friend HttpRequest OpenGet(std::wstring_view url);
+  friend HttpRequest OpenGet(std::wstring_view url, HANDLE stop);
   Parts parts_;
 };
 
@@ -82,14 +86,16 @@ CrackedUrl CrackUrl(std::wstring_view url);
 // Sends a GET from a session of its own and waits for the response headers,
 // with HttpSession's retry of a request that failed on a dropped kept
 // connection (Wine pools connections across sessions). On return the status
-// is 200 and no body byte has been read. Throws, with every handle closed:
+// is 200 and no body byte has been read. With a `stop` event, every wait of
+// the request ends with TransferStopped once the event is set. Throws, with
+// every handle closed:
 //   "The release address is not valid."
 //   "The launcher could not start a web connection."
 //   "The launcher could not reach the release server."
 //   "The launcher could not make a request to the release server."
 //   "Can't reach the update server. Check your internet connection. Trying again..."
 //   "The release server did not have what the launcher asked for."
-HttpRequest OpenGet(std::wstring_view url);
+HttpRequest OpenGet(std::wstring_view url, HANDLE stop = nullptr);
 
 // A WinHTTP session and its connection to one server, kept for a worker's
 // whole run so that its requests reuse one open connection (WinHTTP keeps
@@ -117,7 +123,8 @@ class HttpSession {
 
   // A range request's outcome: `request` is open, its body to read, when
   // `answer` is Exact (the bytes asked for) or Whole (the whole object,
-  // from its first byte); it is closed when the range was Refused.
+  // from its first byte); it is closed when the range was Refused. Never
+  // Failed: such an answer is thrown as Get's sentence.
   struct RangeReply {
     RangeAnswer answer = RangeAnswer::Refused;
     HttpRequest request;
@@ -126,9 +133,12 @@ class HttpSession {
   // A GET of `range` of an object ("Range: bytes=first-last", or
   // "bytes=first-" for an open range). Exact only for a 206 whose
   // Content-Range is exactly the range asked for, total included; Whole for
-  // a 200; Refused for any other answer (a 416, another range, a missing
-  // object). A refusal is an answer, not an error: nothing is thrown for
-  // it. Throws Get's sentences for a request that got no answer.
+  // a 200; Refused for an answer that says the range itself is wrong (a 416,
+  // a 206 of another range or of none named). A refusal is an answer, not
+  // an error: nothing is thrown for it. Any other answer (a busy server's
+  // 429 or 503, a 404) says nothing about the range and throws, as Get does,
+  // "The release server did not have what the launcher asked for."; a
+  // request that got no answer throws Get's other sentences.
   RangeReply GetRange(std::wstring_view url, const ByteRange& range);
 
   // GetRange of the rest of an object of `size` bytes from byte `from` on
@@ -136,7 +146,7 @@ class HttpSession {
   RangeReply GetRest(std::wstring_view url, std::uint64_t from, std::uint64_t size);
 
  private:
-  friend HttpRequest OpenGet(std::wstring_view url);
+  friend HttpRequest OpenGet(std::wstring_view url, HANDLE stop);
 
   void Drop();
   // Sends until answered, trying a request that failed on a dropped kept

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "core/records.h"
 #include "test_support/error_message.h"
@@ -203,6 +204,50 @@ TEST_F(OpenGetTest, SilentServerEndsOffline) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
 }
 
+// The same silence on a kept connection is a time-out, not a connection the
+// server dropped: it is reported after one wait, and the request is never
+// sent again (each try would wait as long once more).
+TEST_F(OpenGetTest, ASilentServerOnAKeptConnectionIsNotAskedAgain) {
+  server.SetReuse(testing::Reuse::Keep);
+  server.Set("/objects/a", TestResponse::Ok("first"));
+  TestResponse silent = TestResponse::Ok("late");
+  silent.stallBeforeHeaders = std::chrono::minutes(2);
+  server.Set("/latest/manifest.sig", silent);
+  HttpSession session;
+  testing::TempFolder folder;
+  ASSERT_TRUE(DownloadToFile(session, server.Url("/objects/a"), folder / L"a.partial", 100,
+                             [](std::uint64_t, std::uint64_t) {}));
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf([&] { session.Get(server.Url("/latest/manifest.sig")); }),
+            L"Can't reach the update server. Check your internet connection. Trying again...");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(50));
+  EXPECT_EQ(server.RequestCount("/latest/manifest.sig"), 1u);
+}
+
+// A notice that is not the completion of the call waited for (here a read's
+// while the wait is for the ready count) fails the call instead of being
+// taken as its result: a stale 0 would end the body early, any other count
+// would be read as bytes ready.
+TEST_F(OpenGetTest, AWaitTakesOnlyItsOwnCompletion) {
+  TestResponse slow = TestResponse::Ok(std::string(1000, 's'));
+  slow.stallInBody = std::chrono::seconds(5);
+  server.Set("/objects/slow", slow);
+  for (const DWORD stray : {0u, 7u}) {
+    SCOPED_TRACE(stray);
+    HttpRequest request = OpenGet(server.Url("/objects/slow"));
+    std::thread notifier([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      TakeNotice(request.completion(), WINHTTP_CALLBACK_STATUS_READ_COMPLETE, nullptr, stray);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { BytesReady(request); }),
+              L"The download was interrupted. Check your internet connection and try again.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    notifier.join();
+  }
+}
+
 TEST(OpenGet, UnreachableServer) {
   RefusingPort refusing;
   EXPECT_EQ(ErrorOf([&] { OpenGet(refusing.baseUrl() + L"/latest/manifest.txt"); }),
@@ -339,7 +384,9 @@ TEST_F(OpenGetTest, ARequestOnADroppedKeptConnectionIsSentOnceMore) {
       }
       EXPECT_EQ(kept.RequestCount("/objects/a"), 1u);
       EXPECT_GE(kept.RequestCount("/objects/b"), 1u);
-      if (!oneOff) EXPECT_EQ(kept.RequestCount("/objects/b"), 2u);
+      if (!oneOff) {
+        EXPECT_EQ(kept.RequestCount("/objects/b"), 2u);
+      }
       EXPECT_EQ(kept.RequestCount("/objects/c"), 1u);
     }
   }

@@ -56,9 +56,11 @@ std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, c
 // count as done from the start; at the full size it is verified and, when
 // it matches, returned without a request (else fetched whole); below it
 // only the rest is asked for ("Range: bytes=N-"): a 206 with exactly that
-// rest is appended, a 200 replaces the file, any other answer deletes it
-// and the whole object is fetched. Without `resume` an existing ".partial"
-// is replaced. A download cut short or stopped keeps what it wrote; a
+// rest is appended, a 200 replaces the file, an answer that says the range
+// is wrong (a 416, a 206 of another range) deletes it and the whole object
+// is fetched. Any other answer (a busy server's 503, a 404) fails as a
+// plain request does, with the ".partial" kept for the next attempt.
+// Without `resume` an existing ".partial" is replaced. A download cut short or stopped keeps what it wrote; a
 // failed write, a body past the signed size and a mismatch delete it.
 std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const ManifestFile& file,
                           const std::wstring& destination, const ByteProgress& progress, bool resume = false);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "files/trace.h"
 #include "transfer/http_request.h"
 
 namespace launcher {
@@ -21,6 +22,7 @@ namespace launcher {
 // receive buffer), each a query and a read, so those round trips halved the
 // download speed on loopback.
 struct RequestCompletion {
+  DWORD notice = 0;  // the WINHTTP_CALLBACK_STATUS_ of the last completion
   bool failed = false;
   DWORD result = 0;  // bytes available or read; the error code when failed
   // Where an asynchronous read lands: WinHTTP may still write it after the
@@ -42,7 +44,8 @@ struct RequestCompletion {
   ULONGLONG nextStopLook = 0;  // GetTickCount64 time of the next look at the stop event
   DWORD_PTR context = 0;       // the request handle's context: a heap reference to this
 
-  void Complete(bool failure, DWORD value) {
+  void Complete(DWORD status, bool failure, DWORD value) {
+    notice = status;
     failed = failure;
     result = value;
     if (GetCurrentThreadId() == caller) {
@@ -61,37 +64,19 @@ using CompletionRef = std::shared_ptr<RequestCompletion>;
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
   if (context == 0) return;  // the session's and connections' own notices
   auto* ref = reinterpret_cast<CompletionRef*>(context);
-  RequestCompletion& completion = **ref;
-  switch (status) {
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-      completion.Complete(false, 0);
-      break;
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-      completion.Complete(false, *static_cast<const DWORD*>(info));
-      break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-      completion.Complete(false, length);
-      break;
-    case WINHTTP_CALLBACK_STATUS_RESOLVING_NAME:
-    case WINHTTP_CALLBACK_STATUS_CONNECTING_TO_SERVER:
-      // Comes before the send's completion, whose release publishes it.
-      completion.connectedAnew = true;
-      break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-      completion.Complete(true, static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError);
-      break;
-    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-      delete ref;  // the last notice of the handle
-      break;
-    default:
-      break;
+  if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+    delete ref;  // the last notice of the handle
+    return;
   }
+  TakeNotice(**ref, status, info, length);
 }
 
-// Waits for the completion of the call just started. Returns its result (a
-// byte count, or 0) and sets `failed` when it failed.
-DWORD AwaitCompletion(RequestCompletion& completion, HANDLE stop, bool& failed) {
+// Waits for the completion of the call just started, which WinHTTP gives as
+// `expected` or as the request's error. Returns its result (a byte count, or
+// 0) and sets `failed` when it failed. Any other notice is not this call's
+// result (on Windows a stray one would hand a stale byte count to the wait,
+// and a stale 0 reads as the end of the body): it fails the call, traced.
+DWORD AwaitCompletion(RequestCompletion& completion, DWORD expected, HANDLE stop, bool& failed) {
   if (completion.inlined) {
     completion.inlined = false;
   } else {
@@ -109,6 +94,11 @@ DWORD AwaitCompletion(RequestCompletion& completion, HANDLE stop, bool& failed) 
     }
     ++completion.taken;
   }
+  if (completion.notice != expected && completion.notice != WINHTTP_CALLBACK_STATUS_REQUEST_ERROR) {
+    Trace(L"a WinHTTP completion came for another call than the one waited for", completion.notice);
+    failed = true;
+    return ERROR_WINHTTP_INCORRECT_HANDLE_STATE;
+  }
   failed = completion.failed;
   return completion.result;
 }
@@ -118,6 +108,31 @@ DWORD AwaitCompletion(RequestCompletion& completion, HANDLE stop, bool& failed) 
 }
 
 }  // namespace
+
+void TakeNotice(RequestCompletion& completion, DWORD status, const void* info, DWORD length) {
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      completion.Complete(status, false, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      completion.Complete(status, false, *static_cast<const DWORD*>(info));
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      completion.Complete(status, false, length);
+      break;
+    case WINHTTP_CALLBACK_STATUS_RESOLVING_NAME:
+    case WINHTTP_CALLBACK_STATUS_CONNECTING_TO_SERVER:
+      // Comes before the send's completion, whose release publishes it.
+      completion.connectedAnew = true;
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      completion.Complete(status, true, static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError);
+      break;
+    default:
+      break;
+  }
+}
 
 bool WatchCompletions(HINTERNET session) {
   constexpr DWORD kNotices = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
@@ -144,19 +159,31 @@ SendResult SendAndReceive(HINTERNET request, RequestCompletion& completion, HAND
     return result;
   }
   bool failed = false;
-  result.error = AwaitCompletion(completion, stop, failed);
+  result.error = AwaitCompletion(completion, WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE, stop, failed);
   if (!failed) {
     if (!WinHttpReceiveResponse(request, nullptr)) {
       result.error = GetLastError();
     } else {
-      result.error = AwaitCompletion(completion, stop, failed);
+      result.error = AwaitCompletion(completion, WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE, stop, failed);
       if (!failed) {
         result.answered = true;
         result.error = 0;
       }
     }
   }
-  result.onKeptConnection = !result.answered && !completion.connectedAnew;
+  // Only a kept connection found closed or reset is worth a second try: a
+  // time-out (a server that took the request and said nothing) would cost
+  // the same wait again, and the player waits through every try.
+  // Windows reports a reset as ERROR_WINHTTP_CONNECTION_ERROR; Wine 8 passes
+  // the socket's own error on (10054, WSAECONNRESET). A connection closed
+  // in order before any answer is ERROR_WINHTTP_INVALID_SERVER_RESPONSE on
+  // both.
+  constexpr DWORD kSocketReset = 10054;    // WSAECONNRESET
+  constexpr DWORD kSocketAborted = 10053;  // WSAECONNABORTED
+  const DWORD error = result.error;
+  const bool dropped = error == ERROR_WINHTTP_CONNECTION_ERROR || error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE ||
+                       error == kSocketReset || error == kSocketAborted;
+  result.onKeptConnection = !result.answered && !completion.connectedAnew && dropped;
   return result;
 }
 
@@ -164,7 +191,8 @@ DWORD BytesReady(HttpRequest& request) {
   // Asynchronous calls report their counts through the completion only.
   if (!WinHttpQueryDataAvailable(request.handle(), nullptr)) Interrupted();
   bool failed = false;
-  const DWORD ready = AwaitCompletion(request.completion(), request.stop(), failed);
+  const DWORD ready =
+      AwaitCompletion(request.completion(), WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE, request.stop(), failed);
   if (failed) Interrupted();
   return ready;
 }
@@ -174,7 +202,7 @@ DWORD ReadBytes(HttpRequest& request, void* buffer, DWORD count) {
   completion.buffer.resize(count);
   if (!WinHttpReadData(request.handle(), completion.buffer.data(), count, nullptr)) Interrupted();
   bool failed = false;
-  const DWORD read = AwaitCompletion(completion, request.stop(), failed);
+  const DWORD read = AwaitCompletion(completion, WINHTTP_CALLBACK_STATUS_READ_COMPLETE, request.stop(), failed);
   if (failed) Interrupted();
   std::memcpy(buffer, completion.buffer.data(), read);
   return read;

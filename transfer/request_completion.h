@@ -22,12 +22,14 @@ namespace launcher {
 
 class HttpRequest;
 
-// Thrown by a wait whose stop event was set: the caller gave up on the
-// request, no sentence is due.
-struct TransferStopped {};
-
 // One request's completions (defined in the source file).
 struct RequestCompletion;
+
+// What the status callback does with a notice WinHTTP gives for a request
+// (its `status`, `info` and `length`): a completion for the request's
+// waiter, or what the wait needs to know. Exposed for the tests of the
+// waits, which hand notices over as WinHTTP would.
+void TakeNotice(RequestCompletion& completion, DWORD status, const void* info, DWORD length);
 
 // Routes the completions of every request made in `session` (opened with
 // WINHTTP_FLAG_ASYNC) to their waiters; false when WinHTTP refused.
@@ -42,14 +44,19 @@ std::shared_ptr<RequestCompletion> TrackCompletions(HINTERNET request);
 struct SendResult {
   bool answered = false;
   DWORD error = 0;  // WinHTTP's error code when not answered
-  // Not answered, and sent on a connection kept from an earlier request (it
-  // neither looked the server up nor connected).
+  // Not answered because the connection kept from an earlier request (the
+  // request neither looked the server up nor connected) was found closed or
+  // reset; never for a time-out.
   bool onKeptConnection = false;
 };
 
 // Sends `request` with `headers` (none when empty) and waits for the response
-// headers. Throws TransferStopped once `stop` (an event, or null) is set.
+// headers. Throws TransferStopped (http_request.h) once `stop` (an event,
+// or null) is set.
 SendResult SendAndReceive(HINTERNET request, RequestCompletion& completion, HANDLE stop, const std::wstring& headers);
+
+// Every wait takes only the notice of the call it waits for (or the
+// request's error); any other notice fails the call with a trace.
 
 // Bytes of the body ready to read now; 0 once the body is complete. Throws
 // "The download was interrupted. Check your internet connection and try again."

@@ -63,9 +63,11 @@ class PaintScope {
 }  // namespace
 
 LauncherWindow::LauncherWindow(std::wstring installFolder)
-    : installFolder_(std::move(installFolder)), ui_(*this),
+    : installFolder_(std::move(installFolder)),
+      ui_(*this),
       closures_(std::make_shared<ClosureQueue>()),
-      releaseMemory_(std::make_shared<VerifiedManifestMemory>()) {}
+      releaseMemory_(std::make_shared<VerifiedManifestMemory>()),
+      requestStop_(std::make_shared<const KernelHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr))) {}
 
 LauncherWindow::~LauncherWindow() {
   if (window_) DestroyWindow(window_);
@@ -304,6 +306,7 @@ void LauncherWindow::OnClose() {
 }
 
 void LauncherWindow::OnDestroy() {
+  if (*requestStop_) SetEvent(requestStop_->get());
   KillTimer(window_, ProbeTimer);
   KillTimer(window_, AnimationTimer);
   frame_.Release();
@@ -322,17 +325,17 @@ void LauncherWindow::Repaint() {
 }
 
 bool LauncherWindow::StartCheckWorker() {
-  return launcher::StartCheckWorker(Post(), installFolder_, releaseMemory_);
+  return launcher::StartCheckWorker(Post(), installFolder_, releaseMemory_, requestStop_);
 }
 
-bool LauncherWindow::StartProbe() { return StartProbeWorker(Post(), installFolder_, releaseMemory_); }
+bool LauncherWindow::StartProbe() { return StartProbeWorker(Post(), installFolder_, releaseMemory_, requestStop_); }
 
 bool LauncherWindow::StartPatchWorker(std::shared_ptr<const ReleaseStatus> release) {
   return launcher::StartPatchWorker(Post(), installFolder_, std::move(release));
 }
 
 bool LauncherWindow::StartPlayCheck(const std::wstring& capturedVersion) {
-  return StartPlayCheckWorker(Post(), installFolder_, releaseMemory_, capturedVersion);
+  return StartPlayCheckWorker(Post(), installFolder_, releaseMemory_, requestStop_, capturedVersion);
 }
 
 void LauncherWindow::StartGame(const std::wstring& version) {

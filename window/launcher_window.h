@@ -15,6 +15,7 @@
 #include <string>
 
 #include "engine/verified_manifest.h"
+#include "files/system_handles.h"
 #include "render/frame_buffer.h"
 #include "ui/pointer.h"
 #include "ui/ui_transitions.h"
@@ -88,6 +89,9 @@ class LauncherWindow : private ShellEffects {
   // (each worker holds its own reference: workers are never joined and may
   // outlive the window).
   std::shared_ptr<VerifiedManifestMemory> releaseMemory_;
+  // Set when the window is destroyed: it ends the requests of the check and
+  // the probes at once (each worker holds its own reference).
+  std::shared_ptr<const KernelHandle> requestStop_;
   bool closeQuestionOpen_ = false;
   std::optional<std::chrono::steady_clock::time_point> clockOrigin_;
   // The off-screen frame, kept between paints.

@@ -15,6 +15,7 @@
 #include "engine/version_probe.h"
 #include "files/thread_name.h"
 #include "files/trace.h"
+#include "transfer/http_request.h"
 #include "ui/progress_filter.h"
 
 namespace launcher {
@@ -41,6 +42,8 @@ template <typename Body>
 void RunWorker(const WindowPost& post, FailureTransition failed, const wchar_t* worker, Body body) noexcept {
   try {
     body();
+  } catch (const TransferStopped&) {
+    // The window closed and set the stop: nothing is left to tell.
   } catch (const LauncherError& error) {
     TraceCaught(worker);
     PostFailure(post, failed, error.message);
@@ -64,9 +67,9 @@ bool StartThread(const wchar_t* name, Body body) {
   }
 }
 
-void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
+void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory, HANDLE stop) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
-    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory));
+    auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory, ReleaseServerBase, stop));
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
@@ -75,16 +78,18 @@ void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedMan
   });
 }
 
-void ProbeWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory) {
+void ProbeWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory, HANDLE stop) {
   RunWorker(post, &LauncherUi::ProbeFailed, L"the version probe", [&] {
-    post([version = ProbeReleaseVersion(folder, memory)](LauncherUi& ui) { ui.ProbeSucceeded(version); });
+    post([version = ProbeReleaseVersion(folder, memory, ReleaseServerBase, stop)](LauncherUi& ui) {
+      ui.ProbeSucceeded(version);
+    });
   });
 }
 
-void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory,
+void PlayCheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory, HANDLE stop,
                      const std::wstring& captured) {
   RunWorker(post, &LauncherUi::PlayCheckFailed, L"the check before Play", [&] {
-    post([version = ProbeReleaseVersion(folder, memory), captured](LauncherUi& ui) {
+    post([version = ProbeReleaseVersion(folder, memory, ReleaseServerBase, stop), captured](LauncherUi& ui) {
       ui.PlayCheckSucceeded(version, captured);
     });
   });
@@ -116,25 +121,26 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
 
 }  // namespace
 
-bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
+bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                      std::shared_ptr<const KernelHandle> stop) {
   return StartThread(L"Stonewake release check",
-                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
-                       CheckWorker(post, folder, *memory);
-                     });
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory),
+                      stop = std::move(stop)] { CheckWorker(post, folder, *memory, stop->get()); });
 }
 
-bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory) {
+bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                      std::shared_ptr<const KernelHandle> stop) {
   return StartThread(L"Stonewake version probe",
-                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory)] {
-                       ProbeWorker(post, folder, *memory);
-                     });
+                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory),
+                      stop = std::move(stop)] { ProbeWorker(post, folder, *memory, stop->get()); });
 }
 
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
-                          std::wstring capturedVersion) {
-  return StartThread(L"Stonewake check before Play",
-                     [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory),
-                      captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, *memory, captured); });
+                          std::shared_ptr<const KernelHandle> stop, std::wstring capturedVersion) {
+  return StartThread(
+      L"Stonewake check before Play",
+      [post = std::move(post), folder = std::move(installFolder), memory = std::move(memory), stop = std::move(stop),
+       captured = std::move(capturedVersion)] { PlayCheckWorker(post, folder, *memory, stop->get(), captured); });
 }
 
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release) {

@@ -8,6 +8,7 @@
 
 #include "core/records.h"
 #include "engine/verified_manifest.h"
+#include "files/system_handles.h"
 #include "window/post_to_window.h"
 
 namespace launcher {
@@ -17,16 +18,20 @@ namespace launcher {
 // window's `busy` or `probeInFlight` is always cleared.
 
 // The check and both probes obtain the release through `memory`, the last
-// verified release of this process.
+// verified release of this process. Their requests end once the window's
+// `stop` event is set (the window closes); a worker stopped so posts
+// nothing, since no window is left to tell.
 
 // Full release check, then the installed version and size text.
-bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory);
+bool StartCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                      std::shared_ptr<const KernelHandle> stop);
 // The cheap version probe of the timer and of activation.
-bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory);
+bool StartProbeWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
+                      std::shared_ptr<const KernelHandle> stop);
 // The probe before Play; the result says whether the release is still
 // `capturedVersion`.
 bool StartPlayCheckWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<VerifiedManifestMemory> memory,
-                          std::wstring capturedVersion);
+                          std::shared_ptr<const KernelHandle> stop, std::wstring capturedVersion);
 // Applies `release`, posting each distinct progress report.
 bool StartPatchWorker(WindowPost post, std::wstring installFolder, std::shared_ptr<const ReleaseStatus> release);
 
