@@ -3,8 +3,7 @@
 #include <objbase.h>
 #include <shobjidl.h>
 
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
 
 #include "core/install_layout.h"
@@ -13,6 +12,7 @@
 #include "core/unique_handle.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/small_file.h"
 #include "files/system_handles.h"
 #include "files/trace.h"
 #include "resources/launcher_version.h"
@@ -41,18 +41,22 @@ void MakeShortcut(const std::wstring& shortcut, const std::wstring& target, cons
   }
 }
 
-// The marker's first line, without its line end; false when there is none.
-bool ReadFirstLine(const std::wstring& path, std::string& line) {
-  std::ifstream in{std::filesystem::path(path)};
-  return in && std::getline(in, line);
+// A marker holds one short line; a longer file is none of ours and only
+// means the upkeep is done again.
+constexpr std::size_t kMaxMarkerBytes = 4096;
+
+// The marker's first line, without its line end; none when it cannot be read.
+std::optional<std::string> ReadFirstLine(const std::wstring& path) {
+  std::optional<std::string> text = ReadSmallFile(path, kMaxMarkerBytes);
+  if (!text) return std::nullopt;
+  std::string line = text->substr(0, text->find('\n'));
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
 }
 
-// Creates or truncates the marker with one line (CR LF on disk). A marker
-// that cannot be written only means the work is done again next time.
-void WriteMarker(const std::wstring& path, const std::string& line) {
-  std::ofstream out{std::filesystem::path(path), std::ios::trunc};
-  out << line << '\n';
-}
+// Replaces the marker with one line and CR LF. A marker that cannot be
+// written only means the work is done again next time.
+void WriteMarker(const std::wstring& path, const std::string& line) { WriteFileReplacing(path, line + "\r\n"); }
 
 // The shortcuts pinned to the taskbar, in the order the folder lists them;
 // nothing when the folder is missing or cannot be read.
@@ -75,10 +79,7 @@ void Announce(const std::wstring& launcherExecutable, const std::wstring& instal
                                   JoinPath(JoinPath(installFolder, GameFolderName), GameExecutableName)};
   for (const std::wstring& shortcut : ShortcutPaths()) paths.push_back(shortcut);
   for (const std::wstring& pinned : PinnedShortcuts()) paths.push_back(pinned);
-  for (const std::wstring& path : paths) {
-    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
-  }
-  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+  AnnounceChanged(paths);
 }
 
 }  // namespace
@@ -88,6 +89,13 @@ std::wstring KnownFolderPath(REFKNOWNFOLDERID folder) {
   TaskMemoryText path;
   const HRESULT result = SHGetKnownFolderPath(folder, 0, nullptr, path.put());
   return SUCCEEDED(result) && path ? std::wstring(path.get()) : std::wstring();
+}
+
+void AnnounceChanged(const std::vector<std::wstring>& paths) {
+  for (const std::wstring& path : paths) {
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, path.c_str(), nullptr);
+  }
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
 }
 
 std::vector<std::wstring> ShortcutPaths() {
@@ -125,8 +133,7 @@ void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstrin
 void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder) try {
   const std::wstring marker = JoinPath(installFolder, IconMarkerName);
   const std::string version = NarrowLow(LauncherVersionText);
-  std::string line;
-  if (ReadFirstLine(marker, line) && line == version) return;
+  if (ReadFirstLine(marker) == version) return;
   MakeShortcuts(launcherExecutable, installFolder, true);
   Announce(launcherExecutable, installFolder);
   WriteMarker(marker, version);

@@ -39,6 +39,11 @@ void MakeShortcutsOnce(const std::wstring& launcherExecutable, const std::wstrin
 // the game, the shortcuts and every pinned taskbar shortcut changed.
 void RefreshIcons(const std::wstring& launcherExecutable, const std::wstring& installFolder);
 
+// Tells the shell that each of `paths` changed, then that file associations
+// did: shortcuts and pinned icons take their picture from an executable, and
+// the shell redraws them only when told.
+void AnnounceChanged(const std::vector<std::wstring>& paths);
+
 // True for an entry of the pinned-taskbar folder that is announced: its
 // extension (from the last dot, a leading dot not counting) is exactly
 // ".lnk", case-sensitive.

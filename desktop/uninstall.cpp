@@ -14,6 +14,7 @@
 #include "desktop/system_text.h"
 #include "files/file_handle.h"
 #include "files/folder_walk.h"
+#include "files/small_file.h"
 #include "files/trace.h"
 #include "resources/launcher_version.h"
 
@@ -54,11 +55,12 @@ std::wstring SystemFolder() {
 // (junction or symbolic link) is removed itself and never walked into, so
 // nothing outside the folder is touched. Read-only files go too.
 void RemoveEntry(const std::wstring& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    DeleteFileW(path.c_str());
+    DeleteFileEvenReadOnly(path);
     return;
   }
+  // RemoveDirectoryW refuses a read-only folder as DeleteFileW does a file.
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     ForEachFolderEntry(path, [&](const std::wstring& name, std::uint32_t entryAttributes) {
       RemoveEntry(JoinPath(path, name), entryAttributes);
@@ -128,8 +130,7 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
   const std::size_t cut = installFolder.find_last_of(L"\\/");
   const std::wstring parent = installFolder.substr(0, cut);
   const std::wstring name = installFolder.substr(cut + 1);
-  if (name.empty() || name.find(L'%') != std::wstring::npos || !IsFullPath(parent + L"\\") ||
-      IsSeparator(parent[0])) {
+  if (name.empty() || name.find(L'%') != std::wstring::npos || !IsFullPath(parent + L"\\") || IsSeparator(parent[0])) {
     return std::nullopt;
   }
   return RemovalCommand{command + name + L"\"", parent};
@@ -140,7 +141,8 @@ int Uninstall(const std::wstring& installFolder) {
   const std::wstring systemFolder = SystemFolder();
   const std::optional<RemovalCommand> removal = PlanRemoval(installFolder, systemFolder);
   if (!removal) {
-    const std::wstring text = L"Stonewake cannot remove its folder by itself, so nothing was removed:\n" + installFolder;
+    const std::wstring text =
+        L"Stonewake cannot remove its folder by itself, so nothing was removed:\n" + installFolder;
     MessageBoxW(nullptr, text.c_str(), L"Stonewake", MB_ICONERROR);
     return 1;
   }

@@ -24,18 +24,15 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("version %s\n", manifest.version.c_str());
     if (!manifest.commit.empty()) std::printf("commit %s\n", manifest.commit.c_str());
     if (manifest.rollback) std::printf("rollback\n");
-    std::uint64_t total = 0;
     for (const launcher::ManifestFile& file : manifest.files) {
       std::printf("file %s %llu %s\n", file.sha256.c_str(), static_cast<unsigned long long>(file.size),
                   file.path.c_str());
-      total += file.size;
     }
     if (argc == 3) {
-      std::uint64_t done = 0;
+      launcher::HttpSession session;
       for (const launcher::ManifestFile& file : manifest.files) {
-        launcher::FetchChecked(base, file, launcher::LocalPathFor(argv[2], file), done, total,
-                               [](const std::wstring&, std::int32_t) {});
-        done += file.size;
+        launcher::FetchChecked(session, base, file, launcher::LocalPathFor(argv[2], file),
+                               [](std::uint64_t, std::uint64_t) {});
       }
       std::printf("downloaded %zu files\n", manifest.files.size());
     }

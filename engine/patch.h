@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "core/records.h"
+#include "engine/download_progress.h"
 #include "release/release_config.h"
-#include "transfer/object_download.h"
 
 namespace launcher {
 
@@ -45,5 +45,16 @@ namespace launcher {
 // in "partials.txt"), which the next patch goes on from.
 bool ApplyRelease(std::wstring_view installFolder, const ReleaseStatus& status, const PatchProgress& progress,
                   std::wstring_view baseUrl = ReleaseServerBase);
+
+// For an install that already matches `status` (a release the check took,
+// with nothing to fetch), which no patch then runs for: deletes what the
+// downloads of an abandoned patch kept for a next attempt that will not
+// come, or that a patch killed half-way left: every ".partial" under "game"
+// that is not itself a file of the release, "Stonewake Launcher.exe.partial"
+// and "partials.txt". Without it those bytes (gigabytes of a large release
+// taken back) would stay for good, counted in the install size. Nothing else
+// is touched, and any other status changes nothing. Cut off at any moment, it
+// leaves only what the next call deletes. Reports nothing.
+void DiscardAbandonedDownloads(std::wstring_view installFolder, const ReleaseStatus& status);
 
 }  // namespace launcher

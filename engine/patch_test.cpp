@@ -652,6 +652,33 @@ TEST_F(ApplyReleaseTest, OnlyAPartialOfTheListedObjectIsResumed) {
   }
 }
 
+// The record lists every large download of a patch; a release of many large
+// files makes it large too (a manifest near its 32 MiB ceiling, more than
+// 16 MiB). Such a record still vouches for what its patch kept.
+TEST_F(ApplyReleaseTest, ALargeRecordStillVouchesForTheKeptBytes) {
+  const std::string listed = Bytes(400000, 960);
+  const TestRelease release = Release("9.9", {{"game/data/big.pak", listed}});
+  PublishRelease(server, release);
+  // The other downloads of the patch that wrote it: 250-character paths.
+  std::string record;
+  for (std::size_t i = 0; record.size() <= 20 * 1048576; ++i) {
+    record += Sha256Hex(std::to_string(i)) + " 300000 game/" + std::string(235, 'p') + "/" + std::to_string(1000000 + i) +
+              ".pak\n";
+  }
+  record += Sha256Hex(listed) + " 400000 game/data/big.pak\n";
+  WriteFileBytes(install / L"partials.txt", record);
+  WriteFileBytes(Path("game/data/big.pak.partial"), listed.substr(0, 150000));
+  TestResponse rest = TestResponse::Ok(listed.substr(150000));
+  rest.status = 206;
+  rest.headers = {"Content-Range: bytes 150000-399999/400000"};
+  server.SetForRange("/objects/" + Sha256Hex(listed), rest);
+
+  EXPECT_EQ(Apply(Check()), L"");
+  ExpectInstalled(release);
+  EXPECT_EQ(server.Requests().back().Header("Range"), std::optional<std::string>("bytes=150000-"));
+  EXPECT_FALSE(FileExists(install / L"partials.txt"));
+}
+
 // A release may list one file twice: in one spelling, or in two that differ
 // in letter case only (one file to Windows). Served slowly enough that two
 // downloads of it would overlap, each run of a fresh release installs it
@@ -775,6 +802,68 @@ TEST_F(ApplyReleaseTest, AFailureEndsTheWaitsInFlight) {
     }
     EXPECT_EQ(Installed(), "1.0\r\n");
   }
+}
+
+
+// A patch that failed with large downloads in flight keeps their bytes for
+// the next attempt. When the install then matches a release with nothing to
+// fetch (the studio took the release back, or the files were put right
+// another way), no patch follows, so what the downloads left goes then: every
+// ".partial" that is not a file of the release, the cut launcher download and
+// the record. Files of the release, even one named like a download, and
+// files of no release stay.
+TEST_F(ApplyReleaseTest, AbandonedDownloadsGoOnceTheInstallMatches) {
+  TestRelease before = ManyFiles("1.0", 2 * kSideBySide, 300000, 1000);
+  before.files.push_back({"game/notes.partial", "a file of the release"});
+  const TestRelease after = ManyFiles("1.1", 2 * kSideBySide, 300000, 1100);
+  WriteInstall(install.path(), before, "1.0");
+  WriteFileBytes(Path("game/stray.dat"), "of no release");
+  WriteFileBytes(Path("game/imgui.ini"), "[Window]");
+  PublishRelease(server, after);
+  TestResponse missing = TestResponse::Status(404);
+  missing.stallBeforeHeaders = std::chrono::milliseconds(300);
+  server.Set("/objects/" + Sha256Hex(after.files[0].content), missing);
+  for (std::size_t i = 1; i < after.files.size(); ++i) {
+    TestResponse stalling = TestResponse::Ok(after.files[i].content);
+    stalling.stallAt = 1000;
+    stalling.stallInBody = std::chrono::milliseconds(1500);
+    server.Set("/objects/" + Sha256Hex(after.files[i].content), stalling);
+  }
+  const ReleaseStatus failed = Check();
+  ASSERT_EQ(Apply(failed), kNotThere);
+  // As a patch killed at other moments leaves them too.
+  WriteFileBytes(Path("game/data/small.pak.partial"), "a download below the resumed size");
+  WriteFileBytes(Path("Stonewake Launcher.exe.partial"), "a cut launcher download");
+  const auto partials = [&] {
+    std::size_t count = 0;
+    for (const ReleaseFile& file : after.files) count += FileExists(Path(file.path) + L".partial");
+    return count;
+  };
+  const std::size_t kept = partials();
+  ASSERT_GT(kept, 0u);
+  ASSERT_TRUE(FileExists(install / L"partials.txt"));
+
+  // Still to be fetched, or a release the check did not take: the kept bytes
+  // wait for the next patch.
+  DiscardAbandonedDownloads(install.path(), failed);
+  DiscardAbandonedDownloads(install.path(), ReleaseStatus{L"1.1", {}, {}, 0});
+  EXPECT_EQ(partials(), kept);
+  EXPECT_TRUE(FileExists(install / L"partials.txt"));
+  EXPECT_TRUE(FileExists(Path("Stonewake Launcher.exe.partial")));
+
+  PublishRelease(server, before);
+  const ReleaseStatus matching = Check();
+  ASSERT_TRUE(matching.fetch.empty());
+  ASSERT_FALSE(matching.files.empty());
+  DiscardAbandonedDownloads(install.path(), matching);
+  EXPECT_EQ(partials(), 0u);
+  EXPECT_FALSE(FileExists(Path("game/data/small.pak.partial")));
+  EXPECT_FALSE(FileExists(Path("Stonewake Launcher.exe.partial")));
+  EXPECT_FALSE(FileExists(install / L"partials.txt"));
+  ExpectInstalled(before);
+  EXPECT_EQ(ReadFileBytes(Path("game/stray.dat")), "of no release");
+  EXPECT_EQ(ReadFileBytes(Path("game/imgui.ini")), "[Window]");
+  EXPECT_EQ(Installed(), "1.0\r\n");
 }
 
 }  // namespace

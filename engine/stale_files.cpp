@@ -1,12 +1,11 @@
 #include "engine/stale_files.h"
 
-#include <windows.h>
-
 #include <vector>
 
 #include "core/install_layout.h"
 #include "core/text.h"
 #include "files/folder_walk.h"
+#include "files/small_file.h"
 
 namespace launcher {
 
@@ -22,16 +21,8 @@ void RemoveStaleFiles(const std::wstring& gameFolder, const std::set<std::wstrin
     if (!keep.contains(LowerAscii(file.path))) stale.push_back(file.path);
   });
 
-  for (const std::wstring& path : stale) {
-    if (DeleteFileW(path.c_str())) continue;
-    // DeleteFileW refuses read-only files; clear the attribute and try once
-    // more. A file in use stays where it is, as it was.
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-      SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-      if (!DeleteFileW(path.c_str())) SetFileAttributesW(path.c_str(), attributes);
-    }
-  }
+  // A file in use stays where it is, as it was.
+  for (const std::wstring& path : stale) DeleteFileEvenReadOnly(path);
 }
 
 }  // namespace launcher

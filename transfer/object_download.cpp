@@ -19,8 +19,6 @@
 namespace launcher {
 namespace {
 
-constexpr std::uint64_t kMebibyte = 1048576;
-
 bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD count) {
   DWORD written = 0;
   return WriteFile(file, bytes, count, &written, nullptr) && written == count;
@@ -86,13 +84,6 @@ bool WriteBody(HttpRequest request, const std::wstring& path, std::uint64_t kept
 
 }  // namespace
 
-void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress& progress) {
-  const std::uint64_t percent = total == 0 ? 0 : done * 100 / total;
-  const std::wstring text =
-      L"Downloading: " + std::to_wstring(done / kMebibyte) + L" of " + std::to_wstring(total / kMebibyte) + L" MB";
-  progress(text, static_cast<std::int32_t>(percent));
-}
-
 // The server must have answered 200 before anything on disk is touched, so a
 // missing object never truncates an earlier ".partial" file.
 bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64_t limit,
@@ -152,14 +143,6 @@ std::wstring FetchChecked(HttpSession& session, std::wstring_view baseUrl, const
     throw LauncherError{kMismatch};
   }
   return partial;
-}
-
-std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
-                          std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress) {
-  HttpSession session;
-  return FetchChecked(session, baseUrl, file, destination, [&](std::uint64_t written, std::uint64_t) {
-    ReportDownload(doneBefore + written, total, progress);
-  });
 }
 
 }  // namespace launcher

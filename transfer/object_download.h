@@ -15,9 +15,6 @@ namespace launcher {
 // Bytes written so far and the response's Content-Length (0 when unknown).
 using ByteProgress = std::function<void(std::uint64_t written, std::uint64_t contentLength)>;
 
-// The patch's only channel towards the window: a status text and a percent.
-using PatchProgress = std::function<void(const std::wstring& text, std::int32_t percent)>;
-
 // GETs `url` into `path` (created or truncated), reporting after every
 // block written. Returns false, having read no further, as soon as the body turns
 // out longer than `limit` bytes (a named Content-Length over `limit` is
@@ -31,25 +28,14 @@ bool DownloadToFile(std::wstring_view url, const std::wstring& path, std::uint64
 bool DownloadToFile(HttpSession& session, std::wstring_view url, const std::wstring& path, std::uint64_t limit,
                     const ByteProgress& progress);
 
-// Reports the whole patch's download after `done` of `total` bytes:
-// "Downloading: D of T MB" (whole mebibytes, rounded down) and the percent,
-// not clamped, so a file larger than its published size shows above 100
-// rather than hiding the discrepancy.
-void ReportDownload(std::uint64_t done, std::uint64_t total, const PatchProgress& progress);
-
-// Fetches baseUrl + "/objects/" + file.sha256 into destination + ".partial",
-// creating missing folders, reporting "Downloading: D of T MB" with the whole
-// patch's percent, and returns the ".partial" path once its digest matches.
-// A download that runs past `file.size` (the signed size) is stopped there;
-// it and a mismatching download are deleted and throw
+// Fetches baseUrl + "/objects/" + file.sha256 on `session`'s connection into
+// destination + ".partial", creating missing folders, reporting the file's
+// own bytes written through `progress`, and returns the ".partial" path once
+// its digest matches. A download that runs past `file.size` (the signed
+// size) is stopped there; it and a mismatching download are deleted and
+// throw
 //   "A downloaded file did not match the release, so it was thrown away. Try again."
 // Does not touch `destination` itself.
-std::wstring FetchChecked(std::wstring_view baseUrl, const ManifestFile& file, const std::wstring& destination,
-                          std::uint64_t doneBefore, std::uint64_t total, const PatchProgress& progress);
-
-// FetchChecked on `session`'s connection, reporting the file's own bytes
-// written through `progress` instead of the patch's text: for downloads that
-// run side by side and share one report.
 //
 // With `resume`, the caller vouches that an existing ".partial" holds the
 // beginning of this very object (at most its signed size). Its N bytes then

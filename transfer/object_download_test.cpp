@@ -41,11 +41,6 @@ std::string Sha256Hex(std::string_view bytes) {
   return HexLower(hash.Finish());
 }
 
-struct Report {
-  std::wstring text;
-  std::int32_t percent;
-};
-
 class ObjectDownloadTest : public ::testing::Test {
  protected:
   // Serves `content` as the object of a manifest file whose digest is
@@ -56,23 +51,22 @@ class ObjectDownloadTest : public ::testing::Test {
     return file;
   }
 
-  // FetchChecked into `destination`, collecting every report; returns the
-  // error's sentence, or empty on success.
-  std::wstring Fetch(const ManifestFile& file, const std::wstring& destination, std::uint64_t doneBefore = 0,
-                     std::uint64_t total = 0) {
-    reports.clear();
-    const PatchProgress progress = [this](const std::wstring& text, std::int32_t percent) {
-      reports.push_back({text, percent});
-    };
+  // FetchChecked into `destination` on a connection of its own, collecting
+  // the bytes written at every report; returns the error's sentence, or
+  // empty on success.
+  std::wstring Fetch(const ManifestFile& file, const std::wstring& destination) {
+    written.clear();
     return testing::ErrorMessageOf([&] {
-      const std::wstring partial = FetchChecked(server.baseUrl(), file, destination, doneBefore, total, progress);
+      HttpSession session;
+      const std::wstring partial = FetchChecked(session, server.baseUrl(), file, destination,
+                                                [this](std::uint64_t bytes, std::uint64_t) { written.push_back(bytes); });
       EXPECT_EQ(partial, destination + L".partial");
     });
   }
 
   TestServer server;
   TempFolder folder;
-  std::vector<Report> reports;
+  std::vector<std::uint64_t> written;
 };
 
 // Served bodies of every shape, each ending in a verified ".partial" file
@@ -196,9 +190,9 @@ TEST_F(ObjectDownloadTest, StopsAtTheSignedSize) {
     const std::wstring destination = folder / L"data.pak";
     WriteFileBytes(destination + L".partial", "left by an earlier attempt");
 
-    EXPECT_EQ(Fetch(file, destination, 1000, 1000 + file.size), kMismatch);
+    EXPECT_EQ(Fetch(file, destination), kMismatch);
     EXPECT_FALSE(FileExists(destination + L".partial"));
-    for (const Report& report : reports) EXPECT_LE(report.percent, 100);
+    for (const std::uint64_t bytes : written) EXPECT_LE(bytes, file.size);
     ASSERT_TRUE(server.WaitUntilIdle());
     EXPECT_LT(server.Requests().back().bodyBytesSent, 64 * kMiB);
   }
@@ -255,39 +249,6 @@ TEST_F(ObjectDownloadTest, DigestMismatchLeavesNoPartialFile) {
   EXPECT_EQ(Fetch(file, destination), kMismatch);
   EXPECT_FALSE(FileExists(destination + L".partial"));
   EXPECT_FALSE(FileExists(destination));
-}
-
-// The report is about the whole patch: what came before this file plus what
-// has arrived of it, in whole mebibytes rounded down, against the patch's
-// total; percent done x 100 / total, 0 for a total of 0, not clamped.
-TEST_F(ObjectDownloadTest, ProgressSpeaksForTheWholePatch) {
-  struct Case {
-    const char* name;
-    std::uint64_t size;
-    std::uint64_t doneBefore;
-    std::uint64_t total;
-    std::wstring lastText;
-    std::int32_t lastPercent;
-  };
-  const Case kCases[] = {
-      {"half of ten", 5 * kMiB, 0, 10 * kMiB, L"Downloading: 5 of 10 MB", 50},
-      {"after earlier files", 2 * kMiB, 3 * kMiB, 10 * kMiB, L"Downloading: 5 of 10 MB", 50},
-      {"total 0", 300000, 0, 0, L"Downloading: 0 of 0 MB", 0},
-      {"under a mebibyte", 1000, 0, 1000, L"Downloading: 0 of 0 MB", 100},
-      {"rounded down", kMiB - 1, kMiB, 3 * kMiB, L"Downloading: 1 of 3 MB", 66},
-      {"larger than published", 3000, 0, 1000, L"Downloading: 0 of 0 MB", 300},
-  };
-  unsigned seed = 20;
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const std::string content = Bytes(c.size, seed++);
-    EXPECT_EQ(Fetch(Publish(content), folder / L"data.pak", c.doneBefore, c.total), L"");
-    ASSERT_FALSE(reports.empty());
-    EXPECT_EQ(reports.back().text, c.lastText);
-    EXPECT_EQ(reports.back().percent, c.lastPercent);
-    // Reported after every chunk, never going back.
-    for (std::size_t i = 1; i < reports.size(); ++i) EXPECT_LE(reports[i - 1].percent, reports[i].percent);
-  }
 }
 
 // DownloadToFile's own report: bytes written so far and the response's
@@ -502,10 +463,10 @@ TEST_F(ObjectDownloadTest, FullDiskEndsCutShortAfterReadingTheBody) {
   const std::string content = Bytes(static_cast<std::size_t>(limit * 4), 40);
   const ManifestFile file = Publish(content);
   const std::wstring destination = folder / L"data.pak";
-  EXPECT_EQ(Fetch(file, destination, 0, content.size()), kCutShort);
+  EXPECT_EQ(Fetch(file, destination), kCutShort);
 
-  ASSERT_FALSE(reports.empty());
-  EXPECT_EQ(reports.back().percent, 100);
+  ASSERT_FALSE(written.empty());
+  EXPECT_EQ(written.back(), content.size());
   ASSERT_TRUE(server.WaitUntilIdle());
   EXPECT_EQ(server.Requests().at(0).bodyBytesSent, content.size());
   // What a failed write left is not known to be the object's beginning.

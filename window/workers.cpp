@@ -1,13 +1,12 @@
 #include "window/workers.h"
 
-#include <shlobj.h>
-
 #include <cstdint>
 #include <thread>
 #include <utility>
 
 #include "core/install_layout.h"
 #include "core/paths.h"
+#include "desktop/shortcuts.h"
 #include "engine/install_size.h"
 #include "engine/installed_version.h"
 #include "engine/patch.h"
@@ -70,6 +69,9 @@ bool StartThread(const wchar_t* name, Body body) {
 void CheckWorker(const WindowPost& post, const std::wstring& folder, VerifiedManifestMemory& memory, HANDLE stop) {
   RunWorker(post, &LauncherUi::CheckFailed, L"the release check", [&] {
     auto release = std::make_shared<const ReleaseStatus>(CheckRelease(folder, memory, ReleaseServerBase, stop));
+    // An install that matches its release goes to Ready without a patch,
+    // so nothing else would take the downloads an earlier patch left.
+    DiscardAbandonedDownloads(folder, *release);
     std::wstring installed = ReadInstalledVersion(folder);
     std::wstring size = InstallSizeText(folder);
     post([release = std::move(release), installed = std::move(installed), size = std::move(size)](LauncherUi& ui) {
@@ -109,11 +111,9 @@ void PatchWorker(const WindowPost& post, const std::wstring& folder,
       return;
     }
     std::wstring version = release->version;
-    // Shortcuts and pinned icons take their picture from the game's
-    // executable; the shell redraws them only when told it changed.
-    const std::wstring game = JoinPath(JoinPath(folder, GameFolderName), GameExecutableName);
-    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, game.c_str(), nullptr);
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+    // The patch may have replaced the game's executable, whose picture
+    // shortcuts and pinned icons show.
+    AnnounceChanged({JoinPath(JoinPath(folder, GameFolderName), GameExecutableName)});
     std::wstring size = InstallSizeText(folder);
     post([version = std::move(version), size = std::move(size)](LauncherUi& ui) { ui.PatchFinished(version, size); });
   });

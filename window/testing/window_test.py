@@ -24,6 +24,10 @@ Scenarios (each one launcher life or a few, in sequence):
                  missing; an object whose bytes do not match: the error,
                  nothing of it moved into place; a release published in the
                  middle of a patch: the patch ends, the probe offers the newer
+  abandoned_downloads
+                 the kept downloads of a failed patch to a release since taken
+                 back: the check finds nothing to fetch, and at Ready none of
+                 them is left
   https_cdn      a launcher built for https://localhost:18443/releases/stonewake
                  (a CDN's address: TLS and a path) installs from it, then
                  patches and replaces itself; the install is the release
@@ -32,6 +36,7 @@ Releases are made with the publisher and served by nginx at the address test
 builds trust. Screenshots of every state stay in the work folder (--keep).
 """
 import contextlib
+import shutil
 import subprocess
 import sys
 import time
@@ -409,6 +414,33 @@ HTTPS_PORT = 18443
 HTTPS_PATH = "/releases/stonewake"
 
 
+def abandoned_downloads(run):
+    game = run.game("game", [300_000, 600_000], seed=11)
+    run.publish(game, "1.0")
+    scene = run.scene()
+    with run.desktop() as desktop, run.server():
+        launcher = run.launcher(desktop)
+        # The install as a failed patch to 1.1 left it before 1.1 was taken
+        # back: 1.0 in place, the beginnings of 1.1's large files kept for a
+        # next attempt, and the record that vouches for them.
+        shutil.copytree(game, launcher.file("game"), dirs_exist_ok=True)
+        launcher.file("installed.txt").write_bytes(b"1.0\r\n")
+        kept = [launcher.file("game/data/part0.pak.partial"), launcher.file("game/data/part1.pak.partial")]
+        for path in kept:
+            path.write_bytes(releases.seeded_bytes(path.name, 280_000))
+        launcher.file("partials.txt").write_text(
+            "".join(f"{'ab' * 32} 4000000 game/data/{path.name[:-len('.partial')]}\n" for path in kept))
+        launcher.start()
+        window = launcher.wait_for_window()
+        window.wait_for(lambda s: scene.active(s) and not scene.shows_error(s), "Ready", timeout=60)
+        run.shot(window, "ready")
+        check(not any(path.exists() for path in kept), "no kept download is left")
+        check(not launcher.file("partials.txt").exists(), "no record of them is left")
+        check(game_files(launcher.file("game")) == game_files(game), "the install is the release")
+        window.close()
+        check(launcher.wait_exit(20) == 0, "closed")
+
+
 def https_cdn(run):
     certs = run.work / "certs"
     certs.mkdir()
@@ -461,7 +493,7 @@ def https_cdn(run):
 
 
 SCENARIOS = {f.__name__: f for f in (first_install, offline, close_patch, self_update, high_dpi, server_faults,
-                                      https_cdn)}
+                                      abandoned_downloads, https_cdn)}
 
 
 if __name__ == "__main__":
