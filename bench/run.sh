@@ -20,7 +20,7 @@ run() {
 }
 
 run ./patch.sh "${STONEWAKE_BENCH_PATCH_MIB:-1024}" "$runs"
-for other in many_files.sh check.sh probe.sh scale.sh resume.sh publisher.sh paint.sh window.sh; do
+for other in many_files.sh check.sh probe.sh scale.sh resume.sh delta.sh publisher.sh paint.sh window.sh; do
   if [[ -x $other ]]; then run "./$other"; fi
 done
 exit $status

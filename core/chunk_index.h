@@ -10,7 +10,7 @@
 //   end
 //
 // A chunk begins where the one before it ended, so offsets are not written:
-// chunks cannot overlap or leave holes, and a line costs 73 bytes for a
+// chunks cannot overlap or leave holes, and a line costs 71 bytes for a
 // 64 KiB chunk. Lines end in LF (one CR before it is removed, as in the
 // manifest). The index is not signed: it can only make a delta fail, never
 // put a wrong byte in place, since every chunk and the whole file are

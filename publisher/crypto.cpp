@@ -116,14 +116,17 @@ void Sha256::Update(std::span<const std::uint8_t> bytes) {
   if (EVP_DigestUpdate(context_, bytes.data(), bytes.size()) != 1) FailWithOpenSsl("SHA-256 failed");
 }
 
-std::string Sha256::Finish() {
+std::array<std::uint8_t, 32> Sha256::FinishBytes() {
   std::array<std::uint8_t, 32> digest;
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context_, digest.data(), &length) != 1 || length != digest.size()) {
+  if (EVP_DigestFinal_ex(context_, digest.data(), &length) != 1 || length != digest.size() ||
+      EVP_DigestInit_ex(context_, EVP_sha256(), nullptr) != 1) {
     FailWithOpenSsl("SHA-256 failed");
   }
-  return launcher::HexLower(digest);
+  return digest;
 }
+
+std::string Sha256::Finish() { return launcher::HexLower(FinishBytes()); }
 
 FileDigest DigestFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

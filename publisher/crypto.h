@@ -29,7 +29,8 @@ struct KeyFree {
 using OpenSslKey = std::unique_ptr<EVP_PKEY, KeyFree>;
 using PrivateKey = OpenSslKey;
 
-// Streaming SHA-256; Finish gives 64 lowercase hex digits.
+// Streaming SHA-256; Finish gives 64 lowercase hex digits, FinishBytes the
+// 32 bytes. After either the hash starts afresh.
 class Sha256 {
  public:
   Sha256();
@@ -39,6 +40,7 @@ class Sha256 {
 
   void Update(std::span<const std::uint8_t> bytes);
   std::string Finish();
+  std::array<std::uint8_t, 32> FinishBytes();
 
  private:
   EVP_MD_CTX* context_;

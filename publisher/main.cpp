@@ -179,6 +179,11 @@ class ProgressPrinter {
  public:
   void operator()(const PublishStep& step) {
     if (step.kind == PublishStep::Kind::Manifest || step.kind == PublishStep::Kind::Signature) return;
+    if (step.kind == PublishStep::Kind::ChunkIndexReading || step.kind == PublishStep::Kind::ChunkIndexKept ||
+        step.kind == PublishStep::Kind::ChunkIndexWritten) {
+      Indexes(step);
+      return;
+    }
     const bool files = step.filesDone / 1000 != lastFiles_ / 1000;
     const bool bytes = step.bytesDone / kBytesStep != lastBytes_ / kBytesStep;
     lastFiles_ = step.filesDone;
@@ -191,9 +196,20 @@ class ProgressPrinter {
   }
 
  private:
+  // Large objects are read again for their chunk indexes: a line each
+  // 256 MiB of them.
+  void Indexes(const PublishStep& step) {
+    const bool bytes = step.bytesDone / kBytesStep != lastIndexBytes_ / kBytesStep;
+    lastIndexBytes_ = step.bytesDone;
+    if (!bytes) return;
+    std::cerr << "publisher: chunk indexes of large objects: " << step.filesDone << " of " << step.filesTotal << ", "
+              << Mebibytes(step.bytesDone) << " of " << Mebibytes(step.bytesTotal) << "\n";
+  }
+
   static constexpr std::uint64_t kBytesStep = 256ull << 20;
   std::size_t lastFiles_ = 0;
   std::uint64_t lastBytes_ = 0;
+  std::uint64_t lastIndexBytes_ = 0;
   bool printed_ = false;
 };
 
@@ -263,7 +279,12 @@ int Release(const Arguments& args) {
   std::cout << "published version " << result.manifest.version << " to " << tree.string() << ": "
             << result.manifest.files.size() << " files, " << SizeText(result.bytes) << "; " << result.objectsWritten
             << (result.objectsWritten == 1 ? " new object, " : " new objects, ") << result.objectsKept
-            << " already there\n";
+            << " already there";
+  if (result.indexesWritten + result.indexesKept > 0) {
+    std::cout << "; chunk indexes of large objects: " << result.indexesWritten << " written, " << result.indexesKept
+              << " already there";
+  }
+  std::cout << "\n";
   return 0;
 }
 

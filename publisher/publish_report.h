@@ -14,7 +14,17 @@
 namespace publisher {
 
 struct PublishStep {
-  enum class Kind { ObjectKept, ObjectWritten, Manifest, Signature };
+  // The chunk index steps count large objects and their bytes instead of
+  // files: ChunkIndexReading comes now and then while an object is read.
+  enum class Kind {
+    ObjectKept,
+    ObjectWritten,
+    ChunkIndexReading,
+    ChunkIndexKept,
+    ChunkIndexWritten,
+    Manifest,
+    Signature
+  };
   Kind kind;
   std::filesystem::path file;  // the file kept or put in place
   std::size_t filesDone = 0;
@@ -24,7 +34,7 @@ struct PublishStep {
 };
 
 struct PublishReport {
-  std::function<void(const PublishStep&)> step;     // after each object, the manifest and the signature
+  std::function<void(const PublishStep&)> step;     // after each object, index, the manifest and the signature
   std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
   // Once every object is in place, just before the manifest players will
   // see is written: that manifest and the size of its text.

@@ -13,6 +13,7 @@
 #include "core/signature_file.h"
 #include "core/text.h"
 #include "core/version.h"
+#include "publisher/chunk_indexes.h"
 #include "publisher/install_names.h"
 #include "publisher/launcher_check.h"
 #include "publisher/object_store.h"
@@ -133,6 +134,38 @@ void RemoveStaleTemps(const fs::path& folder) {
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     if (IsStagedTempName(it->path().filename().string())) fs::remove(it->path(), error);
+  }
+}
+
+// An index beside every large object, after the objects and before the
+// manifest: a launcher that finds a manifest finds each object's index.
+void WriteChunkIndexes(const fs::path& objects, const launcher::Manifest& manifest, PublishResult& result,
+                       const PublishReport& report) {
+  std::vector<const launcher::ManifestFile*> large;
+  std::set<std::string> seen;
+  Progress progress;
+  for (const launcher::ManifestFile& file : manifest.files) {
+    if (!WantsChunkIndex(file.size) || !seen.insert(file.sha256).second) continue;
+    large.push_back(&file);
+    progress.bytesTotal += file.size;
+  }
+  progress.filesTotal = large.size();
+  const auto tell = [&](PublishStep::Kind kind, const fs::path& file, std::uint64_t bytes) {
+    if (report.step) {
+      report.step({kind, file, progress.filesDone, progress.filesTotal, bytes, progress.bytesTotal});
+    }
+  };
+  for (const launcher::ManifestFile* file : large) {
+    const fs::path index = objects / (file->sha256 + ".chunks");
+    const std::uint64_t before = progress.bytesDone;
+    const ChunkIndexOutcome outcome = PlaceChunkIndex(
+        objects, *file, [&](std::uint64_t read) { tell(PublishStep::Kind::ChunkIndexReading, index, before + read); });
+    ++(outcome == ChunkIndexOutcome::Written ? result.indexesWritten : result.indexesKept);
+    ++progress.filesDone;
+    progress.bytesDone += file->size;
+    tell(outcome == ChunkIndexOutcome::Written ? PublishStep::Kind::ChunkIndexWritten
+                                               : PublishStep::Kind::ChunkIndexKept,
+         index, progress.bytesDone);
   }
 }
 
@@ -286,8 +319,9 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
                    progress.bytesTotal});
     }
   }
-  // The objects, content and names, must be on disk before a manifest that
-  // lists them.
+  WriteChunkIndexes(objects, manifest, result, report);
+  // The objects and their indexes, content and names, must be on disk
+  // before a manifest that lists them.
   SyncFileSystem(objects);
 
   const std::string text = CheckedManifestText(manifest);

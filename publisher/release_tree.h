@@ -2,10 +2,11 @@
 // release tree of static files:
 //
 //   objects/<sha256>       every file's content, named by its digest
+//   objects/<sha256>.chunks  the chunk index of each large object
 //   latest/manifest.txt    the manifest
 //   latest/manifest.sig    its signature
 //
-// Objects go in first, the manifest next and the signature last, each
+// Objects and their indexes go in first, the manifest next and the signature last, each
 // renamed into place when complete, so whoever serves the tree never hands
 // out a manifest whose objects are missing.
 #pragma once
@@ -57,6 +58,8 @@ struct PublishResult {
   launcher::Manifest manifest;
   std::size_t objectsWritten = 0;
   std::size_t objectsKept = 0;
+  std::size_t indexesWritten = 0;  // chunk indexes of large objects
+  std::size_t indexesKept = 0;
   std::uint64_t bytes = 0;  // sum of the listed files' sizes
 };
 

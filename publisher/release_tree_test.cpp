@@ -4,13 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "core/chunk_index.h"
+#include "core/hex.h"
 #include "core/manifest.h"
+#include "publisher/chunk_indexes.h"
 #include "publisher/publish_error.h"
 #include "publisher/test_files.h"
 #include "publisher/tree_check.h"
@@ -806,6 +810,135 @@ TEST_F(PublishTest, RepublishingCopiesNoObjectAlreadyInPlace) {
   EXPECT_EQ(changed.objectsWritten, 1u);
   EXPECT_EQ(ReadFile(tree_ / "objects" / Sha256Of(large)), large);
   EXPECT_EQ(CheckTree(tree_, PublicKeyOf(key_)).manifest.version, "1.2");
+}
+
+// Varied bytes (an archive's compressed content), so chunk boundaries fall
+// where the rule puts them rather than at min or max.
+std::string ArchiveBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = seed;
+  for (char& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+// Writes the index for objects/<sha256> in `text`, as a server would hold it.
+void WriteIndex(const fs::path& tree, const std::string& sha256, const std::string& text) {
+  WriteFile(tree / "objects" / (sha256 + ".chunks"), text);
+}
+
+TEST_F(PublishTest, LargeObjectsGetAChunkIndexBeforeTheManifestThatListsNone) {
+  const std::string archive = ArchiveBytes(launcher::kChunkIndexFromBytes + 12345, 1);
+  const std::string atThreshold = ArchiveBytes(launcher::kChunkIndexFromBytes, 2);
+  const std::string below = ArchiveBytes(launcher::kChunkIndexFromBytes - 1, 3);
+  Game("Stonewake.exe", "MZ game");
+  Game("data/a.pak", archive);
+  Game("data/copy.pak", archive);  // one object, one index
+  Game("data/b.pak", atThreshold);
+  Game("data/c.pak", below);
+  std::vector<PublishStep::Kind> kinds;
+  bool manifestBeforeIndex = false;
+  step_ = [&](const PublishStep& step) {
+    kinds.push_back(step.kind);
+    if (step.kind == PublishStep::Kind::ChunkIndexWritten && fs::exists(tree_ / "latest/manifest.txt")) {
+      manifestBeforeIndex = true;
+    }
+  };
+
+  const PublishResult result = Publish(Input("1.0"));
+
+  EXPECT_EQ(result.indexesWritten, 2u);
+  EXPECT_FALSE(manifestBeforeIndex);
+  EXPECT_EQ(std::count(kinds.begin(), kinds.end(), PublishStep::Kind::ChunkIndexWritten), 2);
+  EXPECT_FALSE(fs::exists(tree_ / "objects" / (Sha256Of(below) + ".chunks")));
+  EXPECT_EQ(ReadFile(tree_ / "latest/manifest.txt").find(".chunks"), std::string::npos);
+  // The manifest is what it was before indexes: the five files and nothing else.
+  EXPECT_EQ(CheckTree(tree_, PublicKeyOf(key_)).manifest.files.size(), 5u);
+
+  for (const std::string* content : {&archive, &atThreshold}) {
+    const std::string sha256 = Sha256Of(*content);
+    const std::string text = ReadFile(tree_ / "objects" / (sha256 + ".chunks"));
+    const launcher::ParsedChunkIndex parsed = launcher::ParseChunkIndex(Bytes(text), sha256, content->size());
+    ASSERT_TRUE(parsed.index) << parsed.refusal.reason;
+    EXPECT_EQ(parsed.index->rule, launcher::kChunkRule);
+    EXPECT_GT(parsed.index->chunks.size(), 8u);
+    for (const launcher::Chunk& chunk : parsed.index->chunks) {
+      EXPECT_EQ(launcher::HexLower(chunk.digest), Sha256Of(content->substr(chunk.offset, chunk.size)));
+    }
+  }
+  EXPECT_EQ(Snapshot(tree_).size(), 4u + 2u + 2u + 1u);
+}
+
+TEST_F(PublishTest, AnIndexInTheTreeForTheSameObjectIsKept) {
+  const std::string archive = ArchiveBytes(launcher::kChunkIndexFromBytes + 1, 4);
+  const std::string sha256 = Sha256Of(archive);
+  Game("Stonewake.exe", "MZ game");
+  Game("data/a.pak", archive);
+  Publish(Input("1.0"));
+  const fs::path index = tree_ / "objects" / (sha256 + ".chunks");
+
+  // Indexed under another rule (an earlier publisher's): still right for
+  // this object, and a CDN may hold it as immutable.
+  const launcher::ChunkRule other{16384, 32768, 131072};
+  const ChunkedFile chunked = ChunkFile(tree_ / "objects" / sha256, other, WholeDigest::No);
+  const std::string otherText = launcher::ChunkIndexText({sha256, archive.size(), other, chunked.chunks});
+  WriteIndex(tree_, sha256, otherText);
+  const PublishResult again = Publish(Input("1.1"));
+  EXPECT_EQ(again.indexesKept, 1u);
+  EXPECT_EQ(again.indexesWritten, 0u);
+  EXPECT_EQ(ReadFile(index), otherText);
+  EXPECT_EQ(CheckTree(tree_, PublicKeyOf(key_)).manifest.version, "1.1");
+
+  // One that is not an index of this object is written again.
+  WriteIndex(tree_, sha256, "stonewake-chunks 1\nobject " + std::string(64, 'b') + " 5\n");
+  EXPECT_EQ(Publish(Input("1.2")).indexesWritten, 1u);
+  EXPECT_TRUE(launcher::ParseChunkIndex(Bytes(ReadFile(index)), sha256, archive.size()).index);
+}
+
+TEST_F(PublishTest, VerifyRefusesAnIndexThatDoesNotDescribeItsObject) {
+  const std::string archive = ArchiveBytes(launcher::kChunkIndexFromBytes + 1, 5);
+  const std::string other = ArchiveBytes(launcher::kChunkIndexFromBytes + 2, 6);
+  const std::string sha256 = Sha256Of(archive);
+  Game("Stonewake.exe", "MZ game");
+  Game("data/a.pak", archive);
+  Game("data/b.pak", other);
+  Publish(Input("1.0"));
+  const std::string good = ReadFile(tree_ / "objects" / (sha256 + ".chunks"));
+  const std::string otherIndex = ReadFile(tree_ / "objects" / (Sha256Of(other) + ".chunks"));
+
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string expected;
+  };
+  std::string lyingDigest = good;
+  const std::size_t firstChunk = lyingDigest.find('\n', lyingDigest.find("rule ")) + 1;
+  const std::size_t digestAt = lyingDigest.find(" ", firstChunk) + 1;
+  lyingDigest[digestAt] = lyingDigest[digestAt] == '0' ? '1' : '0';
+  std::string movedBoundary = good;
+  {
+    // The first two chunks' sizes moved by one byte: the sums still match.
+    launcher::ChunkIndex index = *launcher::ParseChunkIndex(Bytes(good), sha256, archive.size()).index;
+    ++index.chunks[0].size;
+    --index.chunks[1].size;
+    ++index.chunks[1].offset;
+    movedBoundary = launcher::ChunkIndexText(index);
+  }
+  const Case kCases[] = {
+      {"a chunk digest that lies", lyingDigest, ".chunks: does not describe its object: chunk 1 (at byte 0)"},
+      {"boundaries not the rule's", movedBoundary, ".chunks: does not describe its object: chunk 1 (at byte 0)"},
+      {"another object's index", otherIndex, ".chunks line 2: describes another object"},
+      {"malformed", good.substr(0, good.size() - 4), ".chunks line "},
+      {"empty", "", ".chunks line 1: not a chunk index"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    WriteIndex(tree_, sha256, c.text);
+    const std::string message = CheckMessage(PublicKeyOf(key_));
+    EXPECT_NE(message.find("objects/" + sha256 + c.expected), std::string::npos) << message;
+  }
 }
 
 }  // namespace

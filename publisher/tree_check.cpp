@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "core/chunk_index.h"
+#include "core/hex.h"
 #include "core/install_layout.h"
 #include "core/manifest.h"
 #include "core/release_layout.h"
 #include "core/signature_file.h"
+#include "publisher/chunk_indexes.h"
 #include "publisher/install_names.h"
 #include "publisher/publish_error.h"
 #include "publisher/release_tree.h"
@@ -103,6 +106,22 @@ std::vector<std::string> ManifestFaults(std::string_view text) {
   throw PublishError(message);
 }
 
+// Where an index's chunks part from the object's own, in words; "" when
+// they are the same.
+std::string FirstChunkMismatch(const std::vector<launcher::Chunk>& listed, const std::vector<launcher::Chunk>& actual) {
+  for (std::size_t i = 0; i < listed.size() && i < actual.size(); ++i) {
+    if (listed[i] == actual[i]) continue;
+    return "chunk " + std::to_string(i + 1) + " (at byte " + std::to_string(listed[i].offset) + ") lists " +
+           std::to_string(listed[i].size) + " bytes with digest " + launcher::HexLower(listed[i].digest) +
+           ", the object has " + std::to_string(actual[i].size) + " bytes with digest " +
+           launcher::HexLower(actual[i].digest);
+  }
+  if (listed.size() != actual.size()) {
+    return "it lists " + std::to_string(listed.size()) + " chunks, the object has " + std::to_string(actual.size());
+  }
+  return {};
+}
+
 }  // namespace
 
 TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeCheckOptions& options) {
@@ -161,7 +180,26 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
       problems.push_back(name + ": missing");
       continue;
     }
-    const FileDigest digest = DigestFile(object);
+    // An object with an index is read once for both: its digest and the
+    // chunks its index must list.
+    const launcher::ParsedChunkIndex index = ReadChunkIndex(tree / launcher::ObjectsFolderName, sha256, size);
+    const std::string indexName = launcher::ChunkIndexPath(sha256);
+    if (!index.index && index.refusal.reason != "missing") {
+      problems.push_back(indexName + (index.refusal.line ? " line " + std::to_string(index.refusal.line) : "") + ": " +
+                         index.refusal.reason);
+    }
+    FileDigest digest;
+    if (index.index) {
+      const ChunkedFile chunked = ChunkFile(object, index.index->rule, WholeDigest::Yes);
+      digest = chunked.digest;
+      if (digest.size == size && digest.sha256 == sha256) {
+        if (const std::string mismatch = FirstChunkMismatch(index.index->chunks, chunked.chunks); !mismatch.empty()) {
+          problems.push_back(indexName + ": does not describe its object: " + mismatch);
+        }
+      }
+    } else {
+      digest = DigestFile(object);
+    }
     if (digest.size != size) {
       problems.push_back(name + ": " + std::to_string(digest.size) + " bytes, but the manifest lists " +
                          std::to_string(size));

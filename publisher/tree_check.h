@@ -32,7 +32,10 @@ struct TreeCheckOptions {
 // is valid for latest/manifest.txt under `key`, that the manifest parses and
 // is small enough to be fetched, that its paths can be installed together on
 // Windows, that objects/<sha256> of every file is there with the listed
-// size and digest, and that the launcher the release carries, if any,
+// size and digest, that objects/<sha256>.chunks, where there is one, is an
+// index the launcher reads and lists the object's chunks byte for byte
+// under the rule it names (a large object without one is fine: a tree
+// published before indexes), and that the launcher the release carries, if any,
 // trusts `key` and asks `options.server` (LauncherTrustProblems). Throws
 // PublishError listing every problem found, each naming its file.
 TreeSummary CheckTree(const std::filesystem::path& tree, const PublicKey& key, const TreeCheckOptions& options = {});
