@@ -74,14 +74,13 @@ probe10k=$(echo "$out10k" | field probe_seconds)
 probe10ke=$(echo "$out10ke" | field probe_seconds)
 [[ -n $probe1 && -n $probe10k && -n $probe10ke ]] || { echo "probe benchmark failed: $out1 $out10k $out10ke"; exit 1; }
 
-rate() { awk -v b="$bytes" -v s="$1" 'BEGIN {printf "%7.1f MiB/s  (%.3f s)", b / 1048576 / s, s}'; }
 ms() { awk -v s="$1" 'BEGIN {printf "%7.2f ms", s * 1000}'; }
 
 echo
 echo "release check: $((bytes / 1048576)) MiB in $files files, all matching, warm cache, median of $runs runs"
-echo "  launcher check (CheckRelease: manifest, signature, stat and hash each file)  $(rate "$check")"
-echo "  anchor: bare loop reading and hashing the same files with CNG             $(rate "$loop")"
-echo "  anchor: sha256sum over the same files (Linux, outside Wine)                $(rate "$sum")"
+echo "  launcher check (CheckRelease: manifest, signature, stat and hash each file)  $(rate "$bytes" "$check")"
+echo "  anchor: bare loop reading and hashing the same files with CNG             $(rate "$bytes" "$loop")"
+echo "  anchor: sha256sum over the same files (Linux, outside Wine)                $(rate "$bytes" "$sum")"
 echo "  check / bare loop:  $(ratio "$check" "$loop")   (goal <= 1.10)"
 echo "  check / sha256sum:  $(ratio "$check" "$sum")"
 echo "  $(echo "$out" | tr -d '\r' | grep '^rounds')"

@@ -29,7 +29,6 @@ delay=${3:-50}
 
 source tools/common.sh
 windows_build patch_install winhttp_read_loop
-patch_install=$build/bin/patch_install.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
 
@@ -69,51 +68,26 @@ small_bytes=$(du -sb small/game | cut -f1)
 changed=$(comm -13 <(awk '/^file /{print $2}' root/v1/latest/manifest.txt | sort) \
   <(awk '/^file /{print $2}' root/v2/latest/manifest.txt | sort))
 
-sum() { awk -v a="$1" -v b="$2" 'BEGIN {print a + b}'; }
-
-# patch_install URL FOLDER: "check apply" seconds, or fails loudly.
-launcher_run() {
-  local out
-  out=$("$wine_run" "$patch_install" "$1" "$(windows "$2")" --stats)
-  [[ $(echo "$out" | tr -d '\r' | head -1) == complete ]] || { echo "patch failed: $out" >&2; exit 1; }
-  echo "$(echo "$out" | field check_seconds) $(echo "$out" | field seconds)"
-}
-# curl_fetch URL DIGESTS FOLDER [PARALLEL]: fetch each object into FOLDER,
-# then hash them all; prints the seconds.
-curl_fetch() {
-  local url=$1 digests=$2 folder=$3 parallel=${4:-} start
-  fresh "$folder"
-  for d in $digests; do printf 'url = "%s/objects/%s"\noutput = "%s/%s"\n' "$url" "$d" "$folder" "$d"; done >"$work/curl.cfg"
-  start=$(now)
-  if [[ -n $parallel ]]; then
-    curl -s --no-progress-meter --fail --parallel --parallel-max "$parallel" -K "$work/curl.cfg"
-  else
-    curl -s --fail -K "$work/curl.cfg"
-  fi
-  find "$folder" -type f -print0 | xargs -0 sha256sum >/dev/null
-  since "$start"
-}
-
 all_digests=$(awk '/^file /{print $2}' root/v1/latest/manifest.txt)
 small_digests=$(awk '/^file /{print $2}' root/small/latest/manifest.txt)
 install_s=() curl1_s=() curl4_s=() loop_s=() patch_s=() patchcurl_s=() check_s=() sum_s=()
 for run in $(seq "$runs"); do
   echo "run $run of $runs..."
   fresh install
-  read -r c a <<<"$(launcher_run "$base/v1" "$work/install")"
+  read -r c a _ <<<"$(launcher_run "$base/v1" "$work/install")"
   install_s+=("$(sum "$c" "$a")")
   curl1_s+=("$(curl_fetch "$base/v1" "$all_digests" "$work/floor")")
   curl4_s+=("$(curl_fetch "$base/v1" "$all_digests" "$work/floor" 4)")
   fresh floor
   loop_s+=("$("$wine_run" "$read_loop" "$base/v1" "$(windows "$work/floor")" --verify | field seconds)")
 
-  read -r c a <<<"$(launcher_run "$base/v1" "$work/install")"
+  read -r c a _ <<<"$(launcher_run "$base/v1" "$work/install")"
   check_s+=("$c")
   start=$(now)
   find install/game -type f -print0 | xargs -0 sha256sum >/dev/null
   sum_s+=("$(since "$start")")
 
-  read -r c a <<<"$(launcher_run "$base/v2" "$work/install")"
+  read -r c a _ <<<"$(launcher_run "$base/v2" "$work/install")"
   patch_s+=("$a")
   patchcurl_s+=("$(curl_fetch "$base/v2" "$changed" "$work/floor")")
   rm -rf install floor
@@ -128,7 +102,7 @@ slow=http://127.0.0.1:$(cut -d' ' -f1 "$work/proxy")
 relayed() { cut -d' ' -f2 "$work/proxy"; }
 fresh install
 before=$(relayed)
-read -r c a <<<"$(launcher_run "$slow/small" "$work/install")"
+read -r c a _ <<<"$(launcher_run "$slow/small" "$work/install")"
 slow_launcher=$(sum "$c" "$a")
 slow_launcher_conn=$(($(relayed) - before))
 before=$(relayed)
@@ -136,7 +110,6 @@ slow_curl=$(curl_fetch "$slow/small" "$small_digests" "$work/floor" 4)
 slow_curl_conn=$(($(relayed) - before))
 
 secs() { awk -v s="$1" 'BEGIN {printf "%6.2f s", s}'; }
-mib() { awk -v b="$1" 'BEGIN {printf "%.1f MiB", b / 1048576}'; }
 install=$(m "${install_s[@]}")
 curl1=$(m "${curl1_s[@]}")
 curl4=$(m "${curl4_s[@]}")

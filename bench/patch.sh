@@ -89,8 +89,6 @@ peak_small=$(echo "$out" | field peak_working_set)
 out=$("$wine_run" "$patch_install" "$base/small" "$(windows "$work/install")" --stats)
 peak_idle=$(echo "$out" | field peak_working_set)
 
-rate() { awk -v b="$bytes" -v s="$1" 'BEGIN {printf "%7.1f MiB/s  (%.2f s)", b / 1048576 / s, s}'; }
-mib_of() { awk -v b="$1" 'BEGIN {printf "%6.1f MiB", b / 1048576}'; }
 patch=$(m "${patch_s[@]}")
 loop=$(m "${loop_s[@]}")
 loopw=$(m "${loopw_s[@]}")
@@ -99,11 +97,11 @@ curl=$(m "${curl_s[@]}")
 
 echo
 echo "patch download: $mib MiB in $files files from nginx on loopback, median of $runs runs"
-echo "  launcher patch (ApplyRelease: download, write, verify, move)  $(rate "$patch")"
-echo "  anchor: bare WinHTTP read loop, bytes dropped                 $(rate "$loop")"
-echo "  anchor: bare WinHTTP read loop, writing files                 $(rate "$loopw")"
-echo "  anchor: bare WinHTTP read loop, writing and hashing files     $(rate "$loopv")"
-echo "  anchor: curl, writing files                                   $(rate "$curl")"
+echo "  launcher patch (ApplyRelease: download, write, verify, move)  $(rate "$bytes" "$patch")"
+echo "  anchor: bare WinHTTP read loop, bytes dropped                 $(rate "$bytes" "$loop")"
+echo "  anchor: bare WinHTTP read loop, writing files                 $(rate "$bytes" "$loopw")"
+echo "  anchor: bare WinHTTP read loop, writing and hashing files     $(rate "$bytes" "$loopv")"
+echo "  anchor: curl, writing files                                   $(rate "$bytes" "$curl")"
 # Speeds: the other's seconds over the patch's.
 echo "  patch / bare read loop:     $(ratio "$loop" "$patch")   (goal >= 0.90)"
 echo "  patch / loop writing files: $(ratio "$loopw" "$patch")"
@@ -115,6 +113,6 @@ for i in "${!patch_s[@]}"; do
 done
 echo
 echo "peak working set of the patch process (Wine included)"
-echo "  patch of $mib MiB, largest file $((mib / 2)) MiB:  $(mib_of "$(m "${peak_big[@]}")")   (goal <= 32 MiB)"
-echo "  patch of one 16 MiB file:                 $(mib_of "$peak_small")"
-echo "  nothing to fetch (the process alone):     $(mib_of "$peak_idle")"
+echo "  patch of $mib MiB, largest file $((mib / 2)) MiB:  $(mib "$(m "${peak_big[@]}")" 6)   (goal <= 32 MiB)"
+echo "  patch of one 16 MiB file:                 $(mib "$peak_small" 6)"
+echo "  nothing to fetch (the process alone):     $(mib "$peak_idle" 6)"

@@ -139,7 +139,6 @@ per_probe_cpu $((bursts / 10)) fresh
 burst_fresh_cpu=$cpu_process burst_fresh_server=$cpu_server burst_fresh_wall=$cpu_wall
 per_probe_cpu "$bursts" remembered
 burst_cpu=$cpu_process burst_server=$cpu_server burst_wall=$cpu_wall
-sum() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", a + b}'; }
 
 echo "checking the installed release (5 runs)..."
 rm -rf install/game

@@ -4,7 +4,7 @@
 # `publisher verify`, beside what the same files cost sha256sum and cp
 # followed by sync (the publisher flushes what it writes).
 # Medians of RUNS runs, warm page cache, pending writes flushed before each.
-# Uses the optimised publisher without sanitizers that the README builds
+# Uses the optimised publisher without sanitizers that docs/publishing.md builds
 # (the publisher preset, build/publisher).
 #
 #   bench/publisher.sh [FILES] [KIB_PER_FILE] [RUNS]     defaults 10000 8 3
@@ -29,9 +29,9 @@ done | random_files .
 printf 'MZ' >>game/d000/f00000
 "$publisher" keygen --out key.pem --public-out key.hex >/dev/null 2>&1
 
-# measure NAME SETUP COMMAND: median seconds of COMMAND over the runs, SETUP
+# median_seconds NAME SETUP COMMAND: median seconds of COMMAND over the runs, SETUP
 # run untimed before each.
-measure() {
+median_seconds() {
   local name=$1 setup=$2 command=$3 times=()
   for _ in $(seq "$runs"); do
     eval "$setup"
@@ -46,15 +46,15 @@ measure() {
 }
 
 release="$publisher release --game game --version 1.0 --key key.pem --out tree"
-measure "release into a new tree" "rm -rf tree" "$release"
+median_seconds "release into a new tree" "rm -rf tree" "$release"
 fresh=$last
-measure "release again (all objects kept)" ":" "$release"
+median_seconds "release again (all objects kept)" ":" "$release"
 again=$last
-measure "verify" ":" "$publisher verify --tree tree --public-key-file key.hex"
+median_seconds "verify" ":" "$publisher verify --tree tree --public-key-file key.hex"
 verify=$last
-measure "anchor: sha256sum of every file" ":" "find game -type f -print0 | xargs -0 sha256sum"
+median_seconds "anchor: sha256sum of every file" ":" "find game -type f -print0 | xargs -0 sha256sum"
 sha=$last
-measure "anchor: cp -r of the game folder, sync" "rm -rf copy" "cp -r game copy && sync"
+median_seconds "anchor: cp -r of the game folder, sync" "rm -rf copy" "cp -r game copy && sync"
 copy=$last
 
 echo

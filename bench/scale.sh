@@ -32,7 +32,6 @@ loop_max=${STONEWAKE_SCALE_LOOP_MAX:-10000}
 
 source tools/common.sh
 windows_build patch_install probe_bench winhttp_read_loop
-patch_install=$build/bin/patch_install.exe
 probe_bench=$build/bin/probe_bench.exe
 read_loop=$build/bin/winhttp_read_loop.exe
 release_publisher
@@ -42,49 +41,26 @@ side_by_side=$(sed -n 's/.*kSideBySide = \([0-9]*\);.*/\1/p' "$stonewake_source/
 scratch
 cd "$work"
 
-# Seconds and peak resident set (KiB) of a Linux command.
-measure() {
-  /usr/bin/time -f '%e %M' -o time.out "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; cat time.out >&2; exit 1; }
-  cat time.out
-}
-# patch_install URL FOLDER: "check_seconds apply_seconds peak_bytes".
-launcher_run() {
-  local out
-  out=$("$wine_run" "$patch_install" "$1" "$(windows "$2")" --stats | tr -d '\r')
-  [[ $(echo "$out" | head -1) == complete ]] || { echo "patch failed: $out" >&2; exit 1; }
-  echo "$(echo "$out" | field check_seconds) $(echo "$out" | field seconds) $(echo "$out" | field peak_working_set)"
-}
 # probe_bench MODE ARGS...: "seconds peak_bytes".
 bench_once() {
   local out
   out=$("$wine_run" "$probe_bench" "$@" | tr -d '\r')
   echo "$(echo "$out" | field seconds) $(echo "$out" | field peak_working_set)"
 }
-curl_fetch() {  # URL FOLDER: every object of the release, then sha256sum of them; seconds
-  local start
-  fresh "$2"
-  awk -v u="$1" -v f="$2" '/^file /{printf "url = \"%s/objects/%s\"\noutput = \"%s/%s\"\n", u, $2, f, $2}' \
-    "root/$(basename "$1")/latest/manifest.txt" >curl.cfg
-  start=$(now)
-  curl -s --fail -K curl.cfg
-  find "$2" -type f -print0 | xargs -0 sha256sum >/dev/null
-  since "$start"
-}
 
 first=${sizes[0]}
 per_file() { awk -v s="$1" -v n="$2" 'BEGIN {printf "%8.3f ms", s * 1000 / n}'; }
-mib() { awk -v b="$1" 'BEGIN {printf "%7.1f MiB", b / 1048576}'; }
 report() {  # N: the figures of one size, as soon as they are in
   local n=$1 op
   echo
-  echo "$n files, $(mib "${fig[$n,bytes]}") of game data, manifest ${fig[$n,manifest]} bytes" \
+  echo "$n files, $(mib "${fig[$n,bytes]}" 7) of game data, manifest ${fig[$n,manifest]} bytes" \
     "(time per file; ratio to the time per file at $first files)"
   for op in "${ops[@]}"; do
     printf '  %-9s %8.2f s  %s per file  x%-5s  peak %s\n' "$op" "${fig[$n,$op,s]}" \
       "$(per_file "${fig[$n,$op,s]}" "$n")" \
       "$(ratio "$(awk -v s="${fig[$n,$op,s]}" -v n="$n" 'BEGIN {print s / n}')" \
         "$(awk -v s="${fig[$first,$op,s]}" -v n="$first" 'BEGIN {print s / n}')")" \
-      "$(mib "${fig[$n,$op,m]}")"
+      "$(mib "${fig[$n,$op,m]}" 7)"
   done
   echo "  first install / (curl + sha256sum): $(ratio "${fig[$n,install,s]}" "${fig[$n,curl,s]}")" \
     "(curl + sha256sum ${fig[$n,curl,s]} s)"
@@ -96,7 +72,7 @@ report() {  # N: the figures of one size, as soon as they are in
   fi
   echo "  check / sha256sum: $(ratio "${fig[$n,check,s]}" "${fig[$n,sum,s]}")   (sha256sum ${fig[$n,sum,s]} s)"
   echo "  launcher peak working set above its own at $first files: install" \
-    "$(mib $((fig[$n,install,m] - fig[$first,install,m]))), check $(mib $((fig[$n,check,m] - fig[$first,check,m])))"
+    "$(mib $((fig[$n,install,m] - fig[$first,install,m])) 7), check $(mib $((fig[$n,check,m] - fig[$first,check,m])) 7)"
 }
 
 declare -A fig
@@ -143,7 +119,7 @@ for n in "${sizes[@]}"; do
   read -r c fig[$n,patch,s] fig[$n,patch,m] < <(launcher_run "$base/v2" "$work/install")
 
   echo "size $n: floors..."
-  fig[$n,curl,s]=$(curl_fetch "$base/v1" "$work/floor")
+  fig[$n,curl,s]=$(curl_fetch "$base/v1" "$(awk '/^file /{print $2}' root/v1/latest/manifest.txt)" "$work/floor")
   start=$(now)
   find install/game -type f -print0 | xargs -0 sha256sum >/dev/null
   fig[$n,sum,s]=$(since "$start")

@@ -6,7 +6,7 @@
 #   bench/window.sh [SECONDS] [RUNS]      (default 30 s per span, 3 runs)
 #
 # STONEWAKE_WINDOWS_BUILD names the Windows build folder (default
-# build/windows); the publisher preset's build (the README's) makes the
+# build/windows); the publisher preset's build (docs/publishing.md's) makes the
 # release.
 set -euo pipefail
 cd "$(dirname "$0")/.."

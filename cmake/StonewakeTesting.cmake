@@ -83,6 +83,15 @@ function(stonewake_add_test name)
   gtest_discover_tests(${name} ${options})
 endfunction()
 
+# stonewake_add_python_test(<name> <script> [ARGS...])
+# A test in Python: it imports the test package (test_support/) from the
+# source folder; a Windows build's test reads that build's settings
+# (test_settings.json) from the build folder given with --build.
+function(stonewake_add_python_test name script)
+  add_test(NAME ${name} COMMAND python3 ${script} ${ARGN})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "PYTHONPATH=${CMAKE_SOURCE_DIR}")
+endfunction()
+
 # Marks an already registered test as needing the Wine prefix.
 function(stonewake_needs_wine test_name)
   if(WIN32)

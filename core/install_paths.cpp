@@ -9,14 +9,6 @@
 namespace launcher {
 namespace {
 
-// Names Win32 maps to devices in every folder, also with an extension
-// ("nul.txt") and with spaces before the dot ("CON .log"): a file of that
-// name is written to the device, not into the folder.
-constexpr std::array<std::string_view, 24> kDeviceNames = {
-    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",
-    "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$",
-};
-
 // Besides '/', '\', ':' and control bytes, which the manifest's rule already
 // refuses, the characters Windows does not allow in a name.
 constexpr std::string_view kWindowsForbidden = "<>\"|?*";

@@ -4,6 +4,7 @@
 // publish one, from this one rule.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -17,6 +18,14 @@ namespace launcher {
 // The longest name Windows file systems hold. A file is downloaded beside
 // itself under its name plus ".partial", so its own name must be 8 shorter.
 inline constexpr std::size_t kMaxNameChars = 255;
+
+// Names Win32 maps to devices in every folder, also with an extension
+// ("nul.txt") and with spaces before the dot ("CON .log"): a file of that
+// name is written to the device, not into the folder.
+inline constexpr std::array<std::string_view, 24> kDeviceNames = {
+    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",
+    "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$",
+};
 
 enum class PathFault {
   None,

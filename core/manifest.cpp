@@ -12,11 +12,7 @@ namespace {
 constexpr std::string_view kHeader = "stonewake-manifest 1";
 constexpr std::string_view kEnd = "end";
 
-bool IsWhite(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
-
-[[noreturn]] void Reject() { throw LauncherError{std::wstring(kManifestUnreadable)}; }
+bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Hands out the body's lines one at a time: a line ends at LF, a last line
 // without LF counts only when it is not empty, and one trailing CR is cut.
@@ -26,6 +22,7 @@ class LineReader {
 
   std::optional<std::string_view> Next() {
     if (pos_ >= body_.size()) return std::nullopt;
+    ++number_;
     const std::size_t lf = body_.find('\n', pos_);
     std::string_view line;
     if (lf == std::string_view::npos) {
@@ -39,9 +36,13 @@ class LineReader {
     return line;
   }
 
+  // The 1-based number of the line Next handed out last.
+  std::size_t Number() const { return number_; }
+
  private:
   std::string_view body_;
   std::size_t pos_ = 0;
+  std::size_t number_ = 0;
 };
 
 // Reads white-space separated words off one line, the way formatted stream
@@ -88,15 +89,16 @@ bool IsDigestText(std::string_view digest) {
   return true;
 }
 
-ManifestFile ParseFileLine(Fields& fields) {
+// The file line after its key; the reason of a refusal otherwise. The path
+// rule is checked apart, once every line has been read.
+std::optional<std::string_view> ParseFileLine(Fields& fields, ManifestFile& file) {
   const std::string_view digest = fields.Word();
-  if (!IsDigestText(digest)) Reject();
+  if (!IsDigestText(digest)) return "the digest is not 64 lowercase hexadecimal digits";
   const std::optional<std::uint64_t> size = fields.Size();
-  if (!size) Reject();
+  if (!size) return "the size is not a decimal number below 2^64";
   fields.SkipWhite();
-  const std::string_view path = fields.Rest();
-  if (CheckInstallPath(path).fault != PathFault::None) Reject();
-  return ManifestFile{std::string(path), std::string(digest), *size};
+  file = ManifestFile{std::string(fields.Rest()), std::string(digest), *size};
+  return std::nullopt;
 }
 
 // Paths that each can be installed may still not go together: the download
@@ -114,23 +116,36 @@ bool PathsGoTogether(const std::vector<ManifestFile>& files) {
   return true;
 }
 
+// A refused line can be the whole 32 MiB body (one without a line feed):
+// its beginning says enough.
+ManifestRefusal Refusal(ManifestRefusal::Kind kind, std::size_t line, std::string_view text, std::string_view reason) {
+  return ManifestRefusal{kind, line, std::string(text.substr(0, kMaxRefusedLineChars)), std::string(reason)};
+}
+
 }  // namespace
 
-Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
-  const std::string_view body(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  LineReader lines(body);
+ManifestReading ReadManifest(std::span<const std::uint8_t> bytes) {
+  using Kind = ManifestRefusal::Kind;
+  ManifestReading reading;
+  Manifest& manifest = reading.manifest;
+  LineReader lines(AsText(bytes));
 
   const std::optional<std::string_view> header = lines.Next();
-  if (!header || *header != kHeader) Reject();
+  if (!header || *header != kHeader) {
+    reading.refusal = Refusal(Kind::Grammar, 1, header.value_or(""), "the first line is not \"stonewake-manifest 1\"");
+    return reading;
+  }
 
-  Manifest manifest;
+  // The first path the install cannot hold; refused once every line has
+  // been read, so that a grammar fault further down is the one reported.
+  std::optional<ManifestRefusal> pathFault;
   for (;;) {
     const std::optional<std::string_view> line = lines.Next();
-    if (!line) Reject();  // the end line is missing
-    if (*line == kEnd) {
-      if (manifest.version.empty() || manifest.files.empty() || !PathsGoTogether(manifest.files)) Reject();
-      return manifest;
+    if (!line) {
+      reading.refusal = Refusal(Kind::Grammar, 0, "", "no \"end\" line: the manifest reads as cut off");
+      return reading;
     }
+    if (*line == kEnd) break;
     Fields fields(*line);
     const std::string_view key = fields.Word();
     if (key == "version") {
@@ -142,11 +157,37 @@ Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
     } else if (key == "rollback") {
       manifest.rollback = true;
     } else if (key == "file") {
-      manifest.files.push_back(ParseFileLine(fields));
+      ManifestFile file;
+      if (const std::optional<std::string_view> fault = ParseFileLine(fields, file)) {
+        reading.refusal = Refusal(Kind::Grammar, lines.Number(), *line, *fault);
+        return reading;
+      }
+      if (!pathFault && CheckInstallPath(file.path).fault != PathFault::None) {
+        pathFault = Refusal(Kind::Paths, lines.Number(), *line, "the path cannot be installed on Windows");
+      }
+      manifest.files.push_back(std::move(file));
     } else {
-      Reject();
+      reading.refusal = Refusal(Kind::Grammar, lines.Number(), *line,
+                                "not a line of the manifest (version, commit, rollback, file or end)");
+      return reading;
     }
   }
+  if (manifest.version.empty()) {
+    reading.refusal = Refusal(Kind::Grammar, 0, "", "no version");
+  } else if (manifest.files.empty()) {
+    reading.refusal = Refusal(Kind::Grammar, 0, "", "no file line");
+  } else if (pathFault) {
+    reading.refusal = std::move(pathFault);
+  } else if (!PathsGoTogether(manifest.files)) {
+    reading.refusal = Refusal(Kind::Paths, 0, "", "two paths cannot be installed together");
+  }
+  return reading;
+}
+
+Manifest ParseManifest(std::span<const std::uint8_t> bytes) {
+  ManifestReading reading = ReadManifest(bytes);
+  if (reading.refusal) throw LauncherError{std::wstring(kManifestUnreadable)};
+  return std::move(reading.manifest);
 }
 
 std::string ManifestText(const Manifest& manifest) {

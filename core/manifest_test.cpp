@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/text.h"
 #include "test_support/error_message.h"
 
 namespace launcher {
@@ -12,9 +13,7 @@ namespace {
 const std::string kDigestA(64, 'a');
 const std::string kDigestB = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 
-Manifest Parse(const std::string& text) {
-  return ParseManifest(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-}
+Manifest Parse(const std::string& text) { return ParseManifest(AsBytes(text)); }
 
 bool Rejects(const std::string& text) {
   const std::wstring message = testing::ErrorMessageOf([&] { Parse(text); });
@@ -179,6 +178,57 @@ TEST(ParseManifest, RefusesWhatWindowsCannotInstall) {
     SCOPED_TRACE(c.name);
     const std::string text = Wrap("version 1\n" + c.files);
     EXPECT_EQ(Rejects(text), !c.accepted);
+  }
+}
+
+// What a refusal says, for the publisher's verify to name: the line a
+// launcher stops at, counted as the launcher counts lines, and why.
+TEST(ReadManifest, NamesTheLineAndTheReasonOfARefusal) {
+  using Kind = ManifestRefusal::Kind;
+  struct Case {
+    const char* name;
+    std::string text;
+    Kind kind;
+    std::size_t line;
+    std::string lineText;
+    std::string reason;  // its beginning
+  };
+  const std::string file = FileLine("game/a.dat") + "\n";
+  const Case kCases[] = {
+      {"another header", "stonewake-manifest 2\nversion 1\n" + file + "end\n", Kind::Grammar, 1, "stonewake-manifest 2",
+       "the first line is not"},
+      {"a body of one long line", std::string(100000, 'x'), Kind::Grammar, 1, std::string(kMaxRefusedLineChars, 'x'),
+       "the first line is not"},
+      {"unknown key after CR LF lines", Wrap("version 1\r\ncomment x\r\n", "\r\n"), Kind::Grammar, 3, "comment x",
+       "not a line of the manifest"},
+      {"bad digest", Wrap("version 1\n" + file + "file " + std::string(64, 'A') + " 5 game/b\n"), Kind::Grammar, 4,
+       "file " + std::string(64, 'A') + " 5 game/b", "the digest is not"},
+      {"bad size", Wrap("version 1\nfile " + kDigestA + " x game/a\n"), Kind::Grammar, 3,
+       "file " + kDigestA + " x game/a", "the size is not"},
+      {"missing end", "stonewake-manifest 1\nversion 1\n" + file, Kind::Grammar, 0, "", "no \"end\" line"},
+      {"no version", Wrap(file), Kind::Grammar, 0, "", "no version"},
+      {"no file", Wrap("version 1\n"), Kind::Grammar, 0, "", "no file line"},
+      // A line of no known shape further down is what a studio must mend
+      // first: the paths are judged once every line has been read.
+      {"bad path, then an unknown line", Wrap("version 1\n" + FileLine("game/aux") + "\nbogus\n"), Kind::Grammar, 4,
+       "bogus", "not a line"},
+      {"bad path", Wrap("version 1\n" + file + FileLine("game/aux") + "\n"), Kind::Paths, 4, FileLine("game/aux"),
+       "the path cannot be installed"},
+      {"paths that clash", Wrap("version 1\n" + file + "file " + kDigestB + " 5 game/A.DAT\n"), Kind::Paths, 0, "",
+       "two paths cannot be installed together"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const ManifestReading reading = ReadManifest(AsBytes(c.text));
+    ASSERT_TRUE(reading.refusal.has_value());
+    EXPECT_EQ(reading.refusal->kind, c.kind);
+    EXPECT_EQ(reading.refusal->line, c.line);
+    EXPECT_EQ(reading.refusal->text, c.lineText);
+    EXPECT_EQ(reading.refusal->reason.rfind(c.reason, 0), 0u) << reading.refusal->reason;
+    // Each path at fault can be named: every file line was read.
+    if (c.kind == Kind::Paths) {
+      EXPECT_EQ(reading.manifest.files.size(), 2u);
+    }
   }
 }
 

@@ -26,14 +26,42 @@ struct ReleaseTrust {
   std::string serverBase;    // IsReleaseServerBase
 };
 
+// WinHTTP sends a request only when the URL's path is at most 2047
+// characters (INTERNET_MAX_PATH_LENGTH less its terminating zero), and the
+// longest path the launcher asks for is an object's, "/objects/" and 64
+// hex digits after the base's own path.
+inline constexpr std::size_t kMaxUrlPathChars = 2047;
+inline constexpr std::size_t kMaxServerBasePathChars = kMaxUrlPathChars - std::string_view("/objects/").size() - 64;
+// WinHTTP splits a URL only when its host name fits 255 characters.
+inline constexpr std::size_t kMaxHostChars = 255;
+
+// A release server's base URL taken apart.
+struct ServerBase {
+  std::string_view scheme;  // "https" or "http"
+  std::string_view host;    // as written, brackets of an IPv6 address included
+  unsigned port = 0;        // as written, or the scheme's default (443, 80)
+  std::string_view path;    // "" or "/segment..."
+};
+
+// The parts of `url` when it has the form IsReleaseServerBase asks for,
+// whatever the length of its path; nothing otherwise.
+std::optional<ServerBase> ParseServerBase(std::string_view url);
+
 // The release server's base URL as a launcher build takes it (the same
 // rule as cmake/StonewakeReleaseConfig.cmake): "https://" or "http://", a
-// host (a name, an IPv4 address or a bracketed IPv6 one), an optional port
-// from 1 to 65535, and an optional path of segments of letters, digits and
-// "-._~" (neither "." nor ".."), each after one slash. Nothing else: no
-// user name, query, fragment, trailing slash, space, '%' or non-ASCII byte,
-// since the launcher appends its resource paths to the text unescaped.
+// host (a name, an IPv4 address or a bracketed IPv6 address), an optional
+// port from 1 to 65535, and an optional path of segments of letters, digits
+// and "-._~" (neither "." nor ".."), each after one slash, of at most
+// kMaxServerBasePathChars characters; the host of at most kMaxHostChars. Nothing else: no user name, query,
+// fragment, trailing slash, space, '%' or non-ASCII byte, since the
+// launcher appends its resource paths to the text unescaped.
 bool IsReleaseServerBase(std::string_view url);
+
+// True when two base URLs of that form name the same release tree: the
+// same scheme, host (letter case aside, as host names compare), port (a
+// port written as the scheme's default is that default) and path (compared
+// exactly, as servers compare paths).
+bool IsSameServerBase(std::string_view a, std::string_view b);
 
 // The text above for `trust`, as the build writes it.
 std::string ReleaseTrustText(const ReleaseTrust& trust);

@@ -25,10 +25,33 @@ TEST(ReleaseTrust, TextReadsBackAsWritten) {
 // test refuses the same addresses).
 TEST(ReleaseTrust, ServerBaseIsAnAddressTheLauncherAppendsItsPathsTo) {
   struct Case {
-    const char* url;
+    std::string url;
     bool valid;
   };
+  // The longest base path whose object URLs WinHTTP still sends: 2047
+  // characters with "/objects/" and 64 hex digits.
+  const std::string longest = "/" + std::string(1973, 'p');
   const Case kCases[] = {
+      {"https://cdn.example.net" + longest, true},
+      {"https://cdn.example.net" + longest + "p", false},
+      {"https://cdn.example.net/" + std::string(900, 'a') + "/" + std::string(1072, 'b'), true},
+      {"https://cdn.example.net/" + std::string(900, 'a') + "/" + std::string(1073, 'b'), false},
+      {"https://" + std::string(251, 'h') + ".net", true},
+      {"https://" + std::string(252, 'h') + ".net", false},
+      {"https://[2001:db8::8:800:200c:417a]/stonewake", true},
+      {"https://[2001:db8:0:0:8:800:200C:417A]", true},
+      {"https://[::ffff:192.0.2.128]:8443", true},
+      {"https://[::]", true},
+      {"https://[cdn.example.net]", false},
+      {"https://[192.0.2.128]", false},
+      {"https://[abcd]", false},
+      {"https://[1:2:3:4:5:6:7]", false},
+      {"https://[1:2:3:4:5:6:7:8:9]", false},
+      {"https://[1::2::3]", false},
+      {"https://[:::1]", false},
+      {"https://[12345::1]", false},
+      {"https://[::ffff:192.0.2.256]", false},
+      {"https://[::1.2.3.4:5]", false},
       {"https://cdn.example.net/stonewake", true},
       {"https://cdn.example.net", true},
       {"https://localhost:8443/releases/stonewake", true},
@@ -61,8 +84,36 @@ TEST(ReleaseTrust, ServerBaseIsAnAddressTheLauncherAppendsItsPathsTo) {
       {"https://cdn.example.net\\stonewake", false},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(c.url);
+    SCOPED_TRACE(c.url.substr(0, 60));
     EXPECT_EQ(IsReleaseServerBase(c.url), c.valid);
+  }
+}
+
+// What the publisher's --server is compared with: one server however its
+// host's letter case or a default port is written, and never another.
+TEST(ReleaseTrust, SameServerBaseAsServersCompareThem) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool same;
+  };
+  const Case kCases[] = {
+      {"https://cdn.example.net", "https://CDN.Example.NET", true},
+      {"https://cdn.example.net", "https://cdn.example.net:443", true},
+      {"http://cdn.example.net/stonewake", "http://CDN.example.net:80/stonewake", true},
+      {"https://[::1]:443/a", "https://[::1]/a", true},
+      {"https://cdn.example.net", "http://cdn.example.net", false},
+      {"https://cdn.example.net", "https://cdn.example.net:80", false},
+      {"http://cdn.example.net", "http://cdn.example.net:443", false},
+      {"https://cdn.example.net:8443", "https://cdn.example.net", false},
+      {"https://cdn.example.net/stonewake", "https://cdn.example.net/Stonewake", false},
+      {"https://cdn.example.net/stonewake", "https://cdn.example.net", false},
+      {"https://cdn.example.net", "https://cdn.example.org", false},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.a) + " and " + c.b);
+    EXPECT_EQ(IsSameServerBase(c.a, c.b), c.same);
+    EXPECT_EQ(IsSameServerBase(c.b, c.a), c.same);
   }
 }
 

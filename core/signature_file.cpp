@@ -7,6 +7,7 @@
 
 #include "core/hex.h"
 #include "core/records.h"
+#include "core/text.h"
 
 namespace launcher {
 namespace {
@@ -20,8 +21,7 @@ std::vector<std::uint8_t> ParseSignatureFile(std::span<const std::uint8_t> bytes
   if (!std::equal(kSignaturePrefix.begin(), kSignaturePrefix.end(), bytes.begin())) Reject();
 
   const std::span<const std::uint8_t> digits = bytes.subspan(kSignaturePrefix.size(), 2 * kSignatureBytes);
-  std::optional<std::vector<std::uint8_t>> signature =
-      ParseHex(std::string_view(reinterpret_cast<const char*>(digits.data()), digits.size()));
+  std::optional<std::vector<std::uint8_t>> signature = ParseHex(AsText(digits));
   if (!signature) Reject();
   return std::move(*signature);
 }

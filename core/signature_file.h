@@ -23,7 +23,8 @@ inline constexpr std::wstring_view kSignatureUnreadable = L"The release signatur
 std::vector<std::uint8_t> ParseSignatureFile(std::span<const std::uint8_t> bytes);
 
 // The signature file for the 64 signature bytes (r then s): the prefix, 128
-// lowercase hex digits and LF.
+// lowercase hex digits and LF, kSignatureFileTextBytes in all.
+inline constexpr std::size_t kSignatureFileTextBytes = kSignatureFileMinBytes + 1;
 std::string SignatureFileText(std::span<const std::uint8_t, kSignatureBytes> signature);
 
 }  // namespace launcher

@@ -5,14 +5,11 @@
 #include <string>
 
 #include "core/records.h"
+#include "core/text.h"
 #include "test_support/error_message.h"
 
 namespace launcher {
 namespace {
-
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
 
 // The digits of the bytes 0x00, 0x04, ... 0xFC: every digit value appears in
 // both the high and the low position.
@@ -64,7 +61,7 @@ TEST(ParseSignatureFile, AcceptedFiles) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(ParseSignatureFile(Bytes(c.file)), Expected());
+    EXPECT_EQ(ParseSignatureFile(AsBytes(c.file)), Expected());
   }
 }
 
@@ -99,7 +96,7 @@ TEST(ParseSignatureFile, RejectedFiles) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(testing::ErrorMessageOf([&] { ParseSignatureFile(Bytes(c.file)); }),
+    EXPECT_EQ(testing::ErrorMessageOf([&] { ParseSignatureFile(AsBytes(c.file)); }),
               L"The release signature could not be read.");
   }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,14 @@ std::wstring LowerAscii(std::wstring_view text);
 // wrapped around).
 std::optional<std::uint64_t> ParseDecimal(std::string_view digits);
 std::optional<std::uint64_t> ParseDecimal(std::wstring_view digits);
+
+// The same bytes seen as bytes or as text, without a copy: signatures,
+// digests and files take bytes, the formats are read as text.
+inline std::span<const std::uint8_t> AsBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+inline std::string_view AsText(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
 
 }  // namespace launcher

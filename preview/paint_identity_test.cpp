@@ -35,7 +35,7 @@ constexpr int kDpis[] = {144, 96, 144};
 struct Client {
   int width, height;
 };
-Client ClientAt(int dpi) { return {LayoutWidth * dpi / 96, LayoutHeight * dpi / 96}; }
+Client ClientAt(int dpi) { return {kLayoutWidth * dpi / 96, kLayoutHeight * dpi / 96}; }
 
 std::vector<std::uint32_t> PixelsOf(const PaintTarget& target, Client client) {
   GdiFlush();

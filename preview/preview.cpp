@@ -14,8 +14,8 @@ namespace launcher {
 namespace {
 
 constexpr int kPreviewDpi = 144;
-constexpr int kPreviewWidth = LayoutWidth * kPreviewDpi / 96;
-constexpr int kPreviewHeight = LayoutHeight * kPreviewDpi / 96;
+constexpr int kPreviewWidth = kLayoutWidth * kPreviewDpi / 96;
+constexpr int kPreviewHeight = kLayoutHeight * kPreviewDpi / 96;
 
 // The class id of GDI+'s PNG encoder; a later match wins.
 std::optional<CLSID> PngEncoder() {

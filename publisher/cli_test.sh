@@ -19,6 +19,8 @@ run() {
 
 run 0 --help
 for word in keygen release verify --public-key-file --rollback 0600; do contains "$work/out" "$word"; done
+# The device names players' launchers refuse, every one of them.
+for word in "CON, PRN, AUX, NUL, COM1," "LPT9," "CONIN\$," "CONOUT\$"; do contains "$work/out" "$word"; done
 run 2
 run 2 frobnicate
 run 2 keygen
@@ -116,6 +118,21 @@ for server in "https://cdn.example.net/stonewake?live" "https://cdn.example.net/
   run 2 release --game game --launcher cdn.exe --server "$server" --version 1.4 --key key.pem --out tree
   contains err "--server takes the release server's base URL as the launcher build names it"
 done
+# The same server however its host's case or default port is written; a
+# path too long for WinHTTP or a bracketed host that is no IPv6 address is
+# no server a launcher can fetch from.
+run 0 release --game game --launcher cdn.exe --server https://CDN.example.net:443/stonewake/ --dry-run --version 1.4 \
+  --key key.pem --out tree
+run 1 release --game game --launcher cdn.exe --server https://cdn.example.net:8443/stonewake --version 1.4 \
+  --key key.pem --out tree
+contains err "asks https://cdn.example.net/stonewake, not https://cdn.example.net:8443/stonewake (--server)"
+run 2 release --game game --launcher cdn.exe --server "https://cdn.example.net/$(printf 'p%.0s' {1..1974})" \
+  --version 1.4 --key key.pem --out tree
+contains err "--server has a path of 1975 characters: WinHTTP sends a URL path of at most 2047 characters"
+contains err "at most 1974 characters"
+run 2 release --game game --launcher cdn.exe --server "https://[cdn.example.net]/stonewake" --version 1.4 \
+  --key key.pem --out tree
+contains err "a bracketed host being an IPv6 address"
 
 # Key rotation: the launcher with the new key, signed with the old one; then
 # releases signed with the new key.

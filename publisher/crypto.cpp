@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "core/hex.h"
+#include "core/records.h"
+#include "core/text.h"
 #include "publisher/publish_error.h"
 
 namespace publisher {
@@ -239,6 +241,17 @@ RawSignature Sign(const PrivateKey& key, std::span<const std::uint8_t> message) 
   return RawFromDer(der);
 }
 
+std::optional<RawSignature> SignatureOfFile(std::string_view fileText) {
+  try {
+    const std::vector<std::uint8_t> parsed = launcher::ParseSignatureFile(launcher::AsBytes(fileText));
+    RawSignature signature;
+    std::copy(parsed.begin(), parsed.end(), signature.begin());
+    return signature;
+  } catch (const launcher::LauncherError&) {
+    return std::nullopt;
+  }
+}
+
 RawSignature RawFromDer(std::span<const std::uint8_t> der) {
   const unsigned char* cursor = der.data();
   const EcdsaSig signature(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size())));
@@ -283,6 +296,5 @@ bool Verify(const PublicKey& key, std::span<const std::uint8_t> message, const R
   OpenSslReason();  // a bad signature leaves a reason on the queue
   return result == 1;
 }
-
 
 }  // namespace publisher

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,5 +92,9 @@ RawSignature RawFromDer(std::span<const std::uint8_t> der);
 // The signature file is written by the launcher's own writer, beside its
 // parser: "ecdsa-p256-sha256 " + 128 lowercase hex digits + "\n".
 using launcher::SignatureFileText;
+
+// The signature a signature file holds, read by the launcher's own parser;
+// nothing when the launcher would refuse the file.
+std::optional<RawSignature> SignatureOfFile(std::string_view fileText);
 
 }  // namespace publisher

@@ -10,6 +10,7 @@
 
 #include "core/hex.h"
 #include "core/signature_file.h"
+#include "core/text.h"
 #include "publisher/publish_error.h"
 #include "publisher/test_files.h"
 
@@ -20,10 +21,6 @@ using testing::ReadFile;
 using testing::SourceDir;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
 
 std::string Message(const std::function<void()>& action) {
   try {
@@ -203,14 +200,14 @@ TEST(SignatureFile, IsAlwaysFullWidthAndVerifies) {
   int shortIntegers = 0;
   for (int i = 0; i < 2000; ++i) {
     const std::string manifest = "stonewake-manifest 1\nversion 1." + std::to_string(i) + "\nend\n";
-    const RawSignature signature = Sign(key, Bytes(manifest));
+    const RawSignature signature = Sign(key, launcher::AsBytes(manifest));
     const std::string text = SignatureFileText(signature);
     ASSERT_EQ(text.size(), 147u) << i;  // prefix, 128 digits, LF
     ASSERT_EQ(text.substr(0, 18), "ecdsa-p256-sha256 ");
     ASSERT_EQ(text.back(), '\n');
-    const std::vector<std::uint8_t> parsed = launcher::ParseSignatureFile(Bytes(text));
+    const std::vector<std::uint8_t> parsed = launcher::ParseSignatureFile(launcher::AsBytes(text));
     ASSERT_TRUE(std::equal(parsed.begin(), parsed.end(), signature.begin(), signature.end()));
-    ASSERT_TRUE(Verify(publicKey, Bytes(manifest), signature)) << i;
+    ASSERT_TRUE(Verify(publicKey, launcher::AsBytes(manifest), signature)) << i;
     if (signature[0] == 0 || signature[32] == 0) ++shortIntegers;
   }
   EXPECT_GT(shortIntegers, 0);
@@ -219,16 +216,16 @@ TEST(SignatureFile, IsAlwaysFullWidthAndVerifies) {
 TEST(Verify, RefusesAnythingButTheSignedBytesAndKey) {
   const PrivateKey key = GenerateKey();
   const std::string manifest = "stonewake-manifest 1\nversion 1\nend\n";
-  const RawSignature signature = Sign(key, Bytes(manifest));
+  const RawSignature signature = Sign(key, launcher::AsBytes(manifest));
   RawSignature flipped = signature;
   flipped[40] ^= 0x01;
   std::string crlf = "stonewake-manifest 1\r\nversion 1\r\nend\r\n";
 
-  EXPECT_TRUE(Verify(PublicKeyOf(key), Bytes(manifest), signature));
-  EXPECT_FALSE(Verify(PublicKeyOf(key), Bytes(crlf), signature));
-  EXPECT_FALSE(Verify(PublicKeyOf(key), Bytes(manifest), flipped));
-  EXPECT_FALSE(Verify(PublicKeyOf(GenerateKey()), Bytes(manifest), signature));
-  EXPECT_FALSE(Verify(PublicKeyOf(key), Bytes(manifest), RawSignature{}));
+  EXPECT_TRUE(Verify(PublicKeyOf(key), launcher::AsBytes(manifest), signature));
+  EXPECT_FALSE(Verify(PublicKeyOf(key), launcher::AsBytes(crlf), signature));
+  EXPECT_FALSE(Verify(PublicKeyOf(key), launcher::AsBytes(manifest), flipped));
+  EXPECT_FALSE(Verify(PublicKeyOf(GenerateKey()), launcher::AsBytes(manifest), signature));
+  EXPECT_FALSE(Verify(PublicKeyOf(key), launcher::AsBytes(manifest), RawSignature{}));
 }
 
 }  // namespace

@@ -233,7 +233,9 @@ std::vector<std::string> LauncherTrustProblems(const LauncherFacts& facts, std::
                        "the launcher with -DSTONEWAKE_RELEASE_PUBLIC_KEY= the signing key, or pass --rotate-key if "
                        "players are to move to the launcher's key (sign the releases after this one with it)");
   }
-  if (!server.empty() && facts.trust->serverBase != server) {
+  // Host letter case and a port written as the scheme's default do not make
+  // another server.
+  if (!server.empty() && !launcher::IsSameServerBase(facts.trust->serverBase, server)) {
     const std::string& asked = facts.trust->serverBase;
     // A CDN serves several games from one host: the same host under another
     // path is another release tree, and the difference is easy to miss.

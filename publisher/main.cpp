@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/install_paths.h"
 #include "core/release_trust.h"
 #include "publisher/crypto.h"
 #include "publisher/launcher_image.h"
@@ -24,7 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kHelp = R"(publisher - sign and publish Stonewake releases
+constexpr std::string_view kHelp = R"(publisher - sign and publish Stonewake releases
 
 Usage:
   publisher keygen --out KEY.pem [--public-out KEY.pub.hex]
@@ -78,13 +79,17 @@ release
   prints what players on the published release will download: how many
   files, the size as their launcher shows it ("229 MB") and exactly, how
   many are new, changed and removed, and the size of the manifest, which
-  every open launcher fetches every 15 seconds. A first install does not
-  count the launcher players start, which installs itself.
+  each launcher fetches once (an open launcher asks for the signature
+  alone every 15 seconds, and for the manifest only when the signature
+  changed). A first install does not count the launcher players start,
+  which installs itself.
   Refused, naming each file, before anything is written: paths the launcher
   does not accept (printable ASCII only, no "..", "\" or ":"), names Windows
-  cannot hold (CON, PRN, AUX, NUL, COM1-9, LPT1-9 with any extension or
-  case, names ending in a dot or a space, < > " | ? *, names over 255
-  characters or file names over 247), names equal but for
+  cannot hold (the device names
+@DEVICES@
+  with any extension or letter case, names ending in a dot or a space,
+  < > " | ? *, names over 255 characters or file names over 247), names
+  equal but for
   letter case, a file whose path is a folder of another file, a file X next
   to X.partial, links (copy what they point to in their place) and special
   files, an empty game folder, the
@@ -107,6 +112,26 @@ verify
 
 Exit status: 0 done, 1 refused or failed, 2 wrong usage.
 )";
+
+// kHelp with the device names players' launchers refuse, from their own
+// table, in indented lines.
+std::string HelpText() {
+  std::string devices = "   ";
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < launcher::kDeviceNames.size(); ++i) {
+    const std::string name =
+        std::string(launcher::kDeviceNames[i]) + (i + 1 < launcher::kDeviceNames.size() ? "," : "");
+    if (devices.size() - lineStart + 1 + name.size() > 74) {
+      lineStart = devices.size() + 1;
+      devices += "\n   ";
+    }
+    devices += " " + name;
+  }
+  std::string help(kHelp);
+  const std::string_view mark = "@DEVICES@";
+  help.replace(help.find(mark), mark.size(), devices);
+  return help;
+}
 
 struct UsageError {
   std::string message;
@@ -218,10 +243,23 @@ std::string ServerArgument(const Arguments& args) {
   std::string server = args.Get("server");
   if (!args.Has("server")) return server;
   while (server.ends_with('/')) server.pop_back();
-  if (!launcher::IsReleaseServerBase(server)) {
+  const std::optional<launcher::ServerBase> base = launcher::ParseServerBase(server);
+  if (!base) {
     throw UsageError{
         "--server takes the release server's base URL as the launcher build names it, "
-        "https://host[:port][/path] or http://host[:port][/path]"};
+        "https://host[:port][/path] or http://host[:port][/path] (a bracketed host being an IPv6 address)"};
+  }
+  if (base->host.size() > launcher::kMaxHostChars) {
+    throw UsageError{"--server has a host of " + std::to_string(base->host.size()) +
+                     " characters: WinHTTP takes a host name of at most " + std::to_string(launcher::kMaxHostChars) +
+                     " characters, so every request to it would fail"};
+  }
+  if (!launcher::IsReleaseServerBase(server)) {
+    throw UsageError{"--server has a path of " + std::to_string(base->path.size()) +
+                     " characters: WinHTTP sends a URL path of at most " + std::to_string(launcher::kMaxUrlPathChars) +
+                     " characters, and an object's adds \"/objects/\" and 64 hex digits, so every download from it "
+                     "would fail; the base URL's path can have at most " +
+                     std::to_string(launcher::kMaxServerBasePathChars) + " characters"};
   }
   return server;
 }
@@ -262,16 +300,20 @@ int Release(const Arguments& args) {
     }
     std::cout << "\n";
   }
-  const launcher::Manifest published = plan.published.value_or(launcher::Manifest{});
   const bool listFiles = args.Has("list-changes");
 
   if (args.Has("dry-run")) {
     const launcher::Manifest next = DigestRelease(plan);
-    std::cout << PatchSummaryText(SummarisePatch(published, next, ManifestText(next).size()), listFiles)
+    std::cout << PatchSummaryText(
+                     SummarisePatch(plan.published.value_or(launcher::Manifest{}), next, ManifestText(next).size()),
+                     listFiles)
               << "dry run: nothing was written to " << tree.string() << "\n";
     return 0;
   }
-  report.beforeManifest = [&](const launcher::Manifest& next, std::size_t manifestBytes) {
+  // Another run may publish between the plan and the tree lock: the release
+  // players are on is the one the lock found.
+  report.beforeManifest = [&](const launcher::Manifest& published, const launcher::Manifest& next,
+                              std::size_t manifestBytes) {
     std::cout << PatchSummaryText(SummarisePatch(published, next, manifestBytes), listFiles) << std::flush;
   };
   const PublishResult result = WriteRelease(plan, key, tree, report);
@@ -320,12 +362,12 @@ int Run(int argc, char** argv) {
   if (argc < 2) throw UsageError{"no command given"};
   const std::string command = argv[1];
   if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kHelp;
+    std::cout << HelpText();
     return 0;
   }
   for (int i = 2; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--help") {
-      std::cout << kHelp;
+      std::cout << HelpText();
       return 0;
     }
   }

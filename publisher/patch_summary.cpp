@@ -1,10 +1,12 @@
 #include "publisher/patch_summary.h"
-#include "core/install_layout.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
+
+#include "core/install_layout.h"
+#include "core/signature_file.h"
 
 namespace publisher {
 namespace {
@@ -88,8 +90,12 @@ std::string PatchSummaryText(const PatchSummary& s, bool listFiles) {
     text += "; not counted: the launcher (" + SizeText(s.launcherAlreadyThere) +
             "), which installs itself when players start this release's launcher";
   }
+  // An open launcher's probe asks for the signature alone while it is the
+  // one it verified last, so the manifest costs each launcher one fetch.
   text += "; the manifest of " + s.toVersion + " is " + std::to_string(s.manifestBytes) +
-          " bytes, fetched by every open launcher every 15 seconds\n";
+          " bytes, fetched once by each launcher (an open one asks for the " +
+          std::to_string(launcher::kSignatureFileTextBytes) +
+          "-byte signature every 15 seconds and fetches the manifest again only when that changes)\n";
   if (listFiles) {
     for (const launcher::ManifestFile& file : s.added)
       text += "  new      " + file.path + " (" + SizeText(file.size) + ")\n";

@@ -18,7 +18,7 @@ struct PatchSummary {
   std::vector<launcher::ManifestFile> changed;  // listed in both with other content
   std::vector<std::string> removed;             // the launcher deletes these game files
   std::uint64_t fetchBytes = 0;                 // sum of the sizes of added and changed files
-  std::size_t manifestBytes = 0;                // fetched by every open launcher at each probe
+  std::size_t manifestBytes = 0;                // fetched once by each launcher
   // On a first install the launcher carried by the release, when there is
   // one: players start that launcher, which installs itself, so it is not
   // fetched and not counted in `added` or `fetchBytes`.

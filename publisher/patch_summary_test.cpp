@@ -36,7 +36,9 @@ TEST(PatchSummary, ComparesByPathAsALauncherWould) {
 
   EXPECT_EQ(PatchSummaryText(s, false),
             "players on 1.0.0 will fetch 3 files, shown to them as 1 MB (1.0 MiB): 2 new, 1 changed, 1 removed; the "
-            "manifest of 1.1.0 is 321 bytes, fetched by every open launcher every 15 seconds\n");
+            "manifest of 1.1.0 is 321 bytes, "
+            "fetched once by each launcher (an open one asks for the 147-byte signature every 15 seconds and fetches "
+            "the manifest again only when that changes)\n");
   const std::string listed = PatchSummaryText(s, true);
   EXPECT_NE(listed.find("\n  new      game/new.pak (1.0 MiB)\n"), std::string::npos) << listed;
   EXPECT_NE(listed.find("\n  changed  game/a.pak (150 bytes)\n"), std::string::npos) << listed;
@@ -53,7 +55,8 @@ TEST(PatchSummary, SameReleaseAgainFetchesNothing) {
   EXPECT_EQ(s.fetchBytes, 0u);
   EXPECT_EQ(PatchSummaryText(s, true),
             "players on 1.0.0 will fetch 0 files: 0 new, 0 changed, 0 removed; the manifest of 1.0.0 is 100 bytes, "
-            "fetched by every open launcher every 15 seconds\n");
+            "fetched once by each launcher (an open one asks for the 147-byte signature every 15 seconds and fetches "
+            "the manifest again only when that changes)\n");
 }
 
 // Players start the launcher the release carries, which installs itself:
@@ -71,7 +74,9 @@ TEST(PatchSummary, FirstInstallLeavesOutTheLauncherPlayersStart) {
   EXPECT_EQ(PatchSummaryText(s, false),
             "no release in the tree yet: a first install fetches 2 files, shown to players as 229 MB (229.0 MiB); not "
             "counted: the launcher (4.4 MiB), which installs itself when players start this release's launcher; the "
-            "manifest of 1.0.0 is 400 bytes, fetched by every open launcher every 15 seconds\n");
+            "manifest of 1.0.0 is 400 bytes, "
+            "fetched once by each launcher (an open one asks for the 147-byte signature every 15 seconds and fetches "
+            "the manifest again only when that changes)\n");
 }
 
 TEST(PatchSummary, SizesInTheirUnits) {

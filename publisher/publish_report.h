@@ -37,8 +37,12 @@ struct PublishReport {
   std::function<void(const PublishStep&)> step;     // after each object, index, the manifest and the signature
   std::function<void(const std::string&)> warning;  // something to look at that does not stop the release
   // Once every object is in place, just before the manifest players will
-  // see is written: that manifest and the size of its text.
-  std::function<void(const launcher::Manifest&, std::size_t)> beforeManifest;
+  // see is written: the release the tree held when the tree lock was taken
+  // (no version when there was none), which players are on now whatever
+  // the plan read before the lock, then the new manifest and the size of
+  // its text.
+  std::function<void(const launcher::Manifest& published, const launcher::Manifest& next, std::size_t manifestBytes)>
+      beforeManifest;
 };
 
 }  // namespace publisher

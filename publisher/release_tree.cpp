@@ -25,10 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::span<const std::uint8_t> Bytes(std::string_view text) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
 std::string ListProblems(const std::string& heading, const std::vector<std::string>& problems) {
   std::string message = heading;
   for (const std::string& problem : problems) message += "\n  " + problem;
@@ -57,12 +53,10 @@ std::string CheckedManifestText(const launcher::Manifest& manifest) {
                        " bytes, but the launcher reads at most " + std::to_string(kMaxManifestBytes) +
                        "; the release needs fewer files or shorter paths");
   }
-  try {
-    if (!SameManifest(launcher::ParseManifest(Bytes(text)), manifest)) {
-      throw PublishError("The launcher would read the manifest differently from what was written");
-    }
-  } catch (const launcher::LauncherError&) {
-    throw PublishError("The launcher would refuse the manifest");
+  const launcher::ManifestReading reading = launcher::ReadManifest(launcher::AsBytes(text));
+  if (reading.refusal) throw PublishError("The launcher would refuse the manifest: " + reading.refusal->reason);
+  if (!SameManifest(reading.manifest, manifest)) {
+    throw PublishError("The launcher would read the manifest differently from what was written");
   }
   return text;
 }
@@ -78,9 +72,9 @@ std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput&
   if (!fs::exists(fs::symlink_status(manifestFile, error))) return std::nullopt;
   const std::optional<std::string> text = ReadAtMost(manifestFile, kMaxManifestBytes);
   std::optional<launcher::Manifest> current;
-  try {
-    if (text) current = launcher::ParseManifest(Bytes(*text));
-  } catch (const launcher::LauncherError&) {
+  if (text) {
+    launcher::ManifestReading reading = launcher::ReadManifest(launcher::AsBytes(*text));
+    if (!reading.refusal) current = std::move(reading.manifest);
   }
   if (!current) {
     if (report.warning) report.warning(manifestFile.string() + " cannot be read as a manifest; it will be replaced");
@@ -96,16 +90,8 @@ std::optional<launcher::Manifest> CheckAgainstCurrentRelease(const ReleaseInput&
   }
 
   const std::optional<std::string> signature = ReadAtMost(tree / launcher::SignaturePath, kMaxSignatureFileBytes);
-  bool signedByKey = false;
-  try {
-    if (signature) {
-      const std::vector<std::uint8_t> raw = launcher::ParseSignatureFile(Bytes(*signature));
-      RawSignature fixed;
-      std::copy(raw.begin(), raw.end(), fixed.begin());
-      signedByKey = Verify(key, Bytes(*text), fixed);
-    }
-  } catch (const launcher::LauncherError&) {
-  }
+  const std::optional<RawSignature> raw = signature ? SignatureOfFile(*signature) : std::nullopt;
+  const bool signedByKey = raw && Verify(key, launcher::AsBytes(*text), *raw);
   if (!signedByKey && !input.newKey) {
     throw PublishError("The published release " + Printable(current->version) +
                        " was not signed with this key. Players' launchers trust the key that signed it and would "
@@ -251,8 +237,7 @@ ReleasePlan PlanRelease(const ReleaseInput& input, const PrivateKey& key, const 
   for (const PlannedFile& file : plan.files) {
     if (file.path.ends_with("/" + std::string(launcher::GameLayoutFileName))) {
       if (report.warning)
-        report.warning(file.path + ": players' launchers keep their own " +
-                       std::string(launcher::GameLayoutFileName) +
+        report.warning(file.path + ": players' launchers keep their own " + std::string(launcher::GameLayoutFileName) +
                        ", but will replace it with this one whenever it differs");
     }
   }
@@ -325,21 +310,21 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
   SyncFileSystem(objects);
 
   const std::string text = CheckedManifestText(manifest);
-  if (report.beforeManifest) report.beforeManifest(manifest, text.size());
-  const RawSignature signature = Sign(key, Bytes(text));
-  if (!Verify(publicKey, Bytes(text), signature))
+  if (report.beforeManifest) report.beforeManifest(current.value_or(launcher::Manifest{}), manifest, text.size());
+  const RawSignature signature = Sign(key, launcher::AsBytes(text));
+  if (!Verify(publicKey, launcher::AsBytes(text), signature))
     throw PublishError("The new signature does not verify; nothing was published");
 
   WriteFileAtomically(latest / launcher::ManifestFileName, text);
   if (report.step) {
-    report.step({PublishStep::Kind::Manifest, latest / launcher::ManifestFileName, progress.filesDone, progress.filesTotal,
-                 progress.bytesDone, progress.bytesTotal});
+    report.step({PublishStep::Kind::Manifest, latest / launcher::ManifestFileName, progress.filesDone,
+                 progress.filesTotal, progress.bytesDone, progress.bytesTotal});
   }
   WriteFileAtomically(latest / launcher::SignatureFileName, SignatureFileText(signature));
   SyncFolder(latest);
   if (report.step) {
-    report.step({PublishStep::Kind::Signature, latest / launcher::SignatureFileName, progress.filesDone, progress.filesTotal,
-                 progress.bytesDone, progress.bytesTotal});
+    report.step({PublishStep::Kind::Signature, latest / launcher::SignatureFileName, progress.filesDone,
+                 progress.filesTotal, progress.bytesDone, progress.bytesTotal});
   }
 
   result.manifest = std::move(manifest);

@@ -14,6 +14,7 @@
 #include "core/chunk_index.h"
 #include "core/hex.h"
 #include "core/manifest.h"
+#include "core/text.h"
 #include "publisher/chunk_indexes.h"
 #include "publisher/publish_error.h"
 #include "publisher/test_files.h"
@@ -28,13 +29,9 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
 std::string Sha256Of(const std::string& content) {
   Sha256 hash;
-  hash.Update(Bytes(content));
+  hash.Update(launcher::AsBytes(content));
   return hash.Finish();
 }
 
@@ -90,7 +87,7 @@ class PublishTest : public ::testing::Test {
   // `text` as the tree's manifest, signed with the release key.
   void WriteSignedManifest(const std::string& text) {
     WriteFile(tree_ / "latest/manifest.txt", text);
-    WriteFile(tree_ / "latest/manifest.sig", SignatureFileText(Sign(key_, Bytes(text))));
+    WriteFile(tree_ / "latest/manifest.sig", SignatureFileText(Sign(key_, launcher::AsBytes(text))));
   }
 
   // The tree's manifest with the first `from` replaced by `to`, signed again.
@@ -461,7 +458,7 @@ TEST_F(PublishTest, PutsObjectsThenManifestThenSignatureInPlace) {
   step_ = [&](const PublishStep& step) {
     kinds.push_back(step.kind);
     const std::string text = ReadFile(tree_ / "latest/manifest.txt");
-    const launcher::Manifest listed = launcher::ParseManifest(Bytes(text));
+    const launcher::Manifest listed = launcher::ParseManifest(launcher::AsBytes(text));
     for (const launcher::ManifestFile& file : listed.files) {
       EXPECT_TRUE(fs::is_regular_file(tree_ / "objects" / file.sha256)) << file.path;
     }
@@ -573,6 +570,29 @@ TEST_F(PublishTest, WeighsTheReleaseAgainThePublishedOneWhenWriting) {
   }
 }
 
+// The same race when the release goes out: players are on what the tree
+// held under the lock, so that is the release the summary weighs.
+TEST_F(PublishTest, ReportsTheReleaseTheLockFoundBeforeTheManifest) {
+  Game("a", "x");
+  Publish(Input("1.3"));
+  Game("a", "y");
+  const ReleasePlan plan = PlanRelease(Input("1.6"), key_, tree_, {});
+  ASSERT_EQ(plan.published->version, "1.3");
+  Game("b", "new in 1.5");
+  Publish(Input("1.5"));
+
+  std::string weighed = "(not reported)";
+  std::string next;
+  PublishReport report;
+  report.beforeManifest = [&](const launcher::Manifest& published, const launcher::Manifest& manifest, std::size_t) {
+    weighed = published.version;
+    next = manifest.version;
+  };
+  WriteRelease(plan, key_, tree_, report);
+  EXPECT_EQ(weighed, "1.5");
+  EXPECT_EQ(next, "1.6");
+}
+
 TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
   struct Case {
     const char* name;
@@ -609,18 +629,18 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
       {"signed by another key",
        [](PublishTest& t) {
          const std::string text = ReadFile(t.tree_ / "latest/manifest.txt");
-         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(GenerateKey(), Bytes(text))));
+         WriteFile(t.tree_ / "latest/manifest.sig", SignatureFileText(Sign(GenerateKey(), launcher::AsBytes(text))));
        },
        "not a valid signature"},
       {"valid signature of another manifest",
        [](PublishTest& t) {
          WriteFile(t.tree_ / "latest/manifest.sig",
-                   SignatureFileText(Sign(t.key_, Bytes("stonewake-manifest 1\nversion 9\nend\n"))));
+                   SignatureFileText(Sign(t.key_, launcher::AsBytes("stonewake-manifest 1\nversion 9\nend\n"))));
        },
        "not a valid signature"},
       {"malformed manifest with a valid signature",
        [](PublishTest& t) { t.WriteSignedManifest("stonewake-manifest 1\nversion 2.0\nend\n"); },
-       "signed, but the launcher refuses it"},
+       "latest/manifest.txt: signed, but the launcher refuses it: no file line"},
       {"manifest missing", [](PublishTest& t) { fs::remove(t.tree_ / "latest/manifest.txt"); },
        "latest/manifest.txt: missing"},
       {"object missing", [](PublishTest& t) { fs::remove(t.tree_ / "objects" / Sha256Of("bbb")); },
@@ -634,7 +654,7 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
        "latest/manifest.txt lists game/AUX.txt: the name \"AUX.txt\" is the reserved device name AUX"},
       {"a signed line of no known shape",
        [](PublishTest& t) { t.ResignManifestReplacing("version 2.0", "version: 2.0"); },
-       "latest/manifest.txt line 2 (\"version: 2.0\") is not a manifest line the launcher reads"},
+       "latest/manifest.txt line 2 (\"version: 2.0\"): not a line of the manifest"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -647,6 +667,69 @@ TEST_F(PublishTest, CheckTreeRefusesEveryDamage) {
     c.damage(*this);
     const std::string message = CheckMessage(PublicKeyOf(key_));
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+}
+
+// verify reads a signed manifest with the launcher's own parser, so it
+// accepts what every launcher accepts and blames the line a launcher stops
+// at. Its own copy of the grammar refused CR LF line ends, a version
+// followed by more words and "rollback false", all of which launchers read.
+TEST_F(PublishTest, CheckTreeAgreesWithTheLaunchersParser) {
+  struct Case {
+    const char* name;
+    std::function<std::string(const std::string&)> edit;  // of the published manifest's text
+    std::string refusal;                                  // empty: both accept it
+  };
+  const auto replacing = [](std::string from, std::string to) {
+    return [from, to](const std::string& text) {
+      std::string edited = text;
+      edited.replace(edited.find(from), from.size(), to);
+      return edited;
+    };
+  };
+  const Case kCases[] = {
+      {"CR LF line ends",
+       [](const std::string& text) {
+         std::string crlf;
+         for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+         return crlf;
+       },
+       ""},
+      {"a version followed by another word", replacing("version 2.0\n", "version 2.0 beta\n"), ""},
+      {"a version after two spaces", replacing("version 2.0\n", "version  2.0\n"), ""},
+      {"rollback followed by a word", replacing("version 2.0\n", "version 2.0\nrollback false\n"), ""},
+      {"a line after the end", [](const std::string& text) { return text + "anything\n"; }, ""},
+      {"a key with a colon", replacing("version 2.0", "version: 2.0"),
+       "latest/manifest.txt line 2 (\"version: 2.0\"): not a line of the manifest"},
+      {"an upper-case digest", replacing("file " + Sha256Of("aaa"), "file " + std::string(64, 'A')),
+       "latest/manifest.txt line 3 (\"file AAAA"},
+      {"a negative size", replacing(" 3 game/b", " -3 game/b"), "): the size is not a decimal number below 2^64"},
+      {"no end line", replacing("end\n", ""),
+       "latest/manifest.txt: signed, but the launcher refuses it: no \"end\" line"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(tree_);
+    fs::remove_all(game_);
+    Game("a", "aaa");
+    Game("b", "bbb");
+    Publish(Input("2.0"));
+    const std::string text = c.edit(ReadFile(tree_ / "latest/manifest.txt"));
+    WriteSignedManifest(text);
+
+    bool launcherAccepts = true;
+    try {
+      launcher::ParseManifest(launcher::AsBytes(text));
+    } catch (const launcher::LauncherError&) {
+      launcherAccepts = false;
+    }
+    const std::string message = CheckMessage(PublicKeyOf(key_));
+    EXPECT_EQ(launcherAccepts, c.refusal.empty());
+    if (c.refusal.empty()) {
+      EXPECT_EQ(message, "(valid)");
+    } else {
+      EXPECT_NE(message.find(c.refusal), std::string::npos) << message;
+    }
   }
 }
 
@@ -687,6 +770,27 @@ TEST_F(PublishTest, ShipsOnlyALauncherThatTrustsTheSigningKeyAndServer) {
          in.server = "http://releases.example.net:8080";
        },
        "asks http://staging.example.net:8080, not http://releases.example.net:8080 (--server)"},
+      {"the same server, its host in capitals and its default port written",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("cdn.exe", "", "https://cdn.example.net/stonewake");
+         in.launcherExe = t.dir_ / "cdn.exe";
+         in.server = "https://CDN.Example.net:443/stonewake";
+       },
+       ""},
+      {"the same host on another port",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("cdn.exe", "", "https://cdn.example.net:8443/stonewake");
+         in.launcherExe = t.dir_ / "cdn.exe";
+         in.server = "https://cdn.example.net/stonewake";
+       },
+       "asks https://cdn.example.net:8443/stonewake, not https://cdn.example.net/stonewake (--server)"},
+      {"the same host over plain HTTP",
+       [](PublishTest& t, ReleaseInput& in) {
+         t.Launcher("cdn.exe", "", "http://cdn.example.net/stonewake");
+         in.launcherExe = t.dir_ / "cdn.exe";
+         in.server = "https://cdn.example.net/stonewake";
+       },
+       "asks http://cdn.example.net/stonewake, not https://cdn.example.net/stonewake (--server)"},
       {"rotating does not excuse another server",
        [&](PublishTest& t, ReleaseInput& in) {
          t.Launcher("staging.exe", otherKey, "http://staging.example.net:8080");

@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "core/text.h"
 #include "publisher/publish_error.h"
 
 namespace publisher {
@@ -74,7 +75,7 @@ void StagedFile::CommitAs(const std::filesystem::path& target, Flush flush) {
 
 void WriteFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
   StagedFile file(target);
-  file.Write(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  file.Write(launcher::AsBytes(bytes));
   file.Commit();
 }
 

@@ -13,6 +13,7 @@
 #include "core/manifest.h"
 #include "core/release_layout.h"
 #include "core/signature_file.h"
+#include "core/text.h"
 #include "publisher/chunk_indexes.h"
 #include "publisher/install_names.h"
 #include "publisher/publish_error.h"
@@ -24,10 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kMaxListed = 20;
-
-std::span<const std::uint8_t> Bytes(const std::string& text) {
-  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
 
 // The whole file, or nothing when it cannot be read or is larger than the
 // launcher fetches.
@@ -43,59 +40,25 @@ std::optional<std::string> ReadFetchable(const fs::path& file, std::size_t limit
   return bytes;
 }
 
-bool IsHexDigest(std::string_view word) {
-  return word.size() == 64 && word.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
-
-bool IsDecimal(std::string_view word) {
-  return !word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-// Why the launcher refuses a signed manifest, naming the files or the line
-// at fault: the paths a player's install cannot hold, or else the first line
-// that is not of the grammar's shapes.
-std::vector<std::string> ManifestFaults(std::string_view text) {
-  std::vector<std::string> paths;
+// Why the launcher refuses a signed manifest, in the launcher's own parser's
+// words, naming the line at fault, or every path at fault when the paths
+// are what it refuses.
+std::vector<std::string> ManifestFaults(const launcher::ManifestReading& reading) {
+  const std::string manifest(launcher::ManifestPath);
+  const launcher::ManifestRefusal& refusal = *reading.refusal;
   std::vector<std::string> faults;
-  std::size_t number = 0;
-  bool ended = false;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    ++number;
-    bool known = false;
-    if (number == 1) {
-      known = line == "stonewake-manifest 1";
-    } else if (ended) {
-      known = false;
-    } else if (line == "end") {
-      known = ended = true;
-    } else if (line == "rollback") {
-      known = true;
-    } else if (line.starts_with("version ") || line.starts_with("commit ")) {
-      known = WordProblem(line.substr(line.find(' ') + 1)).empty();
-    } else if (line.starts_with("file ")) {
-      const std::string_view rest = line.substr(5);
-      const std::size_t space = rest.find(' ');
-      const std::size_t second = space == std::string_view::npos ? space : rest.find(' ', space + 1);
-      if (second != std::string_view::npos && IsHexDigest(rest.substr(0, space)) &&
-          IsDecimal(rest.substr(space + 1, second - space - 1))) {
-        known = true;
-        paths.emplace_back(rest.substr(second + 1));
-      }
-    }
-    if (!known && faults.empty()) {
-      faults.push_back(std::string(launcher::ManifestPath) + " line " + std::to_string(number) + " (\"" +
-                       Printable(line.substr(0, 80)) + "\") is not a manifest line the launcher reads");
-    }
+  if (refusal.kind == launcher::ManifestRefusal::Kind::Paths) {
+    std::vector<std::string> paths;
+    for (const launcher::ManifestFile& file : reading.manifest.files) paths.push_back(file.path);
+    for (std::string& problem : InstallPathProblems(paths)) faults.push_back(manifest + " lists " + std::move(problem));
+    if (!faults.empty()) return faults;
   }
-  if (!ended && faults.empty())
-    faults.push_back(std::string(launcher::ManifestPath) + ": no \"end\" line; the launcher reads it as cut off");
-  for (std::string& problem : InstallPathProblems(paths)) {
-    faults.push_back(std::string(launcher::ManifestPath) + " lists " + std::move(problem));
+  if (refusal.line == 0) {
+    faults.push_back(manifest + ": signed, but the launcher refuses it: " + refusal.reason);
+  } else {
+    faults.push_back(manifest + " line " + std::to_string(refusal.line) + " (\"" +
+                     Printable(std::string_view(refusal.text).substr(0, 80)) + "\"): " + refusal.reason);
   }
-  if (faults.empty()) faults.push_back(std::string(launcher::ManifestPath) + ": signed, but the launcher refuses it");
   return faults;
 }
 
@@ -134,29 +97,26 @@ TreeSummary CheckTree(const fs::path& tree, const PublicKey& key, const TreeChec
 
   // The launcher's own order: the signature file is read, the signature
   // checked, and only then is the manifest parsed.
-  RawSignature signature;
-  try {
-    const std::vector<std::uint8_t> raw = launcher::ParseSignatureFile(Bytes(*signatureText));
-    std::copy(raw.begin(), raw.end(), signature.begin());
-  } catch (const launcher::LauncherError&) {
+  const std::optional<RawSignature> signature = SignatureOfFile(*signatureText);
+  if (!signature) {
     problems.push_back(std::string(launcher::SignaturePath) +
                        ": not a signature file (\"ecdsa-p256-sha256 \" and 128 hex digits)");
     Fail(tree, problems);
   }
-  if (!Verify(key, Bytes(*manifestText), signature)) {
+  if (!Verify(key, launcher::AsBytes(*manifestText), *signature)) {
     problems.push_back(std::string(launcher::SignaturePath) + ": not a valid signature of " +
                        std::string(launcher::ManifestPath) + " under the public key " +
                        PublicKeyHex(key).substr(0, 16) +
                        "...: the manifest was changed after signing, or another key signed it");
     Fail(tree, problems);
   }
-  TreeSummary summary;
-  try {
-    summary.manifest = launcher::ParseManifest(Bytes(*manifestText));
-  } catch (const launcher::LauncherError&) {
-    for (std::string& fault : ManifestFaults(*manifestText)) problems.push_back(std::move(fault));
+  launcher::ManifestReading reading = launcher::ReadManifest(launcher::AsBytes(*manifestText));
+  if (reading.refusal) {
+    for (std::string& fault : ManifestFaults(reading)) problems.push_back(std::move(fault));
     Fail(tree, problems);
   }
+  TreeSummary summary;
+  summary.manifest = std::move(reading.manifest);
 
   std::vector<std::string> paths;
   for (const launcher::ManifestFile& file : summary.manifest.files) paths.push_back(file.path);

@@ -295,7 +295,7 @@ TEST(PaintScene, PreparedFirstPaintIsTheSamePicture) {
     SCOPED_TRACE("prepared at " + std::to_string(prepared) + " dpi, painted at " + std::to_string(painted));
     UiState state = Screen(3);
     state.dpi = painted;
-    const RECT client = {0, 0, LayoutWidth * painted / 96, LayoutHeight * painted / 96};
+    const RECT client = {0, 0, kLayoutWidth * painted / 96, kLayoutHeight * painted / 96};
     Canvas straightforward(client.right, client.bottom), economical(client.right, client.bottom);
     straightforward.Paint(state, 0, PaintWay::Straightforward);
     ReleaseRenderCaches();
@@ -307,7 +307,7 @@ TEST(PaintScene, PreparedFirstPaintIsTheSamePicture) {
 }
 
 // The client size at `dpi`, as the window sizes its client area.
-RECT ClientAt(int dpi) { return {0, 0, LayoutWidth * dpi / 96, LayoutHeight * dpi / 96}; }
+RECT ClientAt(int dpi) { return {0, 0, kLayoutWidth * dpi / 96, kLayoutHeight * dpi / 96}; }
 
 // Pixels of `state` painted the given way into a fresh DIB of the client
 // size at state.dpi.

@@ -60,7 +60,7 @@ void PrepareFirstPaint(int dpi) {
       // loading would end the process. What did not load, the first paint
       // loads again.
       try {
-        ScaledBackdrop(LayoutWidth * dpi / 96, LayoutHeight * dpi / 96);
+        ScaledBackdrop(kLayoutWidth * dpi / 96, kLayoutHeight * dpi / 96);
         EffectSprites();
         KeptFonts(dpi);
       } catch (...) {

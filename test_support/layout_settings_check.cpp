@@ -14,7 +14,7 @@ constexpr bool Same(const launcher::PixelRect& rect, Expected expected) {
 }
 
 constexpr Expected kClient = {{STONEWAKE_LAYOUT_CLIENT_SIZE}};
-static_assert(launcher::LayoutWidth == kClient.values[0] && launcher::LayoutHeight == kClient.values[1],
+static_assert(launcher::kLayoutWidth == kClient.values[0] && launcher::kLayoutHeight == kClient.values[1],
               "STONEWAKE_LAYOUT_CLIENT_SIZE differs from ui/layout.h");
 static_assert(Same(launcher::kButtonLayout, {{STONEWAKE_LAYOUT_BUTTON}}),
               "STONEWAKE_LAYOUT_BUTTON differs from ui/layout.h");

@@ -19,6 +19,7 @@
 #include "core/paths.h"
 #include "core/release_layout.h"
 #include "core/signature_file.h"
+#include "core/text.h"
 #include "release/chunk_hasher.h"
 #include "release/cng_handles.h"
 #include "release/sha256.h"
@@ -47,13 +48,9 @@ std::vector<std::uint8_t> FromHex(std::string_view hex) {
   return std::move(*bytes);
 }
 
-std::span<const std::uint8_t> BytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
 std::array<std::uint8_t, 32> Digest(std::string_view bytes) {
   Sha256Hash hash;
-  if (!bytes.empty()) hash.Update(BytesOf(bytes));
+  if (!bytes.empty()) hash.Update(AsBytes(bytes));
   return hash.Finish();
 }
 

@@ -36,7 +36,15 @@
 # since START (seconds from START to now), median (of numbers on standard
 # input), m NUMBER... (their median), ratio A B (A / B, two decimals),
 # field KEY (the value after KEY in a program's "key value" lines),
-# fresh FOLDER (emptied, pending writes flushed).
+# fresh FOLDER (emptied, pending writes flushed), sum A B (A + B),
+# mib BYTES [WIDTH] ("12.3 MiB", the number right-aligned in WIDTH),
+# rate BYTES SECONDS ("  123.4 MiB/s  (1.234 s)"), measure COMMAND...
+# ("seconds peak_kib" of a Linux command, its output dropped),
+# launcher_run URL FOLDER (patch_install.exe of `build` applying the release
+# at URL to FOLDER: "check_seconds apply_seconds peak_bytes", or the script
+# ends), curl_fetch URL DIGESTS FOLDER [PARALLEL] (curl fetching each object
+# into FOLDER, PARALLEL transfers side by side or one connection, then
+# sha256sum of them all: the seconds).
 
 stonewake_source=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -127,4 +135,31 @@ fresh() {
   rm -rf "$1"
   mkdir -p "$1"
   sync
+}
+sum() { awk -v a="$1" -v b="$2" 'BEGIN {print a + b}'; }
+mib() { awk -v b="$1" -v w="${2:-0}" 'BEGIN {printf "%" w ".1f MiB", b / 1048576}'; }
+rate() { awk -v b="$1" -v s="$2" 'BEGIN {printf "%7.1f MiB/s  (%.3f s)", b / 1048576 / s, s}'; }
+measure() {
+  /usr/bin/time -f '%e %M' -o "$work/measure.time" "$@" >/dev/null 2>&1 ||
+    { echo "failed: $*" >&2; cat "$work/measure.time" >&2; exit 1; }
+  cat "$work/measure.time"
+}
+launcher_run() {
+  local out
+  out=$("$wine_run" "$build/bin/patch_install.exe" "$1" "$(windows "$2")" --stats | tr -d '\r')
+  [[ $(echo "$out" | head -1) == complete ]] || { echo "patch failed: $out" >&2; exit 1; }
+  echo "$(echo "$out" | field check_seconds) $(echo "$out" | field seconds) $(echo "$out" | field peak_working_set)"
+}
+curl_fetch() {
+  local url=$1 digests=$2 folder=$3 parallel=${4:-} start d
+  fresh "$folder"
+  for d in $digests; do printf 'url = "%s/objects/%s"\noutput = "%s/%s"\n' "$url" "$d" "$folder" "$d"; done >"$work/curl.cfg"
+  start=$(now)
+  if [[ -n $parallel ]]; then
+    curl -s --no-progress-meter --fail --parallel --parallel-max "$parallel" -K "$work/curl.cfg"
+  else
+    curl -s --fail -K "$work/curl.cfg"
+  fi
+  find "$folder" -type f -print0 | xargs -0 sha256sum >/dev/null
+  since "$start"
 }

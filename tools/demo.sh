@@ -40,7 +40,7 @@ step_done() {
 tools/install-deps.sh
 step_done "install what is missing"
 
-echo "== the publisher (native, optimised: the README's build)"
+echo "== the publisher (native, optimised: the documented build)"
 cmake --preset publisher >/dev/null
 cmake --build --preset publisher -j "$(nproc)"
 publisher=$root/build/publisher/bin/publisher

@@ -9,8 +9,8 @@ namespace launcher {
 
 // Client size at 96 DPI, in layout units; at another DPI each is scaled by
 // dpi / 96 (840 x 510 at 144 DPI).
-inline constexpr int LayoutWidth = 560;
-inline constexpr int LayoutHeight = 340;
+inline constexpr int kLayoutWidth = 560;
+inline constexpr int kLayoutHeight = 340;
 
 // A rectangle in client pixels, or in layout units where said; right and
 // bottom are exclusive, as in a Windows RECT.

@@ -88,7 +88,7 @@ void LauncherWindow::RegisterWindowClass(HINSTANCE instance) {
 
 bool LauncherWindow::Open(HINSTANCE instance, int dpi, int showCommand) {
   ui_.state.dpi = dpi;
-  RECT outer = {0, 0, LayoutWidth * dpi / 96, LayoutHeight * dpi / 96};
+  RECT outer = {0, 0, kLayoutWidth * dpi / 96, kLayoutHeight * dpi / 96};
   AdjustWindowRectExForDpi(&outer, WindowStyle, FALSE, 0, dpi);
   const int width = outer.right - outer.left;
   const int height = outer.bottom - outer.top;

@@ -53,6 +53,10 @@ accepted_urls=(
   http://releases.example.net:8080
   http://127.0.0.1:18080/a_b~c/d-e.f
   "https://[::1]:65535/stonewake"
+  "https://[2001:db8::8:800:200C:417a]"
+  "https://[::ffff:192.0.2.128]:8443/stonewake"
+  # The longest path whose object URLs WinHTTP still sends.
+  "https://cdn.example.net/$(printf 'p%.0s' $(seq 1973))"
 )
 refused_urls=(
   ftp://cdn.example.net/stonewake
@@ -89,6 +93,24 @@ for i in "${!refused_urls[@]}"; do
 (for example https://cdn.example.net/stonewake): a path of letters, digits and - . _ ~ between single slashes"
 done
 
+# Addresses of the right form that no launcher could fetch from, refused
+# with the reason: a path whose object URLs pass WinHTTP's limit, and a
+# bracketed host that is not an IPv6 address.
+configure url-path-too-long 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
+  "-DSTONEWAKE_RELEASE_BASE_URL=https://cdn.example.net/$(printf 'p%.0s' $(seq 1000))/$(printf 'q%.0s' $(seq 973))"
+says url-path-too-long "STONEWAKE_RELEASE_BASE_URL has a path of 1975 characters: WinHTTP sends a URL path of at \
+most 2047 characters"
+says url-path-too-long "can have at most 1974 characters"
+configure url-host-too-long 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
+  "-DSTONEWAKE_RELEASE_BASE_URL=https://$(printf 'h%.0s' $(seq 252)).net/stonewake"
+says url-host-too-long "has a host of 256 characters: WinHTTP takes a host name of at most 255 characters"
+not_ipv6=("https://[abcd]/stonewake" "https://[192.0.2.128]" "https://[1::2::3]" "https://[1:2:3:4:5:6:7:8:9]")
+for i in "${!not_ipv6[@]}"; do
+  configure "url-not-ipv6-$i" 1 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" \
+    "-DSTONEWAKE_RELEASE_BASE_URL=${not_ipv6[$i]}"
+  says "url-not-ipv6-$i" "a host in brackets must be an IPv6 address"
+done
+
 # The players' build: the launcher and nothing else, carrying the key and
 # server it was given.
 configure players 0 windows-release -DSTONEWAKE_RELEASE_PUBLIC_KEY="$studio_key" -DSTONEWAKE_RELEASE_BASE_URL=$url
@@ -102,7 +124,7 @@ trust=$work/players/generated/release_trust/release_trust.txt
 # nothing given goes unused (a toolchain given twice would).
 configure players 0 windows-release -DSTONEWAKE_LAUNCHER_VERSION=2.5.2
 
-# The publisher's own build, as the README builds it.
+# The publisher's own build, as docs/publishing.md builds it.
 configure publisher 0 publisher
 
 finish configure

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""The README's studio path, run as written, in order, in a scratch folder.
+"""The studio path of docs/publishing.md, run as written, in order, in a
+scratch folder.
 
-The commands are read from the README's "Publishing releases" section (an
-indented line ending in a backslash continues on the next one):
+The commands are read from that document up to its "Serving the tree"
+section (an indented line ending in a backslash continues on the next one):
 
   cmake --preset publisher && cmake --build --preset publisher  (in the clone)
   cmake --install build/publisher --prefix ~/.local
@@ -15,7 +16,7 @@ and ~/.local/bin is put on the PATH as a login shell would. The scratch
 folder stands in for the studio's game repository (a git repository with one
 commit, a game in path/to/game). The players' launcher build is stood in for
 by a small executable that carries the same release trust resource with the
-key and server the README's build command names: a real windows-release
+key and server the document's build command names: a real windows-release
 build takes minutes and is checked by the configure and e2e tests.
 
   studio_path_test.py SOURCE_DIR MAKE_TEST_LAUNCHER
@@ -32,10 +33,9 @@ from test_support.checks import Failure, check
 source_dir, make_launcher = sys.argv[1], sys.argv[2]
 
 
-def readme_commands():
-    text = open(os.path.join(source_dir, "README.md"), encoding="utf-8").read()
-    section = text[text.index("\n## Publishing releases\n"):]
-    section = section[:section.index("\n### Serving the tree\n")]
+def documented_commands():
+    text = open(os.path.join(source_dir, "docs", "publishing.md"), encoding="utf-8").read()
+    section = text[:text.index("\n## Serving the tree\n")]
     commands, pending = [], ""
     for line in section.split("\n"):
         if not line.startswith("    ") or line.strip().startswith("|"):
@@ -53,7 +53,7 @@ def readme_commands():
 def find(commands, prefix):
     matches = [c for c in commands if c.startswith(prefix)]
     if not matches:
-        sys.exit(f"FAIL: the README's studio path has no command starting with {prefix!r}")
+        sys.exit(f"FAIL: docs/publishing.md's studio path has no command starting with {prefix!r}")
     return matches[0]
 
 
@@ -68,7 +68,7 @@ def run(command, cwd, env):
 
 
 def studio_path():
-    commands = readme_commands()
+    commands = documented_commands()
     build = find(commands, "cmake --preset publisher")
     install = find(commands, "cmake --install build/publisher")
     keygen = find(commands, "publisher keygen")
@@ -102,8 +102,8 @@ def studio_path():
         check(re.fullmatch(r"[0-9a-f]{128}", public) is not None, "keygen printed the public key")
         check(os.stat(os.path.join(home, "stonewake-release-key.pem")).st_mode & 0o777 == 0o600, "the key has mode 0600")
 
-        # The players' launcher, carrying the key and server the README builds
-        # it with.
+        # The players' launcher, carrying the key and server the document
+        # builds it with.
         os.makedirs(os.path.dirname(os.path.join(home, launcher_path)), exist_ok=True)
         subprocess.run([make_launcher, os.path.join(home, launcher_path), public, server, "2.5.1"], check=True)
 
@@ -121,4 +121,4 @@ try:
     studio_path()
 except Failure as failure:
     sys.exit(f"FAIL: {failure}")
-print("the README's studio path: all commands ran as written")
+print("docs/publishing.md's studio path: all commands ran as written")
