@@ -964,7 +964,8 @@ TEST_F(PublishTest, LargeObjectsGetAChunkIndexBeforeTheManifestThatListsNone) {
   for (const std::string* content : {&archive, &atThreshold}) {
     const std::string sha256 = Sha256Of(*content);
     const std::string text = ReadFile(tree_ / "objects" / (sha256 + ".chunks"));
-    const launcher::ParsedChunkIndex parsed = launcher::ParseChunkIndex(Bytes(text), sha256, content->size());
+    const launcher::ParsedChunkIndex parsed =
+        launcher::ParseChunkIndex(launcher::AsBytes(text), sha256, content->size());
     ASSERT_TRUE(parsed.index) << parsed.refusal.reason;
     EXPECT_EQ(parsed.index->rule, launcher::kChunkRule);
     EXPECT_GT(parsed.index->chunks.size(), 8u);
@@ -998,7 +999,7 @@ TEST_F(PublishTest, AnIndexInTheTreeForTheSameObjectIsKept) {
   // One that is not an index of this object is written again.
   WriteIndex(tree_, sha256, "stonewake-chunks 1\nobject " + std::string(64, 'b') + " 5\n");
   EXPECT_EQ(Publish(Input("1.2")).indexesWritten, 1u);
-  EXPECT_TRUE(launcher::ParseChunkIndex(Bytes(ReadFile(index)), sha256, archive.size()).index);
+  EXPECT_TRUE(launcher::ParseChunkIndex(launcher::AsBytes(ReadFile(index)), sha256, archive.size()).index);
 }
 
 TEST_F(PublishTest, VerifyRefusesAnIndexThatDoesNotDescribeItsObject) {
@@ -1024,7 +1025,7 @@ TEST_F(PublishTest, VerifyRefusesAnIndexThatDoesNotDescribeItsObject) {
   std::string movedBoundary = good;
   {
     // The first two chunks' sizes moved by one byte: the sums still match.
-    launcher::ChunkIndex index = *launcher::ParseChunkIndex(Bytes(good), sha256, archive.size()).index;
+    launcher::ChunkIndex index = *launcher::ParseChunkIndex(launcher::AsBytes(good), sha256, archive.size()).index;
     ++index.chunks[0].size;
     --index.chunks[1].size;
     ++index.chunks[1].offset;
