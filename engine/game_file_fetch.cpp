@@ -154,7 +154,7 @@ class Assembly {
   }
 
   // Runs `steps` from byte `start` (a chunk's first byte) of `partial`,
-  // reading copies from `old`.
+  // reading the copied chunks from the file at `oldPath`.
   void Run(const std::vector<AssemblyStep>& steps, std::uint64_t start, const std::wstring& partial,
            const std::wstring& oldPath) {
     out_ = FileHandle(CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
