@@ -10,6 +10,9 @@ namespace {
 // Bytes of history the gear value depends on (its width in bits).
 constexpr std::uint32_t kGearWindow = 64;
 
+// The least avg - min: a boundary then needs 10 bits of the gear value.
+constexpr std::uint32_t kSmallestMaskGap = 1024;
+
 // splitmix64 from a fixed seed: 256 well-mixed values, the same in every
 // build. Part of the rule's definition, like the name "gear".
 constexpr std::array<std::uint64_t, 256> MakeGearTable() {
@@ -30,8 +33,10 @@ constexpr std::array<std::uint64_t, 256> kGear = MakeGearTable();
 }  // namespace
 
 bool IsChunkRuleAllowed(const ChunkRule& rule) {
-  return rule.min >= kSmallestChunkMin && rule.min < rule.avg && rule.avg <= rule.max && rule.max <= kLargestChunkMax &&
-         std::has_single_bit(rule.avg - rule.min);
+  // A gap of at least 2 keeps the mask's shift below 64 (a shift by 64 is
+  // undefined); rules that close make no sense anyway.
+  return rule.min >= kSmallestChunkMin && rule.min + kSmallestMaskGap <= rule.avg && rule.avg <= rule.max &&
+         rule.max <= kLargestChunkMax && std::has_single_bit(rule.avg - rule.min);
 }
 
 Chunker::Chunker(const ChunkRule& rule)

@@ -60,8 +60,10 @@ inline constexpr std::uint32_t kLargestChunkMax = 16 * 1024 * 1024;
 inline constexpr ChunkRule kChunkRule{32 * 1024, 64 * 1024, 256 * 1024};
 
 // True when the rule can run and an index naming it is bounded:
-// kSmallestChunkMin <= min < avg <= max <= kLargestChunkMax, and avg - min a
-// power of two (the number of top bits that must be zero).
+// kSmallestChunkMin <= min, min + 1024 <= avg <= max <= kLargestChunkMax,
+// and avg - min a power of two (2^bits, bits the number of top bits that
+// must be zero). An index names its rule, so this is what the launcher
+// allows from a server.
 bool IsChunkRuleAllowed(const ChunkRule& rule);
 
 // Finds the chunk boundaries of one stream fed in blocks of any size; the

@@ -65,6 +65,10 @@ TEST(ChunkRule, Allowed) {
       {"max above the ceiling", {kLargestChunkMax / 4, kLargestChunkMax / 2, kLargestChunkMax * 2}, false},
       {"avg - min not a power of two", {32 * 1024, 80 * 1024, 256 * 1024}, false},
       {"avg equal to min", {32 * 1024, 32 * 1024, 256 * 1024}, false},
+      // A mask of no bits would shift a 64-bit value by 64.
+      {"avg one above min", {kSmallestChunkMin, kSmallestChunkMin + 1, kSmallestChunkMin + 1}, false},
+      {"avg 512 above min", {kSmallestChunkMin, kSmallestChunkMin + 512, 4 * kSmallestChunkMin}, false},
+      {"avg 1024 above min", {kSmallestChunkMin, kSmallestChunkMin + 1024, 4 * kSmallestChunkMin}, true},
       {"max below avg", {32 * 1024, 64 * 1024, 48 * 1024}, false},
       {"all zero", {0, 0, 0}, false},
   };

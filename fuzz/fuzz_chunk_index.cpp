@@ -2,7 +2,8 @@
 // object's size (little endian, below 2^40) the signed manifest would list,
 // the rest the index; the object's digest is 64 'a'. The parser must refuse
 // or return chunks that tile exactly that object within an allowed rule, and
-// the writer's text of them must parse to the same index.
+// the writer's text of them must parse to the same index, and a chunker
+// must run by that rule.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     offset += chunk.size;
   }
   if (offset != objectSize) std::abort();
+  // A launcher chunks its old file by the rule the index names.
+  launcher::Chunker chunker(index.rule);
+  bool ended = false;
+  chunker.Scan(std::span(data, size), ended);
 
   const std::string text = launcher::ChunkIndexText(index);
   const launcher::ParsedChunkIndex again = launcher::ParseChunkIndex(

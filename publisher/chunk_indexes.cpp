@@ -1,8 +1,13 @@
 #include "publisher/chunk_indexes.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "core/release_layout.h"
 #include "publisher/publish_error.h"
@@ -32,7 +37,90 @@ fs::path IndexFile(const fs::path& objects, const std::string& sha256) {
   return objects / (sha256 + std::string(".chunks"));
 }
 
+// Blocks queued for the chunker's thread at most.
+constexpr std::size_t kMostQueuedBytes = 16 << 20;
+
 }  // namespace
+
+struct BackgroundChunker::State {
+  explicit State(const launcher::ChunkRule& rule) : splitter(rule, hasher) {}
+
+  ChunkSha256 hasher;
+  launcher::ChunkSplitter splitter;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::vector<std::uint8_t>> queue;
+  std::size_t queuedBytes = 0;
+  bool ended = false;    // no more blocks will come
+  bool stopped = false;  // the result is not wanted
+  std::exception_ptr failure;
+  std::thread thread;
+
+  void Run() {
+    for (;;) {
+      std::vector<std::uint8_t> block;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stopped || !queue.empty() || ended; });
+        if (stopped || queue.empty()) return;
+        block = std::move(queue.front());
+        queue.pop_front();
+      }
+      try {
+        splitter.Add(block);
+      } catch (...) {
+        std::lock_guard lock(mutex);
+        failure = std::current_exception();
+        stopped = true;
+      }
+      std::lock_guard lock(mutex);
+      queuedBytes -= block.size();
+      changed.notify_all();
+    }
+  }
+};
+
+BackgroundChunker::BackgroundChunker(const launcher::ChunkRule& rule) : state_(std::make_unique<State>(rule)) {
+  state_->thread = std::thread([state = state_.get()] { state->Run(); });
+}
+
+BackgroundChunker::~BackgroundChunker() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->stopped = true;
+  }
+  state_->changed.notify_all();
+  if (state_->thread.joinable()) state_->thread.join();
+}
+
+void BackgroundChunker::Add(std::span<const std::uint8_t> block) {
+  std::unique_lock lock(state_->mutex);
+  state_->changed.wait(lock, [&] { return state_->stopped || state_->queuedBytes < kMostQueuedBytes; });
+  if (state_->stopped) return;  // Finish reports the failure
+  state_->queue.emplace_back(block.begin(), block.end());
+  state_->queuedBytes += block.size();
+  state_->changed.notify_all();
+}
+
+std::vector<launcher::Chunk> BackgroundChunker::Finish() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->ended = true;
+  }
+  state_->changed.notify_all();
+  state_->thread.join();
+  if (state_->failure) std::rethrow_exception(state_->failure);
+  return state_->splitter.Finish();
+}
+
+void WriteChunkIndex(const fs::path& objects, const std::string& sha256, std::uint64_t size,
+                     const launcher::ChunkRule& rule, std::vector<launcher::Chunk> chunks) {
+  const launcher::ChunkIndex index{sha256, size, rule, std::move(chunks)};
+  StagedFile staged(IndexFile(objects, sha256));
+  const std::string text = launcher::ChunkIndexText(index);
+  staged.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  staged.Commit(StagedFile::Flush::Later);
+}
 
 ChunkedFile ChunkFile(const fs::path& file, const launcher::ChunkRule& rule, WholeDigest whole,
                       const std::function<void(std::uint64_t)>& read) {
@@ -85,11 +173,7 @@ ChunkIndexOutcome PlaceChunkIndex(const fs::path& objects, const launcher::Manif
     throw PublishError(std::string(launcher::ObjectPathPrefix) + file.sha256 +
                        " changed while its chunk index was made; nothing was published");
   }
-  const launcher::ChunkIndex index{file.sha256, file.size, launcher::kChunkRule, chunked.chunks};
-  StagedFile staged(IndexFile(objects, file.sha256));
-  const std::string text = launcher::ChunkIndexText(index);
-  staged.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-  staged.Commit(StagedFile::Flush::Later);
+  WriteChunkIndex(objects, file.sha256, file.size, launcher::kChunkRule, chunked.chunks);
   return ChunkIndexOutcome::Written;
 }
 

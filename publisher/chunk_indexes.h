@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,32 @@ struct ChunkedFile {
 enum class WholeDigest { No, Yes };
 ChunkedFile ChunkFile(const std::filesystem::path& file, const launcher::ChunkRule& rule, WholeDigest whole,
                       const std::function<void(std::uint64_t)>& read = {});
+
+// Chunks a stream on a thread of its own while the caller reads it for
+// something else (the object's copy and digest), so that on a machine of
+// two cores an index costs about no time of its own. Add copies each block
+// and waits while 16 MiB are queued, so memory stays flat. A chunker that is
+// destroyed unfinished stops its thread.
+class BackgroundChunker {
+ public:
+  explicit BackgroundChunker(const launcher::ChunkRule& rule);
+  ~BackgroundChunker();
+  BackgroundChunker(const BackgroundChunker&) = delete;
+  BackgroundChunker& operator=(const BackgroundChunker&) = delete;
+
+  void Add(std::span<const std::uint8_t> block);
+  // The chunks of everything added. Throws PublishError when hashing failed.
+  std::vector<launcher::Chunk> Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Writes `chunks` as the index of objects/<sha256> beside it under a
+// temporary name, renamed in, flushed with the objects (SyncFileSystem).
+void WriteChunkIndex(const std::filesystem::path& objects, const std::string& sha256, std::uint64_t size,
+                     const launcher::ChunkRule& rule, std::vector<launcher::Chunk> chunks);
 
 // True for objects that get an index.
 bool WantsChunkIndex(std::uint64_t objectSize);

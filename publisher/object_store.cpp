@@ -32,14 +32,20 @@ bool ObjectOfSize(const fs::path& object, std::uint64_t size) {
 std::optional<PublishStep::Kind> PlaceObject(const fs::path& gameFolder, const fs::path& objects,
                                              const PlannedFile& file, const std::string* likely,
                                              std::set<std::string>& placed, FileDigest& digest,
-                                             const PublishReport& report) {
+                                             const PublishReport& report,
+                                             const std::function<void(std::span<const std::uint8_t>)>& alsoRead) {
   const Descriptor in = OpenPlannedFile(gameFolder, file);
   std::optional<StagedFile> staged;
   if (likely) {
-    digest = ReadOpenFile(in, file, [](std::span<const std::uint8_t>) {});
+    digest = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) {
+      if (alsoRead) alsoRead(chunk);
+    });
   } else {
     staged.emplace(objects / "object");
-    digest = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) { staged->Write(chunk); });
+    digest = ReadOpenFile(in, file, [&](std::span<const std::uint8_t> chunk) {
+      staged->Write(chunk);
+      if (alsoRead) alsoRead(chunk);
+    });
   }
   if (!placed.insert(digest.sha256).second) return std::nullopt;
   if (ObjectInPlace(objects, digest, report)) return PublishStep::Kind::ObjectKept;

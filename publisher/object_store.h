@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 
 #include "publisher/crypto.h"
@@ -28,10 +30,13 @@ bool ObjectOfSize(const std::filesystem::path& object, std::uint64_t size);
 // size when its object is in place: the file is then hashed first and copied
 // only when its content turns out to differ, so publishing into the same
 // tree again copies nothing that is already there. Any other file is copied
-// beside the objects while it is hashed, in one read. Throws PublishError.
+// beside the objects while it is hashed, in one read. `alsoRead`, when
+// set, is handed every block of the read that gives the digest, in order.
+// Throws PublishError.
 std::optional<PublishStep::Kind> PlaceObject(const std::filesystem::path& gameFolder,
                                              const std::filesystem::path& objects, const PlannedFile& file,
                                              const std::string* likely, std::set<std::string>& placed,
-                                             FileDigest& digest, const PublishReport& report);
+                                             FileDigest& digest, const PublishReport& report,
+                                             const std::function<void(std::span<const std::uint8_t>)>& alsoRead = {});
 
 }  // namespace publisher

@@ -125,8 +125,9 @@ void RemoveStaleTemps(const fs::path& folder) {
 
 // An index beside every large object, after the objects and before the
 // manifest: a launcher that finds a manifest finds each object's index.
-void WriteChunkIndexes(const fs::path& objects, const launcher::Manifest& manifest, PublishResult& result,
-                       const PublishReport& report) {
+// `indexedNow` are the objects whose index this run wrote already.
+void WriteChunkIndexes(const fs::path& objects, const launcher::Manifest& manifest,
+                       const std::set<std::string>& indexedNow, PublishResult& result, const PublishReport& report) {
   std::vector<const launcher::ManifestFile*> large;
   std::set<std::string> seen;
   Progress progress;
@@ -144,8 +145,11 @@ void WriteChunkIndexes(const fs::path& objects, const launcher::Manifest& manife
   for (const launcher::ManifestFile* file : large) {
     const fs::path index = objects / (file->sha256 + ".chunks");
     const std::uint64_t before = progress.bytesDone;
-    const ChunkIndexOutcome outcome = PlaceChunkIndex(
-        objects, *file, [&](std::uint64_t read) { tell(PublishStep::Kind::ChunkIndexReading, index, before + read); });
+    const ChunkIndexOutcome outcome = indexedNow.contains(file->sha256)
+                                          ? ChunkIndexOutcome::Written
+                                          : PlaceChunkIndex(objects, *file, [&](std::uint64_t read) {
+                                              tell(PublishStep::Kind::ChunkIndexReading, index, before + read);
+                                            });
     ++(outcome == ChunkIndexOutcome::Written ? result.indexesWritten : result.indexesKept);
     ++progress.filesDone;
     progress.bytesDone += file->size;
@@ -283,15 +287,31 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
 
   PublishResult result;
   std::set<std::string> placed;
+  std::set<std::string> indexedNow;  // chunk indexes written while their objects were read
   for (std::size_t i = 0; i < files.size(); ++i) {
     const auto listed = published.find(files[i].path);
     const std::string* likely = listed != published.end() && listed->second->size == files[i].size &&
                                         ObjectOfSize(objects / listed->second->sha256, files[i].size)
                                     ? &listed->second->sha256
                                     : nullptr;
+    // A large file's chunks are hashed on another thread during the read
+    // that copies and hashes it, unless the tree already indexes the object
+    // it likely is.
+    std::optional<BackgroundChunker> chunker;
+    if (WantsChunkIndex(files[i].size) && !(likely && ReadChunkIndex(objects, *likely, files[i].size).index)) {
+      chunker.emplace(launcher::kChunkRule);
+    }
     FileDigest digest;
     const std::optional<PublishStep::Kind> placedNow =
-        PlaceObject(plan.input.gameFolder, objects, files[i], likely, placed, digest, report);
+        PlaceObject(plan.input.gameFolder, objects, files[i], likely, placed, digest, report,
+                    chunker ? std::function<void(std::span<const std::uint8_t>)>(
+                                  [&](std::span<const std::uint8_t> block) { chunker->Add(block); })
+                            : nullptr);
+    if (chunker && placedNow && WantsChunkIndex(digest.size) &&
+        !ReadChunkIndex(objects, digest.sha256, digest.size).index) {
+      WriteChunkIndex(objects, digest.sha256, digest.size, launcher::kChunkRule, chunker->Finish());
+      indexedNow.insert(digest.sha256);
+    }
     manifest.files[i].sha256 = digest.sha256;
     manifest.files[i].size = digest.size;
     progress.bytesTotal += digest.size - files[i].size;
@@ -304,7 +324,7 @@ PublishResult WriteRelease(const ReleasePlan& plan, const PrivateKey& key, const
                    progress.bytesTotal});
     }
   }
-  WriteChunkIndexes(objects, manifest, result, report);
+  WriteChunkIndexes(objects, manifest, indexedNow, result, report);
   // The objects and their indexes, content and names, must be on disk
   // before a manifest that lists them.
   SyncFileSystem(objects);
