@@ -133,7 +133,9 @@ TEST_F(RememberedProbeTest, EveryServerStateGetsTheRightAnswerForItsManifestRequ
     const std::size_t before = ManifestRequests();
     EXPECT_EQ(Probe(memory), step.answer);
     EXPECT_EQ(ManifestRequests() - before, step.manifestRequests);
-    if (step.sameAsFresh) EXPECT_EQ(ProbeOfAFreshProcess(), step.answer);
+    if (step.sameAsFresh) {
+      EXPECT_EQ(ProbeOfAFreshProcess(), step.answer);
+    }
   }
 }
 
