@@ -54,6 +54,18 @@ if(WIN32 AND STONEWAKE_BUILD_TESTS)
   set_tests_properties(host_publisher PROPERTIES FIXTURES_SETUP host_publisher TIMEOUT 900)
 endif()
 
+# stonewake_test_code(<target>)
+# Test code builds without a warning, and a new warning stops the build: a
+# warning there has meant a test that checked another path than it said (an
+# unknown escape that dropped a separator). Only with GCC, the compiler of
+# both test builds; the players' and the studio's builds never fail on a
+# warning a newer compiler brings.
+function(stonewake_test_code target)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
 # stonewake_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ARGS <args...>]
 #                    [FILTER <gtest filter>] [PROPERTIES <test properties...>])
 # Builds a GoogleTest program and registers each of its test cases as a
@@ -66,6 +78,7 @@ function(stonewake_add_test name)
   cmake_parse_arguments(T "" "FILTER" "SOURCES;LIBS;ARGS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest_main gtest)
+  stonewake_test_code(${name})
   set(properties ${T_PROPERTIES})
   if(WIN32 AND NOT "FIXTURES_REQUIRED" IN_LIST properties)
     list(APPEND properties FIXTURES_REQUIRED wine_prefix)

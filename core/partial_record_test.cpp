@@ -53,7 +53,7 @@ TEST(PartialRecord, ReadsOnlyWholeLinesOfItsForm) {
       {"among others", Line(kDigestA, "5", "game/a") + Line(kDigestB, "400000", "game/data/big.pak") +
                            Line(kDigestA, "7", "game/b"), true},
       {"other letter case", Line(kDigestB, "400000", "game/DATA/Big.pak"), true},
-      {"cut before its line end", Line(kDigestB, "400000", "game/data/big.pak").substr(0, 90), false},
+      {"cut before its line end", kDigestB + " 400000 game/data/big.pak", false},
       {"cut in the digest", kDigestB.substr(0, 30), false},
       {"another digest", Line(kDigestA, "400000", "game/data/big.pak"), false},
       {"another size", Line(kDigestB, "400001", "game/data/big.pak"), false},
@@ -87,11 +87,14 @@ TEST(PartialRecord, OneLimitForWriterAndReader) {
   // one recorded), as a manifest under its ceiling holds.
   Manifest manifest;
   manifest.version = "1.0";
-  const std::size_t lineBytes = std::string("file ").size() + Line(kDigestA, "400000", std::string(250, 'p')).size();
-  for (std::size_t i = 0; i < kMaxManifestBytes / lineBytes - 1; ++i) {
+  const auto pathOf = [](std::size_t i) {
     std::string number = std::to_string(i);
     number.insert(0, 6 - number.size(), '0');
-    manifest.files.push_back({"game/" + std::string(239, 'p') + "/" + number, kDigestA, 400000});
+    return "game/" + std::string(238, 'p') + "/" + number;
+  };
+  const std::size_t lineBytes = std::string("file ").size() + Line(kDigestA, "400000", pathOf(0)).size();
+  for (std::size_t i = 0; i < kMaxManifestBytes / lineBytes - 1; ++i) {
+    manifest.files.push_back({pathOf(i), kDigestA, 400000});
   }
   const std::string manifestText = ManifestText(manifest);
   ASSERT_LE(manifestText.size(), kMaxManifestBytes);

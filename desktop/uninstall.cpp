@@ -130,7 +130,8 @@ std::optional<RemovalCommand> PlanRemoval(const std::wstring& installFolder, con
   const std::size_t cut = installFolder.find_last_of(L"\\/");
   const std::wstring parent = installFolder.substr(0, cut);
   const std::wstring name = installFolder.substr(cut + 1);
-  if (name.empty() || name.find(L'%') != std::wstring::npos || !IsFullPath(parent + L"\\") || IsSeparator(parent[0])) {
+  if (name.empty() || name.find(L'%') != std::wstring::npos || !IsFullPath(parent + L"\\") ||
+      IsSeparator(parent[0])) {
     return std::nullopt;
   }
   return RemovalCommand{command + name + L"\"", parent};
@@ -141,8 +142,7 @@ int Uninstall(const std::wstring& installFolder) {
   const std::wstring systemFolder = SystemFolder();
   const std::optional<RemovalCommand> removal = PlanRemoval(installFolder, systemFolder);
   if (!removal) {
-    const std::wstring text =
-        L"Stonewake cannot remove its folder by itself, so nothing was removed:\n" + installFolder;
+    const std::wstring text = L"Stonewake cannot remove its folder by itself, so nothing was removed:\n" + installFolder;
     MessageBoxW(nullptr, text.c_str(), L"Stonewake", MB_ICONERROR);
     return 1;
   }

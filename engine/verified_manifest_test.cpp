@@ -162,7 +162,7 @@ std::string SignedManifestOfSize(std::size_t size, const std::string& trailer = 
   std::string text = head;
   const std::size_t line = Line(chain + "/000000").size();
   for (int i = 0; text.size() + end.size() + 2 * line <= size; ++i) {
-    char number[8];
+    char number[12];  // any int, so the compiler sees that nothing is cut off
     std::snprintf(number, sizeof number, "%06d", i);
     text += Line(chain + "/" + number);
   }
