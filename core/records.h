@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,10 @@ struct ReleaseStatus {
   std::vector<ManifestFile> files;  // the whole release when taken, else empty
   std::vector<ManifestFile> fetch;  // what differs on disk; launcher entries last
   std::uint64_t fetchBytes = 0;     // sum of the published sizes in fetch
+  // For each large file of `fetch` found at its place with other content:
+  // its manifest path and the digest of what was there, whose own chunk
+  // index spares the patch chunking the old file again.
+  std::map<std::string, std::string> heldSha256;
 };
 
 // The engine's one exception type: a complete sentence for the user. It has

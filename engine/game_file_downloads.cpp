@@ -12,6 +12,7 @@
 #include "core/partial_record.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "engine/game_file_fetch.h"
 #include "files/folder_walk.h"
 #include "files/small_file.h"
 #include "release/file_digest.h"
@@ -92,14 +93,15 @@ void GameFileDownloads::Fetch(HttpSession& session, std::size_t worker, const Ga
     const auto stopped = [&] {
       if (!file.resume) DeleteFileW((dest + std::wstring(kPartialSuffixWide)).c_str());
     };
+    const auto held = status_.heldSha256.find(entry.path);
     try {
-      partial = FetchChecked(
+      partial = FetchGameFile(
           session, baseUrl_, entry, dest,
           [&](std::uint64_t written, std::uint64_t) {
             if (work_.Stopped()) throw DownloadStopped{};
             Report(worker, written);
           },
-          file.resume);
+          file.resume, held == status_.heldSha256.end() ? std::string_view() : std::string_view(held->second));
     } catch (const DownloadStopped&) {
       stopped();
       return;

@@ -846,7 +846,7 @@ TEST_F(ApplyReleaseTest, AbandonedDownloadsGoOnceTheInstallMatches) {
   // Still to be fetched, or a release the check did not take: the kept bytes
   // wait for the next patch.
   DiscardAbandonedDownloads(install.path(), failed);
-  DiscardAbandonedDownloads(install.path(), ReleaseStatus{L"1.1", {}, {}, 0});
+  DiscardAbandonedDownloads(install.path(), ReleaseStatus{L"1.1", {}, {}, 0, {}});
   EXPECT_EQ(partials(), kept);
   EXPECT_TRUE(FileExists(install / L"partials.txt"));
   EXPECT_TRUE(FileExists(Path("Stonewake Launcher.exe.partial")));

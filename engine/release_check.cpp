@@ -4,11 +4,13 @@
 #include <chrono>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "core/chunk_index.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "engine/installed_version.h"
@@ -96,13 +98,19 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemo
     if (!vouched[index]) hashed.push_back(index);
   }
   std::vector<char> matches(vouched.begin(), vouched.end());
+  // The digest of a large file that differs names the object it holds,
+  // whose chunk index the patch may take to find its chunks.
+  std::vector<std::string> held(files.size());
   SideBySide().Run(hashed.size(), kSideBySide, [&](std::size_t, std::size_t at) {
     const ManifestFile& file = files[hashed[at]];
     const std::wstring path = LocalPathFor(installFolder, file);
     // Anything whose status cannot be read (missing, a name the file system
     // refuses, no access to a folder on the way) is simply fetched; what
     // exists but cannot be opened is an error the player has to see.
-    matches[hashed[at]] = PathStatusReadable(path) && FileSha256(path) == file.sha256;
+    if (!PathStatusReadable(path)) return;
+    std::string digest = FileSha256(path);
+    matches[hashed[at]] = digest == file.sha256;
+    if (!matches[hashed[at]] && file.size >= kChunkIndexFromBytes) held[hashed[at]] = std::move(digest);
   });
 
   VerifiedRecord record;
@@ -117,6 +125,7 @@ ReleaseStatus CheckRelease(std::wstring_view installFolder, VerifiedManifestMemo
     if (!matches[index]) {
       status.fetch.push_back(file);
       status.fetchBytes += file.size;
+      if (!held[index].empty()) status.heldSha256[file.path] = std::move(held[index]);
       continue;
     }
     if (!stamps[index] || stamps[index]->lastWrite > listedAt - kUnsettledWrite || !recorded.insert(file.path).second) {

@@ -11,6 +11,8 @@
 #include <span>
 #include <stdexcept>
 
+#include "core/chunk_index.h"
+#include "core/chunker.h"
 #include "core/hex.h"
 #include "core/install_layout.h"
 #include "core/manifest.h"
@@ -18,6 +20,7 @@
 #include "core/release_layout.h"
 #include "core/signature_file.h"
 #include "core/text.h"
+#include "release/chunk_hasher.h"
 #include "release/cng_handles.h"
 #include "release/sha256.h"
 #include "test_support/temp_folder.h"
@@ -66,6 +69,18 @@ std::vector<ManifestFile> Records(const TestRelease& release) {
 }  // namespace
 
 std::string Sha256Hex(std::string_view bytes) { return HexLower(Digest(bytes)); }
+
+std::string ChunkIndexTextOf(std::string_view content) {
+  CngChunkHasher hasher;
+  ChunkSplitter splitter(kChunkRule, hasher);
+  splitter.Add(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
+  ChunkIndex index;
+  index.objectSha256 = Sha256Hex(content);
+  index.objectSize = content.size();
+  index.rule = kChunkRule;
+  index.chunks = splitter.Finish();
+  return ChunkIndexText(index);
+}
 
 std::string ManifestText(std::string_view version, const std::vector<ManifestFile>& files, std::string_view commit,
                          bool rollback) {

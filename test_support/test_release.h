@@ -56,6 +56,11 @@ void ServeManifest(TestServer& server, std::string_view manifest, std::string_vi
 // Answers "/objects/<sha256>" with `content`, whatever its real digest.
 void ServeObject(TestServer& server, std::string_view sha256, std::string_view content);
 
+// The chunk index the publisher writes beside an object of these bytes
+// (core/chunk_index.h), whatever their size: to be served at
+// "/objects/<sha256>.chunks".
+std::string ChunkIndexTextOf(std::string_view content);
+
 // Serves the release: the signed manifest and one object per file.
 void PublishRelease(TestServer& server, const TestRelease& release);
 

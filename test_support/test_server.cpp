@@ -226,6 +226,61 @@ RecordedRequest ParseHead(std::string_view head) {
   return request;
 }
 
+// What one "Range" header asks of a body of `size` bytes.
+struct AskedRange {
+  enum { Whole, Part, Unsatisfiable } kind = Whole;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;  // inclusive
+};
+
+// Digits of a range bound; false when there are none or too many for 64 bits.
+bool ParseBound(std::string_view text, std::uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+// One range in the forms "bytes=a-b", "bytes=a-" and "bytes=-n". What does
+// not parse, or names several ranges (a static server would answer those
+// with multipart/byteranges), is answered whole, as a server may do with a
+// Range header it does not take.
+AskedRange AskRange(std::string_view header, std::uint64_t size) {
+  AskedRange asked;
+  constexpr std::string_view kUnit = "bytes=";
+  if (header.size() < kUnit.size() || !SameLetters(header.substr(0, kUnit.size()), kUnit)) return asked;
+  const std::string_view spec = Trim(header.substr(kUnit.size()));
+  const std::size_t dash = spec.find('-');
+  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return asked;
+  const std::string_view from = spec.substr(0, dash);
+  const std::string_view to = spec.substr(dash + 1);
+  std::uint64_t a = 0;
+  std::uint64_t b = 0;
+  if (from.empty()) {
+    if (!ParseBound(to, b)) return asked;
+    if (b == 0 || size == 0) {
+      asked.kind = AskedRange::Unsatisfiable;
+      return asked;
+    }
+    asked.kind = AskedRange::Part;
+    asked.first = size - std::min(b, size);
+    asked.last = size - 1;
+    return asked;
+  }
+  if (!ParseBound(from, a) || (!to.empty() && (!ParseBound(to, b) || b < a))) return asked;
+  if (a >= size) {
+    asked.kind = AskedRange::Unsatisfiable;
+    return asked;
+  }
+  asked.kind = AskedRange::Part;
+  asked.first = a;
+  asked.last = to.empty() ? size - 1 : std::min(b, size - 1);
+  return asked;
+}
+
 // Sends body bytes [from, to) of `response` (its body, then its filler) and
 // returns the offset reached: `to` unless the peer went away.
 std::uint64_t SendBody(Link& link, const TestResponse& response, std::uint64_t from, std::uint64_t to,
@@ -435,22 +490,46 @@ bool TestServer::Answer(Link& link, const std::string& head, bool keep) {
   std::optional<Answered> answered(std::in_place, *this);
   if (!response) response = std::make_shared<const TestResponse>(TestResponse::Status(404));
 
+  // The part of the body this answer carries: [first, first + size).
+  std::uint64_t first = 0;
+  std::uint64_t size = response->body.size() + response->fillerBytes;
+  int status = response->status;
+  std::vector<std::string> headers = response->headers;
+  const std::optional<std::string> rangeHeader = ParseHead(head).Header("Range");
+  if (rangeHeader && response->answersRanges && status == 200 && response->length == TestResponse::Length::Exact) {
+    const AskedRange asked = AskRange(*rangeHeader, size);
+    if (asked.kind == AskedRange::Unsatisfiable) {
+      TestResponse refused = TestResponse::Status(416);
+      refused.headers = {"Content-Range: bytes */" + std::to_string(size)};
+      response = std::make_shared<const TestResponse>(std::move(refused));
+      size = response->body.size();
+      status = 416;
+      headers = response->headers;
+    } else if (asked.kind == AskedRange::Part) {
+      headers.push_back("Content-Range: bytes " + std::to_string(asked.first) + "-" + std::to_string(asked.last) + "/" +
+                        std::to_string(size));
+      first = asked.first;
+      size = asked.last - asked.first + 1;
+      status = 206;
+    }
+  }
+
   Pause(response->stallBeforeHeaders, stop_);
   if (Stopping(stop_)) return false;  // no answer at all
 
   // Only an answer that ends in order can leave the connection open.
   keep = keep && !response->closeAfter && !response->resetAfter && response->length == TestResponse::Length::Exact;
-  const std::uint64_t total = response->body.size() + response->fillerBytes;
-  std::string out = "HTTP/1.1 " + std::to_string(response->status) + " " + Reason(response->status) + "\r\n";
+  std::string out = "HTTP/1.1 " + std::to_string(status) + " " + Reason(status) + "\r\n";
   if (response->length == TestResponse::Length::Exact) {
-    out += "Content-Length: " + std::to_string(total) + "\r\n";
+    out += "Content-Length: " + std::to_string(size) + "\r\n";
   } else if (response->length == TestResponse::Length::Stated) {
     out += "Content-Length: " + std::to_string(response->statedLength) + "\r\n";
   }
-  for (const std::string& line : response->headers) out += line + "\r\n";
+  for (const std::string& line : headers) out += line + "\r\n";
   out += keep ? "\r\n" : "Connection: close\r\n\r\n";
 
-  std::uint64_t limit = total;
+  // Counted from the first byte this answer carries.
+  std::uint64_t limit = size;
   if (response->closeAfter) limit = std::min(limit, *response->closeAfter);
   if (response->resetAfter) limit = std::min(limit, *response->resetAfter);
 
@@ -463,11 +542,11 @@ bool TestServer::Answer(Link& link, const std::string& head, bool keep) {
   std::uint64_t sent = 0;
   bool ok = link.SendAll(out.data(), out.size()) == out.size();
   if (ok && response->stallInBody.count() > 0 && response->stallAt <= limit) {
-    sent = SendBody(link, *response, 0, response->stallAt, fillerPattern);
+    sent = SendBody(link, *response, first, first + response->stallAt, fillerPattern) - first;
     ok = sent == response->stallAt;
     if (ok) Pause(response->stallInBody, stop_);
   }
-  if (ok) sent = SendBody(link, *response, sent, limit, fillerPattern);
+  if (ok) sent = SendBody(link, *response, first + sent, first + limit, fillerPattern) - first;
   {
     std::lock_guard lock(mutex_);
     requests_[index].bodyBytesSent = sent;

@@ -2,7 +2,8 @@
 // 127.0.0.1 at a port of its own, whose answer a test sets per path: status,
 // body, Content-Length right, missing or wrong, a body cut off or a
 // connection dropped after some bytes, a stall, a body far larger than any
-// client wants. Unknown paths answer 404. Every request is recorded.
+// client wants. A Range request gets its part of the body, as from a static
+// server. Unknown paths answer 404. Every request is recorded.
 //
 // By default each connection gets one answer and is then closed
 // ("Connection: close"), so a fault never leaks into the next request; a
@@ -58,6 +59,14 @@ struct TestResponse {
   // Further header lines, without line ends.
   std::vector<std::string> headers;
 
+  // A 200 of exact length answers a request with one Range as a static
+  // server does: a 206 with that part of the body and its Content-Range, or
+  // a 416 ("Content-Range: bytes */<size>") when it starts past the end. The
+  // faults above then count from the part's first byte. A Range header that
+  // does not parse or names several ranges gets the whole body. False: the
+  // answer is sent as set, whatever the request asks for.
+  bool answersRanges = true;
+
   // A 200 answer with `body` and its exact Content-Length.
   static TestResponse Ok(std::string body);
   // An answer with `status` and a short body.
@@ -112,7 +121,7 @@ class TestServer {
   // Sets the answer for requests whose target is exactly `path`.
   void Set(const std::string& path, TestResponse response);
   // Sets the answer for requests to `path` that carry a Range header; those
-  // get Set's answer while none is set.
+  // get Set's answer (cut to their range) while none is set.
   void SetForRange(const std::string& path, TestResponse response);
 
   // From the next request on, on every connection (those kept too).

@@ -138,6 +138,78 @@ TEST(TestServer, ResetsAfterTheGivenBytes) {
   EXPECT_TRUE(std::string("hel").starts_with(exchange.body)) << exchange.body;
 }
 
+// One Range header, answered as a static server does; faults count from
+// the part's first byte, and an answer set as not answering ranges, or set
+// for range requests, is sent as it stands.
+TEST(TestServer, AnswersSingleRanges) {
+  TestServer server;
+  const std::string content = "0123456789";
+  server.Set("/ten", TestResponse::Ok(content));
+  TestResponse filler = TestResponse::Ok("ab");
+  filler.fillerBytes = 8;
+  server.Set("/filler", filler);
+  TestResponse whole = TestResponse::Ok(content);
+  whole.answersRanges = false;
+  server.Set("/whole", whole);
+  TestResponse dropped = TestResponse::Ok(content);
+  dropped.resetAfter = 3;
+  server.Set("/dropped", dropped);
+  server.Set("/fixed", TestResponse::Ok(content));
+  TestResponse fixed = TestResponse::Ok("xyz");
+  fixed.status = 206;
+  fixed.headers = {"Content-Range: bytes 0-2/3"};
+  server.SetForRange("/fixed", fixed);
+
+  struct Case {
+    const char* name;
+    std::string path;
+    std::string range;
+    const char* statusLine;
+    std::string contentRange;  // empty: none
+    std::string body;
+    bool reset = false;
+  };
+  const Case kCases[] = {
+      {"closed range", "/ten", "bytes=2-4", "HTTP/1.1 206 Partial Content", "bytes 2-4/10", "234"},
+      {"one byte", "/ten", "bytes=9-9", "HTTP/1.1 206 Partial Content", "bytes 9-9/10", "9"},
+      {"from a byte on", "/ten", "bytes=7-", "HTTP/1.1 206 Partial Content", "bytes 7-9/10", "789"},
+      {"past the end, cut to it", "/ten", "bytes=5-100", "HTTP/1.1 206 Partial Content", "bytes 5-9/10", "56789"},
+      {"the last bytes", "/ten", "bytes=-3", "HTTP/1.1 206 Partial Content", "bytes 7-9/10", "789"},
+      {"across body and filler", "/filler", "bytes=1-3", "HTTP/1.1 206 Partial Content", "bytes 1-3/10",
+       std::string("b") + FillerByte(0) + FillerByte(1)},
+      {"starting at the size", "/ten", "bytes=10-", "HTTP/1.1 416 Range Not Satisfiable", "bytes */10",
+       "416 Range Not Satisfiable\n"},
+      {"no bytes at the end", "/ten", "bytes=-0", "HTTP/1.1 416 Range Not Satisfiable", "bytes */10",
+       "416 Range Not Satisfiable\n"},
+      {"backwards", "/ten", "bytes=4-2", "HTTP/1.1 200 OK", "", content},
+      {"several ranges", "/ten", "bytes=0-1,4-5", "HTTP/1.1 200 OK", "", content},
+      {"another unit", "/ten", "items=0-1", "HTTP/1.1 200 OK", "", content},
+      {"an answer that takes no ranges", "/whole", "bytes=2-4", "HTTP/1.1 200 OK", "", content},
+      {"an answer set for ranges", "/fixed", "bytes=5-9", "HTTP/1.1 206 Partial Content", "bytes 0-2/3", "xyz"},
+      {"dropped within the part", "/dropped", "bytes=5-", "HTTP/1.1 206 Partial Content", "bytes 5-9/10", "567", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const Exchange exchange =
+        Fetch(server.port(), "GET " + c.path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + c.range + "\r\n\r\n");
+    EXPECT_EQ(exchange.head.substr(0, exchange.head.find("\r\n")), c.statusLine);
+    if (c.contentRange.empty()) {
+      EXPECT_EQ(exchange.head.find("Content-Range"), std::string::npos) << exchange.head;
+    } else {
+      EXPECT_TRUE(HasLine(exchange.head, "Content-Range: " + c.contentRange)) << exchange.head;
+    }
+    EXPECT_EQ(exchange.reset, c.reset);
+    if (c.reset) {
+      EXPECT_TRUE(c.body.starts_with(exchange.body)) << exchange.body;
+      continue;
+    }
+    EXPECT_TRUE(HasLine(exchange.head, "Content-Length: " + std::to_string(c.body.size()))) << exchange.head;
+    EXPECT_EQ(exchange.body, c.body);
+  }
+  EXPECT_TRUE(server.WaitUntilIdle());
+  EXPECT_EQ(server.Requests()[0].bodyBytesSent, 3u);
+}
+
 TEST(TestServer, RecordsRequests) {
   TestServer server;
   Fetch(server.port(), "GET /a?b=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nx-probe:  one two \r\nRange: bytes=0-\r\n\r\n");

@@ -9,7 +9,9 @@ build's publisher (record_start.exe as its launcher) and served by nginx on
 a free loopback port, throttled (nginx limit_rate) so that a patch takes
 seconds and kills land mid-download. Each round starts from an older install
 (some files differ, some are missing, some are no longer in the release,
-files the release does not own such as imgui.ini), starts the build's
+files the release does not own such as imgui.ini; a 24 MiB archive at its
+previous build, which the patch assembles from the old file's chunks plus
+byte ranges of the new object), starts the build's
 patch_install.exe under Wine in the build's prefix, kills the Wine process
 with SIGKILL after a random delay, one to three times, and then lets a last
 run finish.
@@ -25,7 +27,9 @@ the install must be byte-identical to the release, with the files the
 release does not own untouched. Prints how many kills it made, how many of
 them cut a download short, and the object bytes nginx sent over the bytes
 the rounds needed (downloads go on where a kill cut them, so this stays
-close to 1, at most 1.2); exits non-zero at the first broken rule.
+close to 1, at most 1.2; the assembled archive brings it well below), and
+the share of the archive nginx sent per round (at most a half: it is
+assembled, not fetched whole); exits non-zero at the first broken rule.
 """
 import argparse
 import hashlib
@@ -44,6 +48,8 @@ from test_support.wine import windows_path
 OLD_VERSION = "1.0"
 NEW_VERSION = "2.0"
 LAUNCHER = "Stonewake Launcher.exe"
+ARCHIVE = "game/data/archive.pak"
+ARCHIVE_BYTES = 24 << 20
 OWNED_BY_PLAYER = {
     "game/imgui.ini": b"[Window][Debug]\nPos=60,60\n",
     "game/sub/imgui.ini": b"[Window][Inventory]\nSize=400,300\n",
@@ -85,17 +91,40 @@ def make_releases(rng):
         # else: the old install lacks it
     for i in range(4):
         old[f"game/dropped/old{i}.pak"] = rng.randbytes(rng.randint(1, 300_000))
+    old[ARCHIVE], new[ARCHIVE] = edited_archive(rng)
     return old, new
 
 
-def served_object_bytes(access_log):
-    """Body bytes nginx sent for objects/, from its access log."""
+def edited_archive(rng):
+    """An archive far above the size from which the publisher writes a chunk
+    index, and its previous build: blocks replaced and bytes inserted and
+    removed all through it, about a fifth of it in all, so that the patch
+    assembles it from the old file plus ranges for long enough that kills
+    land in the middle of it."""
+    old = rng.randbytes(ARCHIVE_BYTES)
+    new = bytearray(old)
+    for _ in range(12):
+        at = rng.randrange(len(new))
+        kind = rng.random()
+        if kind < 0.5:
+            size = rng.randint(100_000, 500_000)
+            new[at:at + size] = rng.randbytes(len(new[at:at + size]))
+        elif kind < 0.75:
+            new[at:at] = rng.randbytes(rng.randint(1, 300_000))
+        else:
+            del new[at:at + rng.randint(1, 300_000)]
+    return old, bytes(new)
+
+
+def served_object_bytes(access_log, only=None):
+    """Body bytes nginx sent for objects/ (or for the one path ending in
+    `only`), from its access log."""
     total = 0
     try:
         with open(access_log, encoding="ascii", errors="replace") as f:
             for line in f:
                 match = re.search(r'"[A-Z]+ (\S+) [^"]*" \d{3} (\d+)', line)
-                if match and "/objects/" in match.group(1):
+                if match and "/objects/" in match.group(1) and (only is None or match.group(1).endswith(only)):
                     total += int(match.group(2))
     except FileNotFoundError:
         pass
@@ -113,6 +142,7 @@ class Campaign:
         self.install_windows = windows_path(self.install)
         self.kills = 0
         self.mid_download = 0
+        self.mid_archive = 0  # of them, while the archive was being assembled
         self.finished_first = 0
         self.rounds = 0
         self.needed = 0  # object bytes the rounds' installs lacked
@@ -262,6 +292,13 @@ class Campaign:
                         return True
         return False
 
+    def archive_cut(self):
+        try:
+            size = os.path.getsize(self.path(ARCHIVE) + ".partial")
+        except OSError:
+            return False
+        return 0 < size < len(self.new[ARCHIVE])
+
     def check_finished(self, started):
         for name, data in self.new.items():
             with open(self.path(name), "rb") as f:
@@ -314,14 +351,16 @@ class Campaign:
                 self.kills += 1
                 if self.partial_download_left():
                     self.mid_download += 1
+                if self.archive_cut():
+                    self.mid_archive += 1
                 self.check_after_kill()
                 if self.kills >= self.args.kills:
                     break
             self.run_to_end()
             self.check_finished(self.last_start)
         print(f"kill campaign: {self.kills} kills in {self.rounds} rounds, {self.mid_download} of them "
-              f"mid-download; {self.finished_first} runs finished before their kill; every install ended "
-              f"identical to the release", flush=True)
+              f"mid-download ({self.mid_archive} in the archive being assembled); {self.finished_first} runs "
+              f"finished before their kill; every install ended identical to the release", flush=True)
         served = served_object_bytes(os.path.join(self.server.state, "access.log"))
         print(f"kill campaign: nginx sent {served} object bytes for {self.needed} needed "
               f"({served / self.needed:.3f})", flush=True)
@@ -329,6 +368,13 @@ class Campaign:
         # about 1.5 with ten kills; small files and socket buffers cost a few %.
         if served > 1.2 * self.needed:
             raise Broken("the downloads cut by the kills were fetched again from their first bytes")
+        # Each round's archive differs from its old build in about a fifth;
+        # fetched whole every round it would come to 1.0.
+        archive = served_object_bytes(os.path.join(self.server.state, "access.log"), "/" + self.new_digest[ARCHIVE])
+        share = archive / (len(self.new[ARCHIVE]) * (self.rounds + 1))
+        print(f"kill campaign: nginx sent {share:.3f} of the archive per round", flush=True)
+        if share > 0.5:
+            raise Broken("the archive was fetched whole rather than assembled from the old one")
 
     def bytes_lacking(self):
         return sum(len(data) for name, data in self.new.items() if self.old_digest.get(name) != self.new_digest[name])
