@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/hex.h"
+#include "core/line_reader.h"
 #include "core/release_layout.h"
 #include "core/text.h"
 
@@ -48,29 +49,6 @@ std::optional<std::uint32_t> RuleNumber(std::string_view text) {
   return static_cast<std::uint32_t>(*value);
 }
 
-class Lines {
- public:
-  explicit Lines(std::string_view body) : body_(body) {}
-
-  std::optional<std::string_view> Next() {
-    if (pos_ >= body_.size()) return std::nullopt;
-    const std::size_t lf = body_.find('\n', pos_);
-    const std::size_t end = lf == std::string_view::npos ? body_.size() : lf;
-    std::string_view line = body_.substr(pos_, end - pos_);
-    pos_ = lf == std::string_view::npos ? body_.size() : lf + 1;
-    ++number_;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-  }
-
-  std::size_t Number() const { return number_; }
-
- private:
-  std::string_view body_;
-  std::size_t pos_ = 0;
-  std::size_t number_ = 0;
-};
-
 ParsedChunkIndex Refuse(std::size_t line, std::string reason) {
   return ParsedChunkIndex{std::nullopt, ChunkIndexRefusal{line, std::move(reason)}};
 }
@@ -111,7 +89,7 @@ ParsedChunkIndex ParseChunkIndex(std::span<const std::uint8_t> bytes, std::strin
   if (bytes.size() > MaxChunkIndexBytes(objectSize)) {
     return Refuse(0, "larger than an index of a " + std::to_string(objectSize) + "-byte object can be");
   }
-  Lines lines(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  LineReader lines(AsText(bytes));
 
   std::optional<std::string_view> line = lines.Next();
   if (!line || *line != kHeader) return Refuse(1, "not a chunk index (the first line must be \"stonewake-chunks 1\")");

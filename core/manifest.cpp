@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/line_reader.h"
 #include "core/text.h"
 
 namespace launcher {
@@ -13,37 +14,6 @@ constexpr std::string_view kHeader = "stonewake-manifest 1";
 constexpr std::string_view kEnd = "end";
 
 bool IsWhite(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r'; }
-
-// Hands out the body's lines one at a time: a line ends at LF, a last line
-// without LF counts only when it is not empty, and one trailing CR is cut.
-class LineReader {
- public:
-  explicit LineReader(std::string_view body) : body_(body) {}
-
-  std::optional<std::string_view> Next() {
-    if (pos_ >= body_.size()) return std::nullopt;
-    ++number_;
-    const std::size_t lf = body_.find('\n', pos_);
-    std::string_view line;
-    if (lf == std::string_view::npos) {
-      line = body_.substr(pos_);
-      pos_ = body_.size();
-    } else {
-      line = body_.substr(pos_, lf - pos_);
-      pos_ = lf + 1;
-    }
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-  }
-
-  // The 1-based number of the line Next handed out last.
-  std::size_t Number() const { return number_; }
-
- private:
-  std::string_view body_;
-  std::size_t pos_ = 0;
-  std::size_t number_ = 0;
-};
 
 // Reads white-space separated words off one line, the way formatted stream
 // extraction does, and leaves the rest of the line for the path.
