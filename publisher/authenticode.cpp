@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/hex.h"
+#include "publisher/openssl_handles.h"
 
 namespace publisher {
 namespace {
@@ -27,13 +28,7 @@ constexpr std::uint32_t kWinCertificateHeader = 8;  // dwLength, wRevision, wCer
 constexpr const char* kSpcIndirectDataContent = "1.3.6.1.4.1.311.2.1.4";
 constexpr const char* kRfc3161Timestamp = "1.3.6.1.4.1.311.3.3.1";
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
 using Pkcs7 = std::unique_ptr<PKCS7, Freer<PKCS7, PKCS7_free>>;
-using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
-using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
 using Object = std::unique_ptr<ASN1_OBJECT, Freer<ASN1_OBJECT, ASN1_OBJECT_free>>;
 void FreeCertificates(STACK_OF(X509) * certificates) { sk_X509_free(certificates); }
 using Signers = std::unique_ptr<STACK_OF(X509), Freer<STACK_OF(X509), FreeCertificates>>;

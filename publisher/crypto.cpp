@@ -23,6 +23,7 @@
 #include "core/hex.h"
 #include "core/records.h"
 #include "core/text.h"
+#include "publisher/openssl_handles.h"
 #include "publisher/publish_error.h"
 
 namespace publisher {
@@ -31,14 +32,8 @@ namespace {
 constexpr const char* kCurve = "prime256v1";  // OpenSSL's name of P-256
 constexpr std::size_t kCoordinateBytes = 32;
 
-template <typename T, void (*Free)(T*)>
-struct Freer {
-  void operator()(T* p) const { Free(p); }
-};
-using Bio = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
 using BigNum = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 using EcdsaSig = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG, ECDSA_SIG_free>>;
-using MdContext = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
 using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 using ParamBuild = std::unique_ptr<OSSL_PARAM_BLD, Freer<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
 using Params = std::unique_ptr<OSSL_PARAM, Freer<OSSL_PARAM, OSSL_PARAM_free>>;
